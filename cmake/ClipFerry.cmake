@@ -33,7 +33,9 @@ function(clipferry_program_file source)
   add_custom_command(OUTPUT "${dest}"
     COMMAND ${CMAKE_COMMAND} -E copy_if_different "${source}" "${dest}"
     DEPENDS "${source}" VERBATIM)
-  set_property(GLOBAL APPEND PROPERTY CLIPFERRY_PROGRAM_FILES "${dest}")
+  # A custom command's output is only visible in its own folder, so each copy gets a target.
+  add_custom_target(${stamp}_copy DEPENDS "${dest}")
+  set_property(GLOBAL APPEND PROPERTY CLIPFERRY_PROGRAM_TARGETS ${stamp}_copy)
 endfunction()
 
 # A GoogleTest executable registered with CTest. Each test process isolates its home,
