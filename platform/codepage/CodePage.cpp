@@ -4,9 +4,9 @@
 #include <QMutexLocker>
 #include <QSettings>
 
-#include <cerrno>
 #include <iconv.h>
 #include <langinfo.h>
+#include <cerrno>
 
 namespace cf::codepage {
 namespace {
@@ -15,8 +15,8 @@ QMutex overrideMutex;
 QString overrideName;
 
 // One iconv conversion of a whole buffer; unconvertible input is replaced and reported.
-QByteArray Convert(const char* to, const char* from, const QByteArray& input, const QByteArray& replacement,
-                   int unitSize, bool* ok) {
+QByteArray Convert(const char* to, const char* from, const QByteArray& input,
+                   const QByteArray& replacement, int unitSize, bool* ok) {
   if (ok != nullptr) *ok = true;
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) {

@@ -1,0 +1,53 @@
+#include "app/services/MessageBoxHandler.h"
+
+#include "app/services/MessageService.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+namespace {
+
+QMessageBox::Icon ToIcon(MsgIcon icon) {
+  switch (icon) {
+    case MsgIcon::Information:
+      return QMessageBox::Information;
+    case MsgIcon::Warning:
+      return QMessageBox::Warning;
+    case MsgIcon::Critical:
+      return QMessageBox::Critical;
+    case MsgIcon::Question:
+      return QMessageBox::Question;
+  }
+  return QMessageBox::NoIcon;
+}
+
+MsgAnswer Show(const MessageRequest& request) {
+  QMessageBox box(ToIcon(request.icon),
+                  request.title.isEmpty() ? QApplication::applicationDisplayName() : request.title,
+                  request.text, QMessageBox::NoButton, QApplication::activeWindow());
+  switch (request.buttons) {
+    case MsgButtons::Ok:
+      box.setStandardButtons(QMessageBox::Ok);
+      break;
+    case MsgButtons::YesNo:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+      break;
+    case MsgButtons::YesNoCancel:
+      box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+      break;
+  }
+  switch (box.exec()) {
+    case QMessageBox::Yes:
+      return MsgAnswer::Yes;
+    case QMessageBox::No:
+      return MsgAnswer::No;
+    case QMessageBox::Cancel:
+      return MsgAnswer::Cancel;
+    default:
+      return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::Cancel;
+  }
+}
+
+}  // namespace
+
+void InstallMessageBoxHandler() { SetMessageHandler(Show); }

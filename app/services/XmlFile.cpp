@@ -1,0 +1,62 @@
+#include "app/services/XmlFile.h"
+
+#include <QFile>
+#include <QSaveFile>
+
+#include <sstream>
+
+bool LoadXmlFile(const QString& path, pugi::xml_document* doc) {
+  doc->reset();
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray bytes = file.readAll();
+  const pugi::xml_parse_result result =
+      doc->load_buffer(bytes.constData(), static_cast<size_t>(bytes.size()));
+  if (!result || !doc->document_element()) {
+    doc->reset();
+    return false;
+  }
+  return true;
+}
+
+QByteArray XmlText(const pugi::xml_document& doc) {
+  std::ostringstream out;
+  doc.save(out, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  const std::string text = out.str();
+  return QByteArray(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QByteArray BreakXmlLines(const QByteArray& xml) {
+  QByteArray out;
+  out.reserve(xml.size() + xml.size() / 8);
+  for (qsizetype i = 0; i < xml.size(); ++i) {
+    const char c = xml[i];
+    if (c == '\t' || c == '\v') continue;
+    out.append(c);
+    if (c == '>' && i + 1 < xml.size() && xml[i + 1] == '<') out.append("\r\n");
+  }
+  return out;
+}
+
+bool SaveXmlWithLineBreaks(const pugi::xml_document& doc, const QString& path) {
+  const QByteArray broken = BreakXmlLines(XmlText(doc));
+  // Parsed again so that what is saved is a well-formed document, not just text.
+  pugi::xml_document reparsed;
+  if (!reparsed.load_buffer(
+          broken.constData(), static_cast<size_t>(broken.size()),
+          pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata)) {
+    return false;
+  }
+  return WriteFileAtomically(path, XmlText(reparsed));
+}
+
+bool WriteFileAtomically(const QString& path, const QByteArray& bytes, bool ownerOnly) {
+  QSaveFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  if (ownerOnly) file.setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  if (file.write(bytes) != bytes.size()) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}

@@ -1,0 +1,59 @@
+#include "app/services/modLanguage.h"
+
+#include "app/services/ProgramFolder.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+
+#include <cstring>
+#include <memory>
+#include <pugixml.hpp>
+
+namespace {
+
+QMutex resMutex;
+std::unique_ptr<pugi::xml_document> resDocument;
+
+const pugi::xml_document& ResDocument() {
+  if (!resDocument) {
+    resDocument = std::make_unique<pugi::xml_document>();
+    // A file that fails to load leaves a document without an element; every lookup then falls
+    // back to its default.
+    const QByteArray path = JoinPath(ProgramFolder(), QStringLiteral("res.xml")).toLocal8Bit();
+    resDocument->load_file(path.constData(),
+                           pugi::parse_default | pugi::parse_comments | pugi::parse_pi);
+  }
+  return *resDocument;
+}
+
+// Walks the children of `parent` for the first element whose `name` attribute equals `name`.
+// A node that is not an element ends the walk, as the file's layout allows only elements here.
+pugi::xml_node FindNamed(const pugi::xml_node& parent, const char* name) {
+  for (pugi::xml_node child = parent.first_child(); child; child = child.next_sibling()) {
+    if (child.type() != pugi::node_element) return {};
+    if (std::strcmp(child.attribute("name").value(), name) == 0) return child;
+  }
+  return {};
+}
+
+}  // namespace
+
+QString GetResString(const QString& section, const QString& key, const QString& fallback) {
+  QMutexLocker lock(&resMutex);
+  const pugi::xml_node root = ResDocument().document_element();
+  if (!root) return fallback;
+  const QByteArray sectionName = section.toUtf8();
+  const pugi::xml_node sectionNode = FindNamed(root, sectionName.constData());
+  if (!sectionNode) return fallback;
+  const QByteArray keyName = key.toUtf8();
+  const pugi::xml_node entry = FindNamed(sectionNode, keyName.constData());
+  if (!entry) return fallback;
+  QString text = QString::fromUtf8(entry.text().get());
+  text.replace(QLatin1String("\\n"), QLatin1String("\r\n"));
+  return text;
+}
+
+void ReloadResStrings() {
+  QMutexLocker lock(&resMutex);
+  resDocument.reset();
+}
