@@ -52,10 +52,14 @@ function(clipferry_test name)
   if(NOT ARG_TIMEOUT)
     set(ARG_TIMEOUT 300)
   endif()
+  set(labels)
+  if(ARG_LABELS)
+    set(labels LABELS "${ARG_LABELS}")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
-    PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${ARG_LABELS}"
+    PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${labels}
       ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CLIPFERRY_PROGRAM_DIR=${CLIPFERRY_PROGRAM_DIR};CLIPFERRY_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
   add_dependencies(${name} program_folder)
 endfunction()

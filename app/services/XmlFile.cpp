@@ -40,14 +40,14 @@ QByteArray BreakXmlLines(const QByteArray& xml) {
 
 bool SaveXmlWithLineBreaks(const pugi::xml_document& doc, const QString& path) {
   const QByteArray broken = BreakXmlLines(XmlText(doc));
-  // Parsed again so that what is saved is a well-formed document, not just text.
+  // Checked again so that what is saved is always a well-formed document.
   pugi::xml_document reparsed;
   if (!reparsed.load_buffer(
           broken.constData(), static_cast<size_t>(broken.size()),
           pugi::parse_default | pugi::parse_declaration | pugi::parse_ws_pcdata)) {
     return false;
   }
-  return WriteFileAtomically(path, XmlText(reparsed));
+  return WriteFileAtomically(path, broken);
 }
 
 bool WriteFileAtomically(const QString& path, const QByteArray& bytes, bool ownerOnly) {

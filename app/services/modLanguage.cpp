@@ -17,11 +17,13 @@ std::unique_ptr<pugi::xml_document> resDocument;
 const pugi::xml_document& ResDocument() {
   if (!resDocument) {
     resDocument = std::make_unique<pugi::xml_document>();
-    // A file that fails to load leaves a document without an element; every lookup then falls
-    // back to its default.
+    // A file that fails to load leaves an empty document; every lookup then falls back to its
+    // default. Comments and processing instructions are kept: they end a search.
     const QByteArray path = JoinPath(ProgramFolder(), QStringLiteral("res.xml")).toLocal8Bit();
-    resDocument->load_file(path.constData(),
-                           pugi::parse_default | pugi::parse_comments | pugi::parse_pi);
+    if (!resDocument->load_file(path.constData(),
+                                pugi::parse_default | pugi::parse_comments | pugi::parse_pi)) {
+      resDocument->reset();
+    }
   }
   return *resDocument;
 }
