@@ -1,0 +1,151 @@
+#include "app/queue/QueueCommands.h"
+
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace cf {
+namespace {
+
+QueueMessage Localized(const char* key, const char* defaultText = "") {
+  return {QString::fromLatin1(key), QString::fromLatin1(defaultText)};
+}
+
+QueueMessage Fixed(const char* text) { return {QString(), QString::fromLatin1(text)}; }
+
+}  // namespace
+
+QueueButtons QueueCommands::SelectionRule(const QString& state) {
+  if (state == kStateTransfering) return {false, false};
+  return {state != kStateFinished, true};
+}
+
+QueueButtons QueueCommands::selectionRuleForRow(int row) const {
+  if (row < 1 || row > m_grid.rowCount()) return {};
+  return SelectionRule(m_grid.stateAt(row));
+}
+
+QueueMessage QueueCommands::checkAdd() const {
+  if (m_grid.anyTransferring()) return Localized("msgCmdWhenTransfering");
+  return {};
+}
+
+RemoveOutcome QueueCommands::removeSelected(const QList<int>& selectedRows) {
+  RemoveOutcome outcome;
+  QList<int> rows = selectedRows;
+  std::sort(rows.begin(), rows.end(), std::greater<int>());
+  rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
+
+  bool refused = false;
+  // Runs of neighbouring rows go in one deletion, so removing a long selection stays cheap.
+  int runFirst = 0;
+  int runCount = 0;
+  const auto flush = [&] {
+    if (runCount > 0) m_grid.deleteRows(runFirst, runCount);
+    runCount = 0;
+  };
+  for (const int row : rows) {
+    if (row < 1 || row > m_grid.rowCount()) continue;
+    if (m_grid.stateAt(row) == kStateTransfering) {
+      refused = true;
+      flush();
+      continue;
+    }
+    m_queue.Remove(m_grid.pathAt(row));
+    if (runCount > 0 && row != runFirst - 1) flush();
+    runFirst = row;
+    ++runCount;
+    ++outcome.removed;
+  }
+  flush();
+
+  if (refused) {
+    outcome.message =
+        Localized("msgRemoveTransferingFile", "The transfering file cannot be removed!");
+  }
+  outcome.disableStartUpload = !m_grid.anyWaiting();
+  return outcome;
+}
+
+QueueMessage QueueCommands::clearAllQuestion() const {
+  if (m_grid.rowCount() == 0) return {};
+  return m_grid.anyTransferring() ? Localized("msgClearAll_1") : Localized("msgClearAll_2");
+}
+
+ClearAllOutcome QueueCommands::clearAll() {
+  ClearAllOutcome outcome;
+  const int rowCount = m_grid.rowCount();
+  const int running = m_grid.firstRowInState(kStateTransfering);
+  if (running != 0 && running != rowCount) m_grid.swapRows(running, rowCount);
+  // Everything above the first running row goes; with the running job moved to the bottom
+  // that is every other row, and the running one ends up first.
+  int keepFrom = m_grid.firstRowInState(kStateTransfering);
+  if (keepFrom == 0) keepFrom = rowCount + 1;
+  for (int row = 1; row < keepFrom; ++row) m_queue.Remove(m_grid.pathAt(row));
+  m_grid.deleteRows(1, keepFrom - 1);
+  outcome.removed = keepFrom - 1;
+  return outcome;
+}
+
+EditCheck QueueCommands::checkEdit(const QList<int>& selectedRows) const {
+  EditCheck check;
+  if (m_grid.anyTransferring()) {
+    check.message = Localized("msgCmdWhenTransfering");
+    return check;
+  }
+  QList<int> rows;
+  for (const int row : selectedRows) {
+    if (row >= 1 && row <= m_grid.rowCount() && !rows.contains(row)) rows << row;
+  }
+  if (rows.size() > 1) {
+    check.message = Localized("msgEditMultiRows", "Cannot edit more than one videos!");
+    return check;
+  }
+  if (rows.isEmpty()) {
+    check.message = Fixed("Please select a row.");
+    return check;
+  }
+  check.row = rows.first();
+  check.path = m_grid.pathAt(check.row);
+  if (m_grid.stateAt(check.row) == kStateTransfering) {
+    check.message = Fixed("The transfering file cannot be edited.");
+    return check;
+  }
+  if (!QFileInfo(check.path).isFile()) {
+    check.outcome = EditCheck::Outcome::FileMissing;
+    check.message = Localized("msgFileNotExist");
+    return check;
+  }
+  check.outcome = EditCheck::Outcome::Ready;
+  return check;
+}
+
+bool QueueCommands::beginEdit(const QString& path) {
+  const int row = m_grid.findRow(path);
+  UploadJob* job = m_queue.item(path);
+  if (row == 0 || job == nullptr) return false;
+  job->state = m_grid.stateAt(row);
+  m_grid.setState(path, kStateEditing);
+  return true;
+}
+
+void QueueCommands::endEditUnchanged(const QString& path) {
+  if (m_grid.cellText(path, kColState) != kStateEditing) return;
+  const UploadJob* job = m_queue.item(path);
+  const QString saved = job != nullptr ? job->state : QString();
+  m_grid.setState(path, saved.isEmpty() ? QString(kStateWaiting) : saved);
+}
+
+void QueueCommands::resolveMissingFile(const QString& path, bool removeJob) {
+  if (removeJob) {
+    m_grid.deleteRow(m_grid.findRow(path));
+    m_queue.Remove(path);
+  } else {
+    m_grid.setFailure(path, QStringLiteral("File not found"));
+  }
+}
+
+}  // namespace cf

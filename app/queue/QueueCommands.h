@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+namespace cf {
+
+class QueueGridModel;
+class UploadQueue;
+
+// A message the window must show: looked up by `key` in section frmUpload with `text` as the
+// default, or `text` as it stands when `key` is empty. Empty when there is nothing to show.
+struct QueueMessage {
+  QString key;
+  QString text;
+
+  bool isEmpty() const { return key.isEmpty() && text.isEmpty(); }
+};
+
+// Which of the queue buttons a selected row allows.
+struct QueueButtons {
+  bool editEnabled = false;
+  bool removeEnabled = false;
+};
+
+struct RemoveOutcome {
+  int removed = 0;
+  QueueMessage message;  // the refusal for a running row, once however many were selected
+  bool disableStartUpload = false;  // nothing is waiting any more
+};
+
+struct ClearAllOutcome {
+  int removed = 0;
+  bool disableStartUpload = true;
+};
+
+struct EditCheck {
+  enum class Outcome {
+    Refused,      // show `message`, open nothing
+    FileMissing,  // ask `message` with Yes (remove the job) and No (mark it "File not found")
+    Ready,        // call BeginEdit and open the dialog
+  };
+  Outcome outcome = Outcome::Refused;
+  QueueMessage message;
+  int row = 0;
+  QString path;
+};
+
+// The queue commands of the main window as engine logic: the window passes the selected row
+// numbers (1-based), shows what comes back and sets its buttons; the queue and its rows change
+// here. A running ("Transfering") row is never removed or opened by any of them.
+class QueueCommands {
+ public:
+  QueueCommands(QueueGridModel& grid, UploadQueue& queue) : m_grid(grid), m_queue(queue) {}
+
+  // Edit and Remove for a row in this state.
+  static QueueButtons SelectionRule(const QString& state);
+  // The same for a row of the grid; both off when there is no such row.
+  QueueButtons selectionRuleForRow(int row) const;
+
+  // Add and AddKqp are refused while a job runs.
+  QueueMessage checkAdd() const;
+
+  // Removes the selected jobs and their rows, from the last to the first, keeping a running row.
+  RemoveOutcome removeSelected(const QList<int>& selectedRows);
+
+  // The question to ask before Clear All; empty when the grid is empty (nothing happens then).
+  QueueMessage clearAllQuestion() const;
+  // Removes every job but the running one, which ends up as row 1.
+  ClearAllOutcome clearAll();
+
+  // Steps of Edit that come before the dialog opens.
+  EditCheck checkEdit(const QList<int>& selectedRows) const;
+  // Remembers the row's state in the job so a cancelled edit can restore it, and marks the row
+  // "Editing".
+  bool beginEdit(const QString& path);
+  // A closed dialog that did not replace the job: the row gets its saved state back.
+  void endEditUnchanged(const QString& path);
+  // Answer to the question about a vanished source: Yes removes the job, No marks it failed.
+  void resolveMissingFile(const QString& path, bool removeJob);
+
+ private:
+  QueueGridModel& m_grid;
+  UploadQueue& m_queue;
+};
+
+}  // namespace cf

@@ -1,0 +1,292 @@
+#include "app/queue/QueueFile.h"
+
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <pugixml.hpp>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <cerrno>
+
+namespace cf {
+namespace {
+
+// A queue file larger than this is not something the program wrote; it is left alone rather than
+// read into memory. Ten thousand jobs take about 12 MB.
+constexpr qint64 kMaxFileBytes = 256 * 1024 * 1024;
+
+constexpr char kRootElement[] = "clipferry";
+constexpr char kQueueElement[] = "queue";
+constexpr char kFileElement[] = "file";
+
+// ---- reading field texts -------------------------------------------------------------------
+
+int32_t ToInt32(const char* text) {
+  bool ok = false;
+  const int value = QString::fromUtf8(text).trimmed().toInt(&ok, 10);
+  return ok ? value : 0;
+}
+
+int64_t ToInt64(const char* text) {
+  bool ok = false;
+  const qlonglong value = QString::fromUtf8(text).trimmed().toLongLong(&ok, 10);
+  return ok ? value : 0;
+}
+
+// "True" and "False" in any letter case, or an integer that is true when not zero.
+bool ToBool(const char* text) {
+  const QString trimmed = QString::fromUtf8(text).trimmed();
+  if (trimmed.compare(QLatin1String("true"), Qt::CaseInsensitive) == 0) return true;
+  bool ok = false;
+  const qlonglong value = trimmed.toLongLong(&ok, 10);
+  return ok && value != 0;
+}
+
+const char* BoolText(bool value) { return value ? "True" : "False"; }
+
+// ---- the fields of a job in file order -----------------------------------------------------
+
+// One field element: its name, how to read it into a job and how to write it out.
+struct FieldCodec {
+  const char* name;
+  void (*read)(UploadJob& job, const char* text);
+  QByteArray (*write)(const UploadJob& job);
+};
+
+#define CF_TEXT_FIELD(field)                                                             \
+  FieldCodec {                                                                           \
+#field, [](UploadJob& job, const char* text) { job.field = QString::fromUtf8(text); }, \
+        [](const UploadJob& job) { return job.field.toUtf8(); } \
+  }
+#define CF_INT_FIELD(field)                                                    \
+  FieldCodec {                                                                 \
+#field, [](UploadJob& job, const char* text) { job.field = ToInt32(text); }, \
+        [](const UploadJob& job) { return QByteArray::number(job.field); } \
+  }
+#define CF_BOOL_FIELD(field)                                                  \
+  FieldCodec {                                                                \
+#field, [](UploadJob& job, const char* text) { job.field = ToBool(text); }, \
+        [](const UploadJob& job) { return QByteArray(BoolText(job.field)); } \
+  }
+
+const FieldCodec kFields[] = {
+    CF_TEXT_FIELD(fileName),
+    CF_TEXT_FIELD(title),
+    CF_TEXT_FIELD(Author),
+    CF_TEXT_FIELD(state),
+    CF_TEXT_FIELD(path),
+    CF_TEXT_FIELD(duration),
+    CF_INT_FIELD(secDuration),
+    CF_INT_FIELD(videoWidth),
+    CF_INT_FIELD(videoHeight),
+    CF_TEXT_FIELD(vBitRate),
+    CF_TEXT_FIELD(aBitRate),
+    CF_TEXT_FIELD(Url),
+    CF_TEXT_FIELD(account),
+    CF_TEXT_FIELD(password),
+    CF_TEXT_FIELD(folderID),
+    CF_TEXT_FIELD(contentID),
+    CF_TEXT_FIELD(folderName),
+    CF_TEXT_FIELD(sysVer),
+    CF_BOOL_FIELD(bEncPassword),
+    CF_INT_FIELD(dstCvtType),
+    CF_INT_FIELD(dstResType),
+    CF_TEXT_FIELD(dstPostfix),
+    CF_INT_FIELD(srcVideoWidth),
+    CF_INT_FIELD(srcVideoHeight),
+    CF_INT_FIELD(customBps),
+    CF_BOOL_FIELD(bInterlaced),
+    FieldCodec{"fileSize", [](UploadJob& job, const char* text) { job.fileSize = ToInt64(text); },
+               [](const UploadJob& job) { return QByteArray::number(job.fileSize); }},
+    CF_TEXT_FIELD(dateLastModified),
+};
+
+#undef CF_TEXT_FIELD
+#undef CF_INT_FIELD
+#undef CF_BOOL_FIELD
+
+static_assert(std::size(kFields) == 28, "a queued job is stored as 28 field elements");
+
+// ---- writing -------------------------------------------------------------------------------
+
+struct ByteWriter : pugi::xml_writer {
+  QByteArray bytes;
+  void write(const void* data, size_t size) override {
+    bytes.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+  }
+};
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t done = ::write(fd, data, size);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += done;
+    size -= static_cast<size_t>(done);
+  }
+  return true;
+}
+
+// Writes beside the target and renames over it, so that a crash or a full disk leaves either the
+// old file or the new one, never a torn one that the next start would throw away whole.
+bool ReplaceFile(const QString& filePath, const QByteArray& content) {
+  const QByteArray target = QFile::encodeName(filePath);
+  QByteArray temporary = target + ".XXXXXX";
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);  // created 0600
+  if (fd < 0) return false;
+  bool ok = ::fchmod(fd, S_IRUSR | S_IWUSR) == 0;
+  ok = ok && WriteAll(fd, content.constData(), static_cast<size_t>(content.size()));
+  ok = ok && ::fsync(fd) == 0;
+  ok = (::close(fd) == 0) && ok;
+  ok = ok && ::rename(temporary.constData(), target.constData()) == 0;
+  if (!ok) {
+    ::unlink(temporary.constData());
+    return false;
+  }
+  // Make the rename itself durable; failing to do so does not undo the save.
+  const QByteArray folder = QFile::encodeName(QFileInfo(filePath).absolutePath());
+  const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folderFd >= 0) {
+    ::fsync(folderFd);
+    ::close(folderFd);
+  }
+  return true;
+}
+
+// Whether the bytes between two '<' ... '>' spans are the same once every '/' is left out.
+bool SameTagText(const char* a, const char* aEnd, const char* b, const char* bEnd) {
+  for (;;) {
+    while (a != aEnd && *a == '/') ++a;
+    while (b != bEnd && *b == '/') ++b;
+    if (a == aEnd || b == bEnd) return a == aEnd && b == bEnd;
+    if (*a != *b) return false;
+    ++a;
+    ++b;
+  }
+}
+
+}  // namespace
+
+QString QueueFile::PathIn(const QString& programFolder) {
+  return QDir(programFolder).filePath(QLatin1String(kFileName));
+}
+
+QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queue,
+                                      QueueGridModel& grid) {
+  const QFileInfo info(filePath);
+  if (!info.exists()) return LoadResult::Missing;
+  // Only a file whose content was actually read and found wanting is deleted; a folder in the
+  // way, a permission problem or a read error must not cost the user the queue.
+  if (!info.isFile() || info.size() > kMaxFileBytes) return LoadResult::Unreadable;
+  QFile file(filePath);
+  if (!file.open(QIODevice::ReadOnly)) return LoadResult::Unreadable;
+  const QByteArray text = file.read(kMaxFileBytes + 1);
+  const bool readFailed = file.error() != QFileDevice::NoError || text.size() > kMaxFileBytes;
+  file.close();
+  if (readFailed) return LoadResult::Unreadable;
+  if (Parse(text, queue, grid)) return LoadResult::Loaded;
+  QFile::remove(filePath);
+  return LoadResult::Discarded;
+}
+
+bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel& grid) {
+  pugi::xml_document document;
+  // Keeps a field made only of blanks, while the line breaks between elements still vanish.
+  const pugi::xml_parse_result parsed =
+      document.load_buffer(text.constData(), static_cast<size_t>(text.size()),
+                           pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
+  if (!parsed) return false;
+  const pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
+  if (!queueNode) return false;
+
+  for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
+    // Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the
+    // job is still queued as long as it names its source.
+    UploadJob job;
+    for (const FieldCodec& field : kFields) {
+      field.read(job, fileNode.child(field.name).text().get());
+    }
+    job.state.clear();
+    if (!queue.Add(job)) continue;
+    const UploadJob* stored = queue.item(job.path);
+    grid.addRow(stored->fileName, stored->title, stored->Author, stored->path, stored->Url,
+                stored->folderName);
+  }
+  return true;
+}
+
+QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& grid,
+                                int* written) {
+  pugi::xml_document document;
+  document.load_string(kEmptyDocument, pugi::parse_default | pugi::parse_declaration);
+  pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
+
+  int count = 0;
+  for (int index = 1; index <= queue.Count(); ++index) {
+    const UploadJob* job = queue.item(index);
+    // The job's own row decides, wherever an edit has moved the job in the collection.
+    if (grid.cellText(job->path, kColState) == kStateFinished) continue;
+    pugi::xml_node fileNode = queueNode.append_child(kFileElement);
+    for (const FieldCodec& field : kFields) {
+      const QByteArray value = field.write(*job);
+      pugi::xml_node fieldNode = fileNode.append_child(field.name);
+      if (!value.isEmpty()) fieldNode.text().set(value.constData());
+    }
+    ++count;
+  }
+  if (written != nullptr) *written = count;
+
+  ByteWriter writer;
+  document.save(writer, "",
+                pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
+                pugi::encoding_utf8);
+  return BreakLines(writer.bytes);
+}
+
+bool QueueFile::Save(const QString& filePath, const UploadQueue& queue, const QueueGridModel& grid,
+                     int* written) {
+  int count = 0;
+  const QByteArray content = Serialize(queue, grid, &count);
+  if (written != nullptr) *written = count;
+  if (count == 0) {
+    const QFileInfo info(filePath);
+    if (!info.exists() && !info.isSymLink()) return true;
+    return QFile::remove(filePath);
+  }
+  return ReplaceFile(filePath, content);
+}
+
+QByteArray QueueFile::BreakLines(const QByteArray& xml) {
+  QByteArray out;
+  out.reserve(xml.size() + xml.size() / 8);
+  const char* const begin = xml.constData();
+  const char* const end = begin + xml.size();
+  const char* tagStart = nullptr;  // just past the '<' of the tag being walked
+  for (const char* at = begin; at != end; ++at) {
+    out.append(*at);
+    if (*at == '<') {
+      tagStart = at + 1;
+      continue;
+    }
+    if (*at != '>' || at + 1 == end || at[1] != '<') continue;
+    const char* next = at + 2;
+    const char* nextEnd = next;
+    while (nextEnd != end && *nextEnd != '>') ++nextEnd;
+    const bool endTag = next != end && *next == '/';
+    const char* thisStart = tagStart != nullptr ? tagStart : begin;
+    // An element's start tag and its own end tag stay together: "<title></title>".
+    if (endTag && SameTagText(thisStart, at, next, nextEnd)) continue;
+    out.append("\r\n", 2);
+  }
+  return out;
+}
+
+}  // namespace cf

@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace cf {
+
+class QueueGridModel;
+class UploadQueue;
+
+// The queue kept across restarts in project.xml in the program folder: read once at start-up,
+// written once when the main window closes. Jobs whose rows are "Finished" are dropped; every
+// other job comes back "Waiting".
+class QueueFile {
+ public:
+  enum class LoadResult {
+    Missing,     // no file: the queue stays empty
+    Loaded,      // the jobs were queued (possibly none)
+    Discarded,   // not a queue document; the file was deleted
+    Unreadable,  // the file could not be read; it is left alone
+  };
+
+  static constexpr char kFileName[] = "project.xml";
+  static constexpr char kEmptyDocument[] =
+      "<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"><queue></queue></clipferry>";
+
+  // The queue file of a program folder.
+  static QString PathIn(const QString& programFolder);
+
+  // Queues the file's jobs and gives each a "Waiting" row. A job whose path is already queued
+  // is skipped, row and all.
+  static LoadResult Load(const QString& filePath, UploadQueue& queue, QueueGridModel& grid);
+  // The same over a document's text, without touching any file; false when it is not a queue
+  // document.
+  static bool Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel& grid);
+
+  // Writes every job whose row is not "Finished", replacing the file atomically with a file only
+  // its owner can read (it holds passwords). When no job is written the file is deleted. On
+  // failure the previous file stays as it was and false is returned. `written` gets the count.
+  static bool Save(const QString& filePath, const UploadQueue& queue, const QueueGridModel& grid,
+                   int* written = nullptr);
+  // The document text Save writes (empty queue included).
+  static QByteArray Serialize(const UploadQueue& queue, const QueueGridModel& grid,
+                              int* written = nullptr);
+
+  // Puts CR LF between tags that touch, except between a start tag and its own end tag, so each
+  // element with simple content stands on one line.
+  static QByteArray BreakLines(const QByteArray& xml);
+};
+
+}  // namespace cf
