@@ -44,6 +44,8 @@ endfunction()
 function(clipferry_test name)
   cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  # Tests reach forms through the generated headers of the library that owns them.
+  set_target_properties(${name} PROPERTIES AUTOUIC OFF)
   if(ARG_GUI)
     target_link_libraries(${name} PRIVATE cf_test_main_gui ${ARG_LIBS})
   else()

@@ -36,13 +36,13 @@ TEST(SettingsStore, ShortOrMalformedValuesReadAsTheDefault) {
     const char* expected;
   };
   const Case cases[] = {
-      {"ab", "fallback"},           // shorter than three characters
-      {"", "fallback"},             // empty, as an emptied login is stored
-      {"abc", "abc"},               // three characters, not encoded: as stored
-      {"&H6100620", "fallback"},    // half a code unit
-      {"&HZZ00", "fallback"},       // not hexadecimal
-      {"&H610062", "fallback"},     // odd number of bytes
-      {"&H4100", "A"},              // shortest well-formed value
+      {"ab", "fallback"},         // shorter than three characters
+      {"", "fallback"},           // empty, as an emptied login is stored
+      {"abc", "abc"},             // three characters, not encoded: as stored
+      {"&H6100620", "fallback"},  // half a code unit
+      {"&HZZ00", "fallback"},     // not hexadecimal
+      {"&H610062", "fallback"},   // odd number of bytes
+      {"&H4100", "A"},            // shortest well-formed value
   };
   for (const Case& c : cases) {
     StoreRaw(QStringLiteral("probe"), QString::fromUtf8(c.stored));
@@ -57,7 +57,8 @@ TEST(SettingsStore, EmptyValuesFallBackToTheKeysDefaults) {
   EXPECT_EQ(LoadRaw(QStringLiteral("account")), QString());
   EXPECT_EQ(ReadSetting(kSection, QStringLiteral("account"), QString()), QString());
   WriteSetting(kSection, QStringLiteral("folderID"), QString());
-  EXPECT_EQ(ReadSetting(kSection, QStringLiteral("folderID"), QStringLiteral("1")), QStringLiteral("1"));
+  EXPECT_EQ(ReadSetting(kSection, QStringLiteral("folderID"), QStringLiteral("1")),
+            QStringLiteral("1"));
   EXPECT_EQ(ReadSetting(kSection, QStringLiteral("neverWritten"), QStringLiteral("127.0.0.1")),
             QStringLiteral("127.0.0.1"));
 }
@@ -65,15 +66,18 @@ TEST(SettingsStore, EmptyValuesFallBackToTheKeysDefaults) {
 TEST(SettingsStore, PlainValuesAreStoredAsTheyStand) {
   WritePlainSetting(kSection, QStringLiteral("chkRemQueue"), QStringLiteral("0"));
   EXPECT_EQ(LoadRaw(QStringLiteral("chkRemQueue")), QStringLiteral("0"));
-  EXPECT_EQ(ReadPlainSetting(kSection, QStringLiteral("chkRemQueue"), QStringLiteral("1")), QStringLiteral("0"));
+  EXPECT_EQ(ReadPlainSetting(kSection, QStringLiteral("chkRemQueue"), QStringLiteral("1")),
+            QStringLiteral("0"));
 }
 
 TEST(SettingsStore, SettingsFileIsReadableByItsOwnerOnly) {
   WriteSetting(kSection, QStringLiteral("password"), QStringLiteral("secret"));
-  const QString file = QSettings(QStringLiteral("Quillbox5"), QStringLiteral("clipFerry")).fileName();
+  const QString file =
+      QSettings(QStringLiteral("Quillbox5"), QStringLiteral("clipFerry")).fileName();
   const QFile::Permissions perms = QFileInfo(file).permissions();
   EXPECT_TRUE(perms & QFile::ReadOwner);
-  EXPECT_FALSE(perms & (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther));
+  EXPECT_FALSE(perms &
+               (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther));
 }
 
 }  // namespace

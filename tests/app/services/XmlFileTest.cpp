@@ -9,7 +9,8 @@
 namespace {
 
 TEST(XmlFile, LineBreaksGoBetweenAdjacentTagsAndTabsGo) {
-  EXPECT_EQ(BreakXmlLines("<a><b>x\ty</b><c/></a>"), QByteArray("<a>\r\n<b>xy</b>\r\n<c/>\r\n</a>"));
+  EXPECT_EQ(BreakXmlLines("<a><b>x\ty</b><c/></a>"),
+            QByteArray("<a>\r\n<b>xy</b>\r\n<c/>\r\n</a>"));
   EXPECT_EQ(BreakXmlLines("<a>1 > 0</a>"), QByteArray("<a>1 > 0</a>"));
 }
 
@@ -21,7 +22,8 @@ TEST(XmlFile, SavingReplacesTheFileWholeAndKeepsTheBreaks) {
   ASSERT_TRUE(SaveXmlWithLineBreaks(doc, path));
   QFile file(path);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-  EXPECT_EQ(file.readAll(), QByteArray("<p>\r\n<server>\r\n<url>a&amp;b</url>\r\n</server>\r\n</p>"));
+  EXPECT_EQ(file.readAll(),
+            QByteArray("<p>\r\n<server>\r\n<url>a&amp;b</url>\r\n</server>\r\n</p>"));
   pugi::xml_document back;
   EXPECT_TRUE(LoadXmlFile(path, &back));
   EXPECT_STREQ(back.child("p").child("server").child_value("url"), "a&b");

@@ -30,7 +30,8 @@ TEST(ServerAddress, LosesBlanksAndSchemes) {
       {"host/http://x", "host/x"},
   };
   for (const auto& [typed, expected] : cases) {
-    EXPECT_EQ(NormalizeServerAddress(QString::fromUtf8(typed)), QString::fromUtf8(expected)) << typed;
+    EXPECT_EQ(NormalizeServerAddress(QString::fromUtf8(typed)), QString::fromUtf8(expected))
+        << typed;
   }
 }
 
@@ -41,7 +42,8 @@ TEST(ServerProfile, ReadsRememberedServerWithDefaults) {
   EXPECT_EQ(profile.folderID, QStringLiteral("1"));
   EXPECT_EQ(profile.folderName, QStringLiteral("test"));
 
-  WriteSetting(QStringLiteral("clipFerry"), QStringLiteral("serverIP"), QStringLiteral(" http://srv:81 "));
+  WriteSetting(QStringLiteral("clipFerry"), QStringLiteral("serverIP"),
+               QStringLiteral(" http://srv:81 "));
   WriteSetting(QStringLiteral("clipFerry"), QStringLiteral("account"), QStringLiteral("teacher"));
   WriteSetting(QStringLiteral("clipFerry"), QStringLiteral("password"), QStringLiteral("pw"));
   EXPECT_TRUE(LoadServerProfile(&profile));

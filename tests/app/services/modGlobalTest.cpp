@@ -21,7 +21,8 @@ TEST(NumberUtilities, ClockAndRounding) {
   EXPECT_EQ(SecondsToClock(3725), QStringLiteral("1:02:05"));
   EXPECT_EQ(SecondsToClock(36000 * 3 + 59), QStringLiteral("30:00:59"));
 
-  const std::pair<double, qint64> even[] = {{3, 4}, {2.9, 2}, {4.9, 4}, {5, 6}, {0, 0}, {1, 2}, {-3, -2}};
+  const std::pair<double, qint64> even[] = {{3, 4}, {2.9, 2}, {4.9, 4}, {5, 6},
+                                            {0, 0}, {1, 2},   {-3, -2}};
   for (const auto& [x, expected] : even) EXPECT_EQ(NearestEven(x), expected) << x;
 
   EXPECT_EQ(RoundHalfEven(2.5), 2);

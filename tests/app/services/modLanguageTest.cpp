@@ -58,8 +58,9 @@ TEST_F(ResStrings, MissingOrBrokenFileGivesTheDefaults) {
 }
 
 TEST_F(ResStrings, NodeThatIsNotAnElementEndsTheSearch) {
-  WriteRes("<r><s name=\"a\"><!-- note --><t name=\"k\">v</t></s>"
-           "<s name=\"b\"><t name=\"k\">v</t></s></r>");
+  WriteRes(
+      "<r><s name=\"a\"><!-- note --><t name=\"k\">v</t></s>"
+      "<s name=\"b\"><t name=\"k\">v</t></s></r>");
   EXPECT_EQ(GetResString("a", "k", "d"), QStringLiteral("d"));
   EXPECT_EQ(GetResString("b", "k", "d"), QStringLiteral("v"));
 }

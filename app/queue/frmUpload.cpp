@@ -1,0 +1,237 @@
+#include "app/queue/frmUpload.h"
+
+#include "app/queue/QueueFile.h"
+#include "app/services/FormTexts.h"
+#include "app/services/MessageService.h"
+#include "app/services/ProgramFolder.h"
+#include "app/services/SettingsStore.h"
+#include "app/services/modConfig.h"
+#include "app/services/modGlobal.h"
+#include "app/services/modLanguage.h"
+#include "platform/desktop/KeepAwake.h"
+#include "ui_frmUpload.h"
+
+#include <QCloseEvent>
+#include <QFile>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QKeyEvent>
+
+namespace {
+
+const QString kSection = QStringLiteral("frmUpload");
+const QString kSettings = QString::fromLatin1(kSettingsSection);
+
+QString Res(const QString& key, const QString& fallback = {}) {
+  return GetResString(kSection, key, fallback);
+}
+
+}  // namespace
+
+QString frmUpload::ProgramVersion() {
+  return Res(QStringLiteral("frmVersion"), QStringLiteral("2.100603"));
+}
+
+QString frmUpload::WindowTitle() {
+  return Res(QStringLiteral("frmUpload")) + QStringLiteral(" - v.") + ProgramVersion();
+}
+
+frmUpload::frmUpload(QWidget* parent)
+    : QWidget(parent), ui_(std::make_unique<Ui::frmUpload>()), queue_(), commands_(grid_, queue_) {
+  ui_->setupUi(this);
+  ApplyFormTexts(this);
+  setWindowTitle(WindowTitle());
+
+  SetupGrid();
+  exitCaption_ = GetResString(QStringLiteral("frmCommon"), QStringLiteral("btnExit"));
+  serverErrorText_ = Res(QStringLiteral("mavoError"));
+
+  ui_->cmdRemove->setEnabled(false);
+  ui_->cmdEdit->setEnabled(false);
+  ui_->cmdStartUpload->setEnabled(false);
+  ui_->cmdStopUpload->setEnabled(false);
+  // The add and edit dialogs are not part of this build yet: their buttons stay off.
+  ui_->cmdAdd->setEnabled(false);
+  ui_->cmdAddKqp->setEnabled(false);
+  ui_->lStatus->clear();
+  ui_->lConvertInfo->clear();
+
+  useUniTreeView_ = ReadPlainSetting(kSettings, QStringLiteral("useUniTreeView"),
+                                     QStringLiteral("0")) == QLatin1String("1");
+
+  setWindowFlag(Qt::WindowMaximizeButtonHint, false);
+  keepAwake_ = std::make_unique<cf::desktop::KeepAwake>(QStringLiteral("Uploading lecture videos"));
+
+  connect(ui_->cmdRemove, &QPushButton::clicked, this, &frmUpload::cmdRemove_Click);
+  connect(ui_->cmdClearAll, &QPushButton::clicked, this, &frmUpload::cmdClearAll_Click);
+  connect(ui_->cmdExit, &QPushButton::clicked, this, &frmUpload::cmdExit_Click);
+  connect(ui_->gridQueue->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          &frmUpload::ApplySelectionRule);
+  connect(&grid_, &cf::QueueGridModel::noWaitingRow, this,
+          [this] { ui_->cmdStopUpload->setEnabled(false); });
+
+  tmrInit_.setSingleShot(true);
+  tmrInit_.setInterval(10);
+  connect(&tmrInit_, &QTimer::timeout, this, &frmUpload::RunStartupTick);
+}
+
+frmUpload::~frmUpload() = default;
+
+void frmUpload::SetupGrid() {
+  QFont base = ui_->gridQueue->font();
+  grid_.setBaseFont(base);
+  grid_.setHeaderTexts([](const QString& headerKey) { return Res(headerKey); });
+  ui_->gridQueue->setModel(&grid_);
+  ui_->gridQueue->verticalHeader()->hide();
+  ui_->gridQueue->verticalHeader()->setDefaultSectionSize(ui_->gridQueue->fontMetrics().height() +
+                                                          6);
+  const auto& columns = cf::QueueGridModel::Columns();
+  for (int i = 0; i < cf::QueueGridModel::kColumnCount; ++i) {
+    ui_->gridQueue->setColumnWidth(i, columns[static_cast<size_t>(i)].width);
+  }
+}
+
+void frmUpload::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (initTicks_ == 0 && !tmrInit_.isActive()) tmrInit_.start();
+}
+
+void frmUpload::RunStartupTick() {
+  ++initTicks_;
+  tmrInit_.stop();
+  tmrInit_.setInterval(1000);
+  if (initTicks_ != 1) return;
+  ApplyProcessorCheck(LogicalProcessorCount());
+  ui_->chkRemQueue->setChecked(ReadPlainSetting(kSettings, QStringLiteral("chkRemQueue"),
+                                                QStringLiteral("1")) == QLatin1String("1"));
+  if (ui_->chkRemQueue->isChecked()) LoadQueue();
+}
+
+void frmUpload::ApplyProcessorCheck(int processors) {
+  if (HighSpeedAvailable(processors)) {
+    ui_->chkHighSpeed->setEnabled(true);
+    ui_->chkHighSpeed->setChecked(ReadPlainSetting(kSettings, QStringLiteral("chkHighSpeed"),
+                                                   QStringLiteral("1")) == QLatin1String("1"));
+    return;
+  }
+  ui_->chkHighSpeed->setEnabled(false);
+  ui_->chkHighSpeed->setChecked(false);
+  const QString reason = Res(QStringLiteral("msgBelowDualCore"));
+  if (!reason.isEmpty() && !ui_->chkHighSpeed->text().endsWith(reason)) {
+    ui_->chkHighSpeed->setText(ui_->chkHighSpeed->text() + QLatin1Char(' ') + reason);
+  }
+}
+
+void frmUpload::LoadQueue() {
+  const QString path = cf::QueueFile::PathIn(ProgramFolder());
+  if (!QFile::exists(path)) return;
+  ui_->chkRemQueue->setChecked(true);
+  if (cf::QueueFile::Load(path, queue_, grid_) == cf::QueueFile::LoadResult::Loaded) {
+    ui_->cmdStartUpload->setEnabled(true);
+  }
+}
+
+QList<int> frmUpload::SelectedRows() const {
+  QList<int> rows;
+  // A row counts as selected when its first cell is.
+  for (const QModelIndex& index : ui_->gridQueue->selectionModel()->selectedIndexes()) {
+    if (index.column() == 0) rows.append(index.row() + 1);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
+}
+
+void frmUpload::ApplySelectionRule() {
+  const QModelIndex current = ui_->gridQueue->selectionModel()->currentIndex();
+  const QList<int> selected = SelectedRows();
+  const int row = current.isValid() && selected.contains(current.row() + 1) ? current.row() + 1
+                  : selected.isEmpty()                                      ? 0
+                                                                            : selected.first();
+  const cf::QueueButtons buttons = commands_.selectionRuleForRow(row);
+  ui_->cmdRemove->setEnabled(buttons.removeEnabled);
+  // Editing opens the add dialog, which this build does not have yet.
+  ui_->cmdEdit->setEnabled(false);
+}
+
+void frmUpload::ReselectAfterCommand(int row) {
+  ui_->gridQueue->setFocus();
+  if (grid_.rowCount() == 0 || row < 1) {
+    ApplySelectionRule();
+    return;
+  }
+  ui_->gridQueue->selectRow(std::min(row, grid_.rowCount()) - 1);
+  ApplySelectionRule();
+}
+
+void frmUpload::ShowQueueMessage(const cf::QueueMessage& message) {
+  if (message.isEmpty()) return;
+  const QString text = message.key.isEmpty() ? message.text : Res(message.key, message.text);
+  ShowMessage(text, QString(), MsgButtons::Ok, MsgIcon::Warning);
+}
+
+void frmUpload::cmdRemove_Click() {
+  const QList<int> rows = SelectedRows();
+  const int keep = rows.isEmpty() ? 0 : rows.first();
+  const cf::RemoveOutcome outcome = commands_.removeSelected(rows);
+  ShowQueueMessage(outcome.message);
+  if (outcome.disableStartUpload) ui_->cmdStartUpload->setEnabled(false);
+  ui_->gridQueue->clearSelection();
+  ReselectAfterCommand(keep);
+}
+
+void frmUpload::cmdClearAll_Click() {
+  const cf::QueueMessage question = commands_.clearAllQuestion();
+  if (question.isEmpty()) return;
+  const QString text = question.key.isEmpty() ? question.text : Res(question.key, question.text);
+  if (ShowMessage(text, QString(), MsgButtons::YesNo, MsgIcon::Question) != MsgAnswer::Yes) {
+    ui_->gridQueue->setFocus();
+    ApplySelectionRule();
+    return;
+  }
+  commands_.clearAll();
+  ui_->cmdStartUpload->setEnabled(false);
+  ui_->gridQueue->setFocus();
+  ApplySelectionRule();
+}
+
+void frmUpload::cmdExit_Click() { close(); }
+
+void frmUpload::keyReleaseEvent(QKeyEvent* event) {
+  if (event->key() == Qt::Key_Escape) {
+    close();
+    return;
+  }
+  QWidget::keyReleaseEvent(event);
+}
+
+void frmUpload::closeEvent(QCloseEvent* event) {
+  if (grid_.anyTransferring()) {
+    ShowMessage(
+        Res(QStringLiteral("msgStopBeforeExit"), QStringLiteral("Please stop uploading first!")),
+        QString(), MsgButtons::Ok, MsgIcon::Warning);
+    event->ignore();
+    return;
+  }
+  for (const QString& folder : std::as_const(temporaryFolders_)) DeleteFolder(folder);
+  temporaryFolders_.clear();
+  SaveQueueOnClose();
+  DeleteFileForce(JoinPath(ProgramFolder(), QStringLiteral("tmpTest.bmp")));
+  WritePlainSetting(kSettings, QStringLiteral("chkHighSpeed"),
+                    ui_->chkHighSpeed->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+  WritePlainSetting(kSettings, QStringLiteral("chkRemQueue"),
+                    ui_->chkRemQueue->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
+  keepAwake_.reset();
+  event->accept();
+}
+
+void frmUpload::SaveQueueOnClose() {
+  const QString path = cf::QueueFile::PathIn(ProgramFolder());
+  if (!ui_->chkRemQueue->isChecked()) {
+    DeleteFileForce(path);
+    return;
+  }
+  // A failed save keeps the previous file; the window still closes, as the user asked.
+  if (!cf::QueueFile::Save(path, queue_, grid_)) {
+    qWarning("The queue could not be saved to %s", qPrintable(path));
+  }
+}

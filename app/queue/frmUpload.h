@@ -1,0 +1,75 @@
+#pragma once
+
+#include "app/queue/QueueCommands.h"
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+
+#include <QStringList>
+#include <QTimer>
+#include <QWidget>
+
+#include <memory>
+
+namespace Ui {
+class frmUpload;
+}
+namespace cf::desktop {
+class KeepAwake;
+}
+
+// The main window: the upload queue with its grid and commands. It holds no job logic of its own;
+// it wires the grid model and the queue commands to the buttons and runs the start-up and closing
+// steps.
+class frmUpload : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit frmUpload(QWidget* parent = nullptr);
+  ~frmUpload() override;
+
+  // The full window title ("caption - v.version") that only one running copy may show.
+  static QString WindowTitle();
+  // The program version, as the caption and the server are told it.
+  static QString ProgramVersion();
+
+  cf::QueueGridModel& grid() { return grid_; }
+  cf::UploadQueue& queue() { return queue_; }
+  Ui::frmUpload& form() { return *ui_; }
+
+  // The processor check of the start-up timer: more than two processors offer the high-speed
+  // conversion, set from its setting; otherwise the box is cleared, disabled and says why.
+  void ApplyProcessorCheck(int processors);
+  // The first tick of the start-up timer, callable directly by tests.
+  void RunStartupTick();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyReleaseEvent(QKeyEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void SetupGrid();
+  void LoadQueue();
+  void SaveQueueOnClose();
+  QList<int> SelectedRows() const;
+  void ApplySelectionRule();
+  void ReselectAfterCommand(int row);
+  void ShowQueueMessage(const cf::QueueMessage& message);
+
+  void cmdRemove_Click();
+  void cmdClearAll_Click();
+  void cmdExit_Click();
+
+  std::unique_ptr<Ui::frmUpload> ui_;
+  cf::QueueGridModel grid_;
+  cf::UploadQueue queue_;
+  cf::QueueCommands commands_;
+  std::unique_ptr<cf::desktop::KeepAwake> keepAwake_;
+  QTimer tmrInit_;
+  int initTicks_ = 0;
+  bool useUniTreeView_ = false;
+  QString exitCaption_;
+  QString serverErrorText_;
+  // Every work folder made during this run; all are deleted when the window closes.
+  QStringList temporaryFolders_;
+};

@@ -1,0 +1,197 @@
+#include "TestProgramFolder.h"
+#include "app/queue/frmUpload.h"
+#include "app/services/MessageService.h"
+#include "app/services/SettingsStore.h"
+#include "ui_frmUpload.h"
+
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using cf::kColState;
+
+// The test's own res.xml: distinct texts prove where each caption came from.
+const QByteArray kRes = R"(<?xml version="1.0" encoding="UTF-8"?>
+<res>
+<s name="frmUpload">
+<t name="frmUpload">Lecture Uploader</t><t name="frmVersion">2.100603</t>
+<t name="frameQueue">Q-frame</t><t name="cmdAdd">Q-add</t><t name="cmdAddKqp">Q-addkqp</t>
+<t name="cmdEdit">Q-edit</t><t name="cmdRemove">Q-remove</t><t name="cmdClearAll">Q-clear</t>
+<t name="cmdStartUpload">Q-start</t><t name="cmdStopUpload">Q-stop</t><t name="cmdExit">Q-exit</t>
+<t name="chkRemQueue">Q-remember</t><t name="chkHighSpeed">Q-fast</t><t name="msgBelowDualCore">(needs more cores)</t>
+<t name="gridClassify">H1</t><t name="gridFileName">H2</t><t name="gridTitle">H3</t><t name="gridAuthor">H4</t>
+<t name="gridUrl">H5</t><t name="gridFolder">H6</t><t name="gridState">H7</t><t name="gridError">H8</t>
+<t name="gridCvtBeginTime">H9</t><t name="gridCvtEndTime">H10</t><t name="gridUploadBeginTime">H11</t>
+<t name="gridUploadEndTime">H12</t><t name="gridPath">H13</t>
+<t name="msgClearAll_2">Clear the whole queue?</t>
+</s>
+</res>)";
+
+QByteArray FileElement(const QByteArray& path, const QByteArray& title) {
+  return "<file><fileName>a.mp4</fileName><title>" + title +
+         "</title><Author>me</Author><state></state><path>" + path +
+         "</path><duration>0:01:00</duration><secDuration>60</secDuration><videoWidth>640</"
+         "videoWidth>"
+         "<videoHeight>360</videoHeight><vBitRate>500k</vBitRate><aBitRate>64k</aBitRate><Url>srv</"
+         "Url>"
+         "<account>a</account><password>p</password><folderID>3</folderID><contentID>0</contentID>"
+         "<folderName>F</folderName><sysVer></sysVer><bEncPassword>False</"
+         "bEncPassword><dstCvtType>0</dstCvtType>"
+         "<dstResType>0</dstResType><dstPostfix></dstPostfix><srcVideoWidth>640</srcVideoWidth>"
+         "<srcVideoHeight>360</srcVideoHeight><customBps>0</customBps><bInterlaced>False</"
+         "bInterlaced>"
+         "<fileSize>10</fileSize><dateLastModified>2026-01-01T10:00:00</dateLastModified></file>";
+}
+
+QByteArray QueueDocument(const QByteArray& files) {
+  return "<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"><queue>" + files +
+         "</queue></clipferry>";
+}
+
+class MainWindow : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder_.write("res.xml", kRes));
+    previous_ = SetMessageHandler([this](const MessageRequest& request) {
+      messages_.append(request.text);
+      return answer_;
+    });
+  }
+  void TearDown() override { SetMessageHandler(previous_); }
+
+  // Opens the window and runs its first start-up tick, as showing it would.
+  std::unique_ptr<frmUpload> Open() {
+    auto window = std::make_unique<frmUpload>();
+    window->RunStartupTick();
+    return window;
+  }
+  bool Close(frmUpload& window) {
+    QCloseEvent event;
+    QCoreApplication::sendEvent(&window, &event);
+    return event.isAccepted();
+  }
+
+  TestProgramFolder folder_;
+  MessageHandler previous_;
+  QStringList messages_;
+  MsgAnswer answer_ = MsgAnswer::Yes;
+};
+
+TEST_F(MainWindow, ShowsLocalizedCaptionsVersionAndColumnHeaders) {
+  auto window = Open();
+  EXPECT_EQ(window->windowTitle(), QStringLiteral("Lecture Uploader - v.2.100603"));
+  EXPECT_EQ(frmUpload::WindowTitle(), window->windowTitle());
+  Ui::frmUpload& ui = window->form();
+  EXPECT_EQ(ui.frameQueue->title(), QStringLiteral("Q-frame"));
+  EXPECT_EQ(ui.cmdStartUpload->text(), QStringLiteral("Q-start"));
+  EXPECT_EQ(ui.chkRemQueue->text(), QStringLiteral("Q-remember"));
+  ASSERT_EQ(window->grid().columnCount(), 13);
+  for (int c = 0; c < 13; ++c) {
+    EXPECT_EQ(window->grid().headerData(c, Qt::Horizontal).toString(),
+              QStringLiteral("H%1").arg(c + 1));
+  }
+  EXPECT_FALSE(window->windowFlags() & Qt::WindowMaximizeButtonHint);
+  EXPECT_FALSE(ui.cmdStartUpload->isEnabled());
+  EXPECT_FALSE(ui.cmdStopUpload->isEnabled());
+  EXPECT_FALSE(ui.cmdEdit->isEnabled());
+  EXPECT_FALSE(ui.cmdRemove->isEnabled());
+}
+
+TEST_F(MainWindow, TwoProcessorsTurnHighSpeedOffWhateverTheSettingSays) {
+  WritePlainSetting("clipFerry", "chkHighSpeed", "1");
+  auto window = Open();
+  window->ApplyProcessorCheck(2);
+  EXPECT_FALSE(window->form().chkHighSpeed->isEnabled());
+  EXPECT_FALSE(window->form().chkHighSpeed->isChecked());
+  EXPECT_EQ(window->form().chkHighSpeed->text(), QStringLiteral("Q-fast (needs more cores)"));
+  window->ApplyProcessorCheck(4);
+  EXPECT_TRUE(window->form().chkHighSpeed->isEnabled());
+  EXPECT_TRUE(window->form().chkHighSpeed->isChecked());
+}
+
+TEST_F(MainWindow, QueuedJobsComeBackWaitingAndAreWrittenBackOnClose) {
+  ASSERT_TRUE(
+      folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "A &lt; B &amp; C") +
+                                                 FileElement("/v/two.mp4", "second"))));
+  auto window = Open();
+  cf::QueueGridModel& grid = window->grid();
+  ASSERT_EQ(grid.rowCount(), 2);
+  EXPECT_EQ(grid.text(1, kColState), QStringLiteral("Waiting"));
+  EXPECT_EQ(grid.text(1, cf::kColTitle), QStringLiteral("A < B & C"));
+  EXPECT_TRUE(window->form().cmdStartUpload->isEnabled());
+  EXPECT_TRUE(window->form().chkRemQueue->isChecked());
+
+  grid.setState("/v/two.mp4", "Finished");
+  ASSERT_TRUE(Close(*window));
+  const QByteArray saved = folder_.read("project.xml");
+  EXPECT_TRUE(saved.contains("<title>A &lt; B &amp; C</title>"));
+  EXPECT_FALSE(saved.contains("two.mp4"));
+  EXPECT_EQ(ReadPlainSetting("clipFerry", "chkRemQueue", "?"), QStringLiteral("1"));
+
+  // The next start sees the same job again.
+  auto again = Open();
+  ASSERT_EQ(again->grid().rowCount(), 1);
+  EXPECT_EQ(again->grid().text(1, cf::kColTitle), QStringLiteral("A < B & C"));
+}
+
+TEST_F(MainWindow, NothingLeftOrNotRememberedMeansNoQueueFile) {
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
+  {
+    auto window = Open();
+    window->grid().setState("/v/one.mp4", "Finished");
+    ASSERT_TRUE(Close(*window));
+    EXPECT_FALSE(QFileInfo::exists(folder_.filePath("project.xml")));
+  }
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
+  auto window = Open();
+  window->form().chkRemQueue->setChecked(false);
+  ASSERT_TRUE(Close(*window));
+  EXPECT_FALSE(QFileInfo::exists(folder_.filePath("project.xml")));
+  EXPECT_EQ(ReadPlainSetting("clipFerry", "chkRemQueue", "?"), QStringLiteral("0"));
+}
+
+TEST_F(MainWindow, ClosingIsRefusedWhileAJobRuns) {
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
+  auto window = Open();
+  window->grid().setState("/v/one.mp4", "Transfering");
+  EXPECT_FALSE(Close(*window));
+  ASSERT_EQ(messages_.size(), 1);
+  EXPECT_EQ(messages_.first(), QStringLiteral("Please stop uploading first!"));
+  window->grid().setState("/v/one.mp4", "Waiting");
+  EXPECT_TRUE(Close(*window));
+}
+
+TEST_F(MainWindow, RemoveAndClearAllWorkOnTheSelection) {
+  ASSERT_TRUE(folder_.write(
+      "project.xml", QueueDocument(FileElement("/v/1.mp4", "1") + FileElement("/v/2.mp4", "2") +
+                                   FileElement("/v/3.mp4", "3"))));
+  auto window = Open();
+  Ui::frmUpload& ui = window->form();
+  window->grid().setState("/v/2.mp4", "Transfering");
+  ui.gridQueue->selectAll();
+  ui.cmdRemove->click();
+  // The running row stays, with one refusal.
+  ASSERT_EQ(window->grid().rowCount(), 1);
+  EXPECT_EQ(window->grid().pathAt(1), QStringLiteral("/v/2.mp4"));
+  EXPECT_EQ(messages_.size(), 1);
+  EXPECT_EQ(window->queue().Count(), 1);
+  EXPECT_FALSE(ui.cmdRemove->isEnabled());  // the running row is selected
+
+  window->grid().setState("/v/2.mp4", "Failed");
+  answer_ = MsgAnswer::No;
+  ui.cmdClearAll->click();
+  EXPECT_EQ(messages_.last(), QStringLiteral("Clear the whole queue?"));
+  EXPECT_EQ(window->grid().rowCount(), 1);
+  answer_ = MsgAnswer::Yes;
+  ui.cmdClearAll->click();
+  EXPECT_EQ(window->grid().rowCount(), 0);
+  EXPECT_EQ(window->queue().Count(), 0);
+  EXPECT_FALSE(ui.cmdStartUpload->isEnabled());
+}
+
+}  // namespace
