@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <map>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -187,192 +188,54 @@ TEST_F(ResFilesTest, BothLanguagesHaveTheSameSectionsAndKeys) {
 // Every key the windows and the engine look up. A key missing here shows an empty caption (captions
 // have no fall-back) or an empty message box (these messages have no built-in text).
 TEST_F(ResFilesTest, EveryKeyTheProgramLooksUpIsPresentAndFilled) {
-  const std::map<std::string, std::vector<std::string>> required = {
+  // Keys per section, separated by blanks.
+  const std::map<std::string, std::string> required = {
       {"frmUpload",
-       {"frmUpload",
-        "frmVersion",
-        "frameQueue",
-        "cmdAdd",
-        "cmdAddKqp",
-        "cmdEdit",
-        "cmdRemove",
-        "cmdClearAll",
-        "cmdStartUpload",
-        "cmdStopUpload",
-        "cmdExit",
-        "chkRemQueue",
-        "chkHighSpeed",
-        "lStatus",
-        "lConvertInfo",
-        "lInjection",
-        "frameTutor",
-        "lServer",
-        "lTestLen",
-        "gridClassify",
-        "gridFileName",
-        "gridTitle",
-        "gridAuthor",
-        "gridUrl",
-        "gridFolder",
-        "gridState",
-        "gridError",
-        "gridCvtBeginTime",
-        "gridCvtEndTime",
-        "gridUploadBeginTime",
-        "gridUploadEndTime",
-        "gridPath",
-        "gridRecDate",
-        "lInfoCancel",
-        "lInfoFail",
-        "mavoError",
-        "mavoNoResponse",
-        "msgBelowDualCore",
-        "msgClearAll_1",
-        "msgClearAll_2",
-        "msgCmdWhenTransfering",
-        "msgComplete",
-        "msgConnect",
-        "msgEditMultiRows",
-        "msgError",
-        "msgFileNotExist",
-        "msgFrameCompress",
-        "msgOverwrite",
-        "msgPack",
-        "msgPackCancel",
-        "msgPackError",
-        "msgRemoveTransferingFile",
-        "msgStopBeforeExit",
-        "msgUpdate",
-        "msgUpload",
-        "msgUploadCancel",
-        "msgVideoCompress",
-        "msg_checkFolder",
-        "msg_folder",
-        "msg_folder2",
-        "msg_folder3",
-        "msg_0",
-        "msg_666",
-        "msg_1001",
-        "msg_1002",
-        "msg_1003",
-        "msg_1004"}},
+       "frmUpload frmVersion frameQueue cmdAdd cmdAddKqp cmdEdit cmdRemove cmdClearAll "
+       "cmdStartUpload cmdStopUpload cmdExit chkRemQueue chkHighSpeed lStatus lConvertInfo "
+       "lInjection frameTutor lServer lTestLen gridClassify gridFileName gridTitle "
+       "gridAuthor gridUrl gridFolder gridState gridError gridCvtBeginTime gridCvtEndTime "
+       "gridUploadBeginTime gridUploadEndTime gridPath gridRecDate lInfoCancel lInfoFail "
+       "mavoError mavoNoResponse msgBelowDualCore msgClearAll_1 msgClearAll_2 "
+       "msgCmdWhenTransfering msgComplete msgConnect msgEditMultiRows msgError "
+       "msgFileNotExist msgFrameCompress msgOverwrite msgPack msgPackCancel msgPackError "
+       "msgRemoveTransferingFile msgStopBeforeExit msgUpdate msgUpload msgUploadCancel "
+       "msgVideoCompress msg_checkFolder msg_folder msg_folder2 msg_folder3 msg_0 msg_666 "
+       "msg_1001 msg_1002 msg_1003 msg_1004"},
       {"frmAdd",
-       {"frmAdd",
-        "frmEdit",
-        "dlgTitle",
-        "frameFile",
-        "lVideo",
-        "cmdBrowse",
-        "lSrcSize",
-        "frameServer",
-        "lServerIP",
-        "lAccount",
-        "lPassword",
-        "cmdLogIn",
-        "cmdRefresh",
-        "lRefresh",
-        "lOldSysHelp",
-        "lFolder",
-        "lAdWarning",
-        "frameInfo",
-        "lTitle",
-        "lAuthor",
-        "frameVidSetting",
-        "lCvtType",
-        "optLocalCvt",
-        "optServerCvt",
-        "optNoCvtForMp4",
-        "lNoCvtHelp",
-        "lMaxVidSize",
-        "optSrcRes",
-        "optFullHiRes",
-        "optHiRes",
-        "optStdRes",
-        "lDestination",
-        "lDstSize",
-        "lBps",
-        "lFileSize",
-        "lCustomBps",
-        "cmdOK",
-        "cmdCancel",
-        "lTestLen",
-        "ttl_Help",
-        "ttl_Warning",
-        "msgParseXmlErr",
-        "msgUnsupportedXmlVer",
-        "msg_analyzingFolder",
-        "msg_buildingFolder",
-        "msg_durErr",
-        "msg_exceed2GB",
-        "msg_ExitOnGetFolder",
-        "msg_ExitOnGetVidInfo",
-        "msg_hasBeenAdded",
-        "msg_multiStream",
-        "msg_nearly2GB",
-        "msg_noCustomBps",
-        "msg_noCvtForMp4",
-        "msg_noMediaKq",
-        "msg_noSuchFile",
-        "msg_oldSysTip",
-        "msg_oldSysWarning",
-        "msg_openFileError",
-        "msg_refreshFirst",
-        "msg_refreshFrom",
-        "msg_rm_and_rmvb",
-        "msg_unknownFormat",
-        "msg_VIDEO_TS_VOB"}},
+       "frmAdd frmEdit dlgTitle frameFile lVideo cmdBrowse lSrcSize frameServer lServerIP "
+       "lAccount lPassword cmdLogIn cmdRefresh lRefresh lOldSysHelp lFolder lAdWarning "
+       "frameInfo lTitle lAuthor frameVidSetting lCvtType optLocalCvt optServerCvt "
+       "optNoCvtForMp4 lNoCvtHelp lMaxVidSize optSrcRes optFullHiRes optHiRes optStdRes "
+       "lDestination lDstSize lBps lFileSize lCustomBps cmdOK cmdCancel lTestLen ttl_Help "
+       "ttl_Warning msgParseXmlErr msgUnsupportedXmlVer msg_analyzingFolder "
+       "msg_buildingFolder msg_durErr msg_exceed2GB msg_ExitOnGetFolder msg_ExitOnGetVidInfo "
+       "msg_hasBeenAdded msg_multiStream msg_nearly2GB msg_noCustomBps msg_noCvtForMp4 "
+       "msg_noMediaKq msg_noSuchFile msg_oldSysTip msg_oldSysWarning msg_openFileError "
+       "msg_refreshFirst msg_refreshFrom msg_rm_and_rmvb msg_unknownFormat msg_VIDEO_TS_VOB"},
       {"frmAddBatch",
-       {"frmAddBatch",
-        "frameServer",
-        "lServerIP",
-        "lAccount",
-        "lPassword",
-        "cmdLogIn",
-        "cmdRefresh",
-        "lRefresh",
-        "lFolder",
-        "lAdWarning",
-        "frameFile",
-        "lLocation",
-        "cmdBrowse",
-        "cmdStopSearch",
-        "lHelp",
-        "frameVidSetting",
-        "lMaxVidSize",
-        "optHiRes",
-        "optStdRes",
-        "cmdOK",
-        "cmdCancel",
-        "ttl_Help",
-        "msgParseXmlErr",
-        "msgUnsupportedXmlVer",
-        "msg_ExitOnGetFolder",
-        "msg_ExitOnGetVidInfo",
-        "msg_refreshFirst",
-        "msg_refreshFrom",
-        "msg_searchSopWarning"}},
-      {"frmCustomBps",
-       {"frmCustomBps", "frameNote", "lNote", "cmdSet", "cmdOK", "cmdCancel", "default",
-        "exceedLimit"}},
-      {"frmConfirm",
-       {"frmConfirm", "lTitle", "lSubTitle", "cmdYes", "cmdNo", "cmdAllYes", "cmdAllNo",
-        "lTestLen"}},
-      {"frmDownloader",
-       {"frmDownloader", "lNewVersion", "lStatus", "lLog", "lFile", "lProgress", "cmdUpdate",
-        "cmdQuit"}},
+       "frmAddBatch frameServer lServerIP lAccount lPassword cmdLogIn cmdRefresh lRefresh "
+       "lFolder lAdWarning frameFile lLocation cmdBrowse cmdStopSearch lHelp frameVidSetting "
+       "lMaxVidSize optHiRes optStdRes cmdOK cmdCancel ttl_Help msgParseXmlErr "
+       "msgUnsupportedXmlVer msg_ExitOnGetFolder msg_ExitOnGetVidInfo msg_refreshFirst "
+       "msg_refreshFrom msg_searchSopWarning"},
+      {"frmCustomBps", "frmCustomBps frameNote lNote cmdSet cmdOK cmdCancel default exceedLimit"},
+      {"frmConfirm", "frmConfirm lTitle lSubTitle cmdYes cmdNo cmdAllYes cmdAllNo lTestLen"},
+      {"frmDownloader", "frmDownloader lNewVersion lStatus lLog lFile lProgress cmdUpdate cmdQuit"},
       {"frmCommon",
-       {"btnOK", "btnExit", "btnCancel", "msgKqpError", "msgUnsupportKqpVer", "msgVerifyWholeKq",
-        "msgVerifyKqErr"}},
+       "btnOK btnExit btnCancel msgKqpError msgUnsupportKqpVer msgVerifyWholeKq "
+       "msgVerifyKqErr"},
   };
   for (const Language& language : kLanguages) {
     const ResTexts& texts = File(language.name).texts;
-    for (const auto& [section, keys] : required) {
+    for (const auto& [section, keyList] : required) {
       const auto found = texts.find(section);
       if (found == texts.end()) {
         ADD_FAILURE() << language.name << ": section " << section << " missing";
         continue;
       }
-      for (const std::string& key : keys) {
+      std::istringstream keys(keyList);
+      for (std::string key; keys >> key;) {
         const auto entry = found->second.find(key);
         if (entry == found->second.end()) {
           ADD_FAILURE() << language.name << ": " << section << "/" << key << " missing";
