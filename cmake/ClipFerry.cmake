@@ -62,7 +62,7 @@ function(clipferry_test name)
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 60
     PROPERTIES TIMEOUT ${ARG_TIMEOUT} ${labels}
-      ENVIRONMENT "QT_QPA_PLATFORM=offscreen;CLIPFERRY_PROGRAM_DIR=${CLIPFERRY_PROGRAM_DIR};CLIPFERRY_SOURCE_DIR=${CMAKE_SOURCE_DIR}")
+      ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
   add_dependencies(${name} program_folder)
 endfunction()
 

@@ -38,6 +38,10 @@ std::filesystem::path IsolateUserFolders() {
   if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
     setenv("QT_QPA_PLATFORM", "offscreen", 1);
   }
+  // Where the built program folder and the sources are, for tests that copy resources or read
+  // test data; the build passes them in, the environment may override them.
+  setenv("CLIPFERRY_PROGRAM_DIR", CLIPFERRY_PROGRAM_DIR, 0);
+  setenv("CLIPFERRY_SOURCE_DIR", CLIPFERRY_SOURCE_DIR, 0);
   return base;
 }
 
