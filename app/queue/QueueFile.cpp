@@ -13,6 +13,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <cerrno>
+#include <type_traits>
+#include <variant>
 
 namespace cf {
 namespace {
@@ -52,64 +54,76 @@ const char* BoolText(bool value) { return value ? "True" : "False"; }
 
 // ---- the fields of a job in file order -----------------------------------------------------
 
-// One field element: its name, how to read it into a job and how to write it out.
-struct FieldCodec {
+// One field element: its name and the job field it holds.
+struct Field {
   const char* name;
-  void (*read)(UploadJob& job, const char* text);
-  QByteArray (*write)(const UploadJob& job);
+  std::variant<QString UploadJob::*, int32_t UploadJob::*, int64_t UploadJob::*, bool UploadJob::*>
+      member;
 };
 
-#define CF_TEXT_FIELD(field)                                                             \
-  FieldCodec {                                                                           \
-#field, [](UploadJob& job, const char* text) { job.field = QString::fromUtf8(text); }, \
-        [](const UploadJob& job) { return job.field.toUtf8(); } \
-  }
-#define CF_INT_FIELD(field)                                                    \
-  FieldCodec {                                                                 \
-#field, [](UploadJob& job, const char* text) { job.field = ToInt32(text); }, \
-        [](const UploadJob& job) { return QByteArray::number(job.field); } \
-  }
-#define CF_BOOL_FIELD(field)                                                  \
-  FieldCodec {                                                                \
-#field, [](UploadJob& job, const char* text) { job.field = ToBool(text); }, \
-        [](const UploadJob& job) { return QByteArray(BoolText(job.field)); } \
-  }
-
-const FieldCodec kFields[] = {
-    CF_TEXT_FIELD(fileName),
-    CF_TEXT_FIELD(title),
-    CF_TEXT_FIELD(Author),
-    CF_TEXT_FIELD(state),
-    CF_TEXT_FIELD(path),
-    CF_TEXT_FIELD(duration),
-    CF_INT_FIELD(secDuration),
-    CF_INT_FIELD(videoWidth),
-    CF_INT_FIELD(videoHeight),
-    CF_TEXT_FIELD(vBitRate),
-    CF_TEXT_FIELD(aBitRate),
-    CF_TEXT_FIELD(Url),
-    CF_TEXT_FIELD(account),
-    CF_TEXT_FIELD(password),
-    CF_TEXT_FIELD(folderID),
-    CF_TEXT_FIELD(contentID),
-    CF_TEXT_FIELD(folderName),
-    CF_TEXT_FIELD(sysVer),
-    CF_BOOL_FIELD(bEncPassword),
-    CF_INT_FIELD(dstCvtType),
-    CF_INT_FIELD(dstResType),
-    CF_TEXT_FIELD(dstPostfix),
-    CF_INT_FIELD(srcVideoWidth),
-    CF_INT_FIELD(srcVideoHeight),
-    CF_INT_FIELD(customBps),
-    CF_BOOL_FIELD(bInterlaced),
-    FieldCodec{"fileSize", [](UploadJob& job, const char* text) { job.fileSize = ToInt64(text); },
-               [](const UploadJob& job) { return QByteArray::number(job.fileSize); }},
-    CF_TEXT_FIELD(dateLastModified),
+const Field kFields[] = {
+    {"fileName", &UploadJob::fileName},
+    {"title", &UploadJob::title},
+    {"Author", &UploadJob::Author},
+    {"state", &UploadJob::state},
+    {"path", &UploadJob::path},
+    {"duration", &UploadJob::duration},
+    {"secDuration", &UploadJob::secDuration},
+    {"videoWidth", &UploadJob::videoWidth},
+    {"videoHeight", &UploadJob::videoHeight},
+    {"vBitRate", &UploadJob::vBitRate},
+    {"aBitRate", &UploadJob::aBitRate},
+    {"Url", &UploadJob::Url},
+    {"account", &UploadJob::account},
+    {"password", &UploadJob::password},
+    {"folderID", &UploadJob::folderID},
+    {"contentID", &UploadJob::contentID},
+    {"folderName", &UploadJob::folderName},
+    {"sysVer", &UploadJob::sysVer},
+    {"bEncPassword", &UploadJob::bEncPassword},
+    {"dstCvtType", &UploadJob::dstCvtType},
+    {"dstResType", &UploadJob::dstResType},
+    {"dstPostfix", &UploadJob::dstPostfix},
+    {"srcVideoWidth", &UploadJob::srcVideoWidth},
+    {"srcVideoHeight", &UploadJob::srcVideoHeight},
+    {"customBps", &UploadJob::customBps},
+    {"bInterlaced", &UploadJob::bInterlaced},
+    {"fileSize", &UploadJob::fileSize},
+    {"dateLastModified", &UploadJob::dateLastModified},
 };
 
-#undef CF_TEXT_FIELD
-#undef CF_INT_FIELD
-#undef CF_BOOL_FIELD
+void ReadField(const Field& field, UploadJob& job, const char* text) {
+  std::visit(
+      [&](auto member) {
+        using Value = std::remove_reference_t<decltype(job.*member)>;
+        if constexpr (std::is_same_v<Value, QString>) {
+          job.*member = QString::fromUtf8(text);
+        } else if constexpr (std::is_same_v<Value, bool>) {
+          job.*member = ToBool(text);
+        } else if constexpr (std::is_same_v<Value, int32_t>) {
+          job.*member = ToInt32(text);
+        } else {
+          job.*member = ToInt64(text);
+        }
+      },
+      field.member);
+}
+
+QByteArray WriteField(const Field& field, const UploadJob& job) {
+  return std::visit(
+      [&](auto member) {
+        const auto& value = job.*member;
+        using Value = std::remove_cvref_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, QString>) {
+          return value.toUtf8();
+        } else if constexpr (std::is_same_v<Value, bool>) {
+          return QByteArray(BoolText(value));
+        } else {
+          return QByteArray::number(value);
+        }
+      },
+      field.member);
+}
 
 static_assert(std::size(kFields) == 28, "a queued job is stored as 28 field elements");
 
@@ -211,9 +225,8 @@ bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel
     // Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the
     // job is still queued as long as it names its source.
     UploadJob job;
-    for (const FieldCodec& field : kFields) {
-      field.read(job, fileNode.child(field.name).text().get());
-    }
+    for (const Field& field : kFields)
+      ReadField(field, job, fileNode.child(field.name).text().get());
     job.state.clear();
     if (!queue.Add(job)) continue;
     const UploadJob* stored = queue.item(job.path);
@@ -235,8 +248,8 @@ QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& 
     // The job's own row decides, wherever an edit has moved the job in the collection.
     if (grid.cellText(job->path, kColState) == kStateFinished) continue;
     pugi::xml_node fileNode = queueNode.append_child(kFileElement);
-    for (const FieldCodec& field : kFields) {
-      const QByteArray value = field.write(*job);
+    for (const Field& field : kFields) {
+      const QByteArray value = WriteField(field, *job);
       pugi::xml_node fieldNode = fileNode.append_child(field.name);
       if (!value.isEmpty()) fieldNode.text().set(value.constData());
     }
