@@ -214,9 +214,11 @@ QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queu
 bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel& grid) {
   pugi::xml_document document;
   // Keeps a field made only of blanks, while the line breaks between elements still vanish.
-  const pugi::xml_parse_result parsed =
-      document.load_buffer(text.constData(), static_cast<size_t>(text.size()),
-                           pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
+  // Line ends inside a field are kept as written: the writer does not escape a carriage return,
+  // so folding it into a line feed here would change a title on every round trip.
+  const unsigned options = (pugi::parse_default | pugi::parse_ws_pcdata_single) & ~pugi::parse_eol;
+  const pugi::xml_parse_result parsed = document.load_buffer(
+      text.constData(), static_cast<size_t>(text.size()), options, pugi::encoding_auto);
   if (!parsed) return false;
   const pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
   if (!queueNode) return false;

@@ -140,6 +140,7 @@ TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
   jobs[1].path = "/home/teacher/影片/第1課 <draft>.mp4";
   jobs[1].password = "p&ss<wörd>\t";
   jobs[2].folderName = "   ";
+  jobs[2].title = "two\r\nlines\rand\x01";
   jobs[2].duration = "";
   jobs[2].dstPostfix = "src";
   for (const UploadJob& job : jobs) Enqueue(queue, grid, job);
