@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <gtest/gtest.h>
+
 namespace cf::testing {
 
 // A job whose every field differs from every other job's and from the defaults, so a field
@@ -46,6 +48,37 @@ inline UploadJob SampleJob(int n) {
 inline void Enqueue(UploadQueue& queue, QueueGridModel& grid, const UploadJob& job) {
   queue.Add(job);
   grid.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
+}
+
+// Every field but state, which the queue file and the dialogs leave to the row.
+inline void ExpectSameJob(const UploadJob& a, const UploadJob& b) {
+  EXPECT_EQ(a.fileName, b.fileName);
+  EXPECT_EQ(a.title, b.title);
+  EXPECT_EQ(a.Author, b.Author);
+  EXPECT_EQ(a.path, b.path);
+  EXPECT_EQ(a.duration, b.duration);
+  EXPECT_EQ(a.secDuration, b.secDuration);
+  EXPECT_EQ(a.videoWidth, b.videoWidth);
+  EXPECT_EQ(a.videoHeight, b.videoHeight);
+  EXPECT_EQ(a.vBitRate, b.vBitRate);
+  EXPECT_EQ(a.aBitRate, b.aBitRate);
+  EXPECT_EQ(a.Url, b.Url);
+  EXPECT_EQ(a.account, b.account);
+  EXPECT_EQ(a.password, b.password);
+  EXPECT_EQ(a.folderID, b.folderID);
+  EXPECT_EQ(a.contentID, b.contentID);
+  EXPECT_EQ(a.folderName, b.folderName);
+  EXPECT_EQ(a.sysVer, b.sysVer);
+  EXPECT_EQ(a.bEncPassword, b.bEncPassword);
+  EXPECT_EQ(a.dstCvtType, b.dstCvtType);
+  EXPECT_EQ(a.dstResType, b.dstResType);
+  EXPECT_EQ(a.dstPostfix, b.dstPostfix);
+  EXPECT_EQ(a.srcVideoWidth, b.srcVideoWidth);
+  EXPECT_EQ(a.srcVideoHeight, b.srcVideoHeight);
+  EXPECT_EQ(a.customBps, b.customBps);
+  EXPECT_EQ(a.bInterlaced, b.bInterlaced);
+  EXPECT_EQ(a.fileSize, b.fileSize);
+  EXPECT_EQ(a.dateLastModified, b.dateLastModified);
 }
 
 }  // namespace cf::testing

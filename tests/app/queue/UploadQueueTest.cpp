@@ -7,6 +7,7 @@
 namespace cf {
 namespace {
 
+using testing::ExpectSameJob;
 using testing::SampleJob;
 
 TEST(UploadQueueTest, DuplicatePathsAreComparedTrimmedAndWithLetterCase) {
@@ -49,34 +50,8 @@ TEST(UploadQueueTest, OrderedAddPutsEveryArgumentIntoItsField) {
                         in.customBps, in.bInterlaced, in.fileSize, in.dateLastModified, "Failed"));
   const UploadJob* out = queue.item(in.path);
   ASSERT_NE(out, nullptr);
-  EXPECT_EQ(out->fileName, in.fileName);
-  EXPECT_EQ(out->title, in.title);
-  EXPECT_EQ(out->Author, in.Author);
-  EXPECT_EQ(out->path, in.path);
+  ExpectSameJob(*out, in);
   EXPECT_EQ(out->state, "Failed");
-  EXPECT_EQ(out->duration, in.duration);
-  EXPECT_EQ(out->secDuration, in.secDuration);
-  EXPECT_EQ(out->videoWidth, in.videoWidth);
-  EXPECT_EQ(out->videoHeight, in.videoHeight);
-  EXPECT_EQ(out->srcVideoWidth, in.srcVideoWidth);
-  EXPECT_EQ(out->srcVideoHeight, in.srcVideoHeight);
-  EXPECT_EQ(out->vBitRate, in.vBitRate);
-  EXPECT_EQ(out->aBitRate, in.aBitRate);
-  EXPECT_EQ(out->Url, in.Url);
-  EXPECT_EQ(out->account, in.account);
-  EXPECT_EQ(out->password, in.password);
-  EXPECT_EQ(out->folderID, in.folderID);
-  EXPECT_EQ(out->contentID, in.contentID);
-  EXPECT_EQ(out->folderName, in.folderName);
-  EXPECT_EQ(out->sysVer, in.sysVer);
-  EXPECT_EQ(out->bEncPassword, in.bEncPassword);
-  EXPECT_EQ(out->dstCvtType, in.dstCvtType);
-  EXPECT_EQ(out->dstResType, in.dstResType);
-  EXPECT_EQ(out->dstPostfix, in.dstPostfix);
-  EXPECT_EQ(out->customBps, in.customBps);
-  EXPECT_EQ(out->bInterlaced, in.bInterlaced);
-  EXPECT_EQ(out->fileSize, in.fileSize);
-  EXPECT_EQ(out->dateLastModified, in.dateLastModified);
   // The key is the trimmed path, so the row's path finds the job.
   EXPECT_EQ(queue.item(in.path), queue.item(1));
 }
