@@ -12,8 +12,11 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <array>
 #include <cerrno>
+#include <string_view>
 #include <type_traits>
+#include <unordered_map>
 #include <variant>
 
 namespace cf {
@@ -127,6 +130,16 @@ QByteArray WriteField(const Field& field, const UploadJob& job) {
 
 static_assert(std::size(kFields) == 28, "a queued job is stored as 28 field elements");
 
+// Field position by element name.
+const std::unordered_map<std::string_view, size_t>& FieldIndex() {
+  static const std::unordered_map<std::string_view, size_t> index = [] {
+    std::unordered_map<std::string_view, size_t> byName;
+    for (size_t i = 0; i < std::size(kFields); ++i) byName.emplace(kFields[i].name, i);
+    return byName;
+  }();
+  return index;
+}
+
 // ---- writing -------------------------------------------------------------------------------
 
 struct ByteWriter : pugi::xml_writer {
@@ -202,7 +215,7 @@ QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queu
   if (!info.isFile() || info.size() > kMaxFileBytes) return LoadResult::Unreadable;
   QFile file(filePath);
   if (!file.open(QIODevice::ReadOnly)) return LoadResult::Unreadable;
-  const QByteArray text = file.read(kMaxFileBytes + 1);
+  const QByteArray text = file.readAll();
   const bool readFailed = file.error() != QFileDevice::NoError || text.size() > kMaxFileBytes;
   file.close();
   if (readFailed) return LoadResult::Unreadable;
@@ -225,10 +238,16 @@ bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel
 
   for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
     // Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the
-    // job is still queued as long as it names its source.
+    // job is still queued as long as it names its source. Of fields named twice the first counts.
+    std::array<const char*, std::size(kFields)> texts{};
+    for (const pugi::xml_node child : fileNode.children()) {
+      const auto found = FieldIndex().find(std::string_view(child.name()));
+      if (found != FieldIndex().end() && texts[found->second] == nullptr) {
+        texts[found->second] = child.text().get();
+      }
+    }
     UploadJob job;
-    for (const Field& field : kFields)
-      ReadField(field, job, fileNode.child(field.name).text().get());
+    for (size_t i = 0; i < texts.size(); ++i) ReadField(kFields[i], job, texts[i] ? texts[i] : "");
     job.state.clear();
     if (!queue.Add(job)) continue;
     const UploadJob* stored = queue.item(job.path);
