@@ -12,7 +12,12 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <array>
 #include <cerrno>
+#include <string_view>
+#include <type_traits>
+#include <unordered_map>
+#include <variant>
 
 namespace cf {
 namespace {
@@ -52,66 +57,88 @@ const char* BoolText(bool value) { return value ? "True" : "False"; }
 
 // ---- the fields of a job in file order -----------------------------------------------------
 
-// One field element: its name, how to read it into a job and how to write it out.
-struct FieldCodec {
+// One field element: its name and the job field it holds.
+struct Field {
   const char* name;
-  void (*read)(UploadJob& job, const char* text);
-  QByteArray (*write)(const UploadJob& job);
+  std::variant<QString UploadJob::*, int32_t UploadJob::*, int64_t UploadJob::*, bool UploadJob::*>
+      member;
 };
 
-#define CF_TEXT_FIELD(field)                                                             \
-  FieldCodec {                                                                           \
-#field, [](UploadJob& job, const char* text) { job.field = QString::fromUtf8(text); }, \
-        [](const UploadJob& job) { return job.field.toUtf8(); } \
-  }
-#define CF_INT_FIELD(field)                                                    \
-  FieldCodec {                                                                 \
-#field, [](UploadJob& job, const char* text) { job.field = ToInt32(text); }, \
-        [](const UploadJob& job) { return QByteArray::number(job.field); } \
-  }
-#define CF_BOOL_FIELD(field)                                                  \
-  FieldCodec {                                                                \
-#field, [](UploadJob& job, const char* text) { job.field = ToBool(text); }, \
-        [](const UploadJob& job) { return QByteArray(BoolText(job.field)); } \
-  }
-
-const FieldCodec kFields[] = {
-    CF_TEXT_FIELD(fileName),
-    CF_TEXT_FIELD(title),
-    CF_TEXT_FIELD(Author),
-    CF_TEXT_FIELD(state),
-    CF_TEXT_FIELD(path),
-    CF_TEXT_FIELD(duration),
-    CF_INT_FIELD(secDuration),
-    CF_INT_FIELD(videoWidth),
-    CF_INT_FIELD(videoHeight),
-    CF_TEXT_FIELD(vBitRate),
-    CF_TEXT_FIELD(aBitRate),
-    CF_TEXT_FIELD(Url),
-    CF_TEXT_FIELD(account),
-    CF_TEXT_FIELD(password),
-    CF_TEXT_FIELD(folderID),
-    CF_TEXT_FIELD(contentID),
-    CF_TEXT_FIELD(folderName),
-    CF_TEXT_FIELD(sysVer),
-    CF_BOOL_FIELD(bEncPassword),
-    CF_INT_FIELD(dstCvtType),
-    CF_INT_FIELD(dstResType),
-    CF_TEXT_FIELD(dstPostfix),
-    CF_INT_FIELD(srcVideoWidth),
-    CF_INT_FIELD(srcVideoHeight),
-    CF_INT_FIELD(customBps),
-    CF_BOOL_FIELD(bInterlaced),
-    FieldCodec{"fileSize", [](UploadJob& job, const char* text) { job.fileSize = ToInt64(text); },
-               [](const UploadJob& job) { return QByteArray::number(job.fileSize); }},
-    CF_TEXT_FIELD(dateLastModified),
+const Field kFields[] = {
+    {"fileName", &UploadJob::fileName},
+    {"title", &UploadJob::title},
+    {"Author", &UploadJob::Author},
+    {"state", &UploadJob::state},
+    {"path", &UploadJob::path},
+    {"duration", &UploadJob::duration},
+    {"secDuration", &UploadJob::secDuration},
+    {"videoWidth", &UploadJob::videoWidth},
+    {"videoHeight", &UploadJob::videoHeight},
+    {"vBitRate", &UploadJob::vBitRate},
+    {"aBitRate", &UploadJob::aBitRate},
+    {"Url", &UploadJob::Url},
+    {"account", &UploadJob::account},
+    {"password", &UploadJob::password},
+    {"folderID", &UploadJob::folderID},
+    {"contentID", &UploadJob::contentID},
+    {"folderName", &UploadJob::folderName},
+    {"sysVer", &UploadJob::sysVer},
+    {"bEncPassword", &UploadJob::bEncPassword},
+    {"dstCvtType", &UploadJob::dstCvtType},
+    {"dstResType", &UploadJob::dstResType},
+    {"dstPostfix", &UploadJob::dstPostfix},
+    {"srcVideoWidth", &UploadJob::srcVideoWidth},
+    {"srcVideoHeight", &UploadJob::srcVideoHeight},
+    {"customBps", &UploadJob::customBps},
+    {"bInterlaced", &UploadJob::bInterlaced},
+    {"fileSize", &UploadJob::fileSize},
+    {"dateLastModified", &UploadJob::dateLastModified},
 };
 
-#undef CF_TEXT_FIELD
-#undef CF_INT_FIELD
-#undef CF_BOOL_FIELD
+void ReadField(const Field& field, UploadJob& job, const char* text) {
+  std::visit(
+      [&](auto member) {
+        using Value = std::remove_reference_t<decltype(job.*member)>;
+        if constexpr (std::is_same_v<Value, QString>) {
+          job.*member = QString::fromUtf8(text);
+        } else if constexpr (std::is_same_v<Value, bool>) {
+          job.*member = ToBool(text);
+        } else if constexpr (std::is_same_v<Value, int32_t>) {
+          job.*member = ToInt32(text);
+        } else {
+          job.*member = ToInt64(text);
+        }
+      },
+      field.member);
+}
+
+QByteArray WriteField(const Field& field, const UploadJob& job) {
+  return std::visit(
+      [&](auto member) {
+        const auto& value = job.*member;
+        using Value = std::remove_cvref_t<decltype(value)>;
+        if constexpr (std::is_same_v<Value, QString>) {
+          return value.toUtf8();
+        } else if constexpr (std::is_same_v<Value, bool>) {
+          return QByteArray(BoolText(value));
+        } else {
+          return QByteArray::number(value);
+        }
+      },
+      field.member);
+}
 
 static_assert(std::size(kFields) == 28, "a queued job is stored as 28 field elements");
+
+// Field position by element name.
+const std::unordered_map<std::string_view, size_t>& FieldIndex() {
+  static const std::unordered_map<std::string_view, size_t> index = [] {
+    std::unordered_map<std::string_view, size_t> byName;
+    for (size_t i = 0; i < std::size(kFields); ++i) byName.emplace(kFields[i].name, i);
+    return byName;
+  }();
+  return index;
+}
 
 // ---- writing -------------------------------------------------------------------------------
 
@@ -188,7 +215,7 @@ QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queu
   if (!info.isFile() || info.size() > kMaxFileBytes) return LoadResult::Unreadable;
   QFile file(filePath);
   if (!file.open(QIODevice::ReadOnly)) return LoadResult::Unreadable;
-  const QByteArray text = file.read(kMaxFileBytes + 1);
+  const QByteArray text = file.readAll();
   const bool readFailed = file.error() != QFileDevice::NoError || text.size() > kMaxFileBytes;
   file.close();
   if (readFailed) return LoadResult::Unreadable;
@@ -200,20 +227,27 @@ QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queu
 bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel& grid) {
   pugi::xml_document document;
   // Keeps a field made only of blanks, while the line breaks between elements still vanish.
-  const pugi::xml_parse_result parsed =
-      document.load_buffer(text.constData(), static_cast<size_t>(text.size()),
-                           pugi::parse_default | pugi::parse_ws_pcdata_single, pugi::encoding_auto);
+  // Line ends inside a field are kept as written: the writer does not escape a carriage return,
+  // so folding it into a line feed here would change a title on every round trip.
+  const unsigned options = (pugi::parse_default | pugi::parse_ws_pcdata_single) & ~pugi::parse_eol;
+  const pugi::xml_parse_result parsed = document.load_buffer(
+      text.constData(), static_cast<size_t>(text.size()), options, pugi::encoding_auto);
   if (!parsed) return false;
   const pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
   if (!queueNode) return false;
 
   for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
     // Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the
-    // job is still queued as long as it names its source.
-    UploadJob job;
-    for (const FieldCodec& field : kFields) {
-      field.read(job, fileNode.child(field.name).text().get());
+    // job is still queued as long as it names its source. Of fields named twice the first counts.
+    std::array<const char*, std::size(kFields)> texts{};
+    for (const pugi::xml_node child : fileNode.children()) {
+      const auto found = FieldIndex().find(std::string_view(child.name()));
+      if (found != FieldIndex().end() && texts[found->second] == nullptr) {
+        texts[found->second] = child.text().get();
+      }
     }
+    UploadJob job;
+    for (size_t i = 0; i < texts.size(); ++i) ReadField(kFields[i], job, texts[i] ? texts[i] : "");
     job.state.clear();
     if (!queue.Add(job)) continue;
     const UploadJob* stored = queue.item(job.path);
@@ -235,8 +269,8 @@ QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& 
     // The job's own row decides, wherever an edit has moved the job in the collection.
     if (grid.cellText(job->path, kColState) == kStateFinished) continue;
     pugi::xml_node fileNode = queueNode.append_child(kFileElement);
-    for (const FieldCodec& field : kFields) {
-      const QByteArray value = field.write(*job);
+    for (const Field& field : kFields) {
+      const QByteArray value = WriteField(field, *job);
       pugi::xml_node fieldNode = fileNode.append_child(field.name);
       if (!value.isEmpty()) fieldNode.text().set(value.constData());
     }
@@ -245,6 +279,8 @@ QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& 
   if (written != nullptr) *written = count;
 
   ByteWriter writer;
+  // About 1 KB per job; growing the buffer step by step costs more than the whole walk.
+  writer.bytes.reserve(1024 + static_cast<qsizetype>(count) * 1280);
   document.save(writer, "",
                 pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
                 pugi::encoding_utf8);
@@ -269,9 +305,9 @@ QByteArray QueueFile::BreakLines(const QByteArray& xml) {
   out.reserve(xml.size() + xml.size() / 8);
   const char* const begin = xml.constData();
   const char* const end = begin + xml.size();
-  const char* tagStart = nullptr;  // just past the '<' of the tag being walked
+  const char* copiedUpTo = begin;
+  const char* tagStart = begin;  // just past the '<' of the tag being walked
   for (const char* at = begin; at != end; ++at) {
-    out.append(*at);
     if (*at == '<') {
       tagStart = at + 1;
       continue;
@@ -281,11 +317,13 @@ QByteArray QueueFile::BreakLines(const QByteArray& xml) {
     const char* nextEnd = next;
     while (nextEnd != end && *nextEnd != '>') ++nextEnd;
     const bool endTag = next != end && *next == '/';
-    const char* thisStart = tagStart != nullptr ? tagStart : begin;
     // An element's start tag and its own end tag stay together: "<title></title>".
-    if (endTag && SameTagText(thisStart, at, next, nextEnd)) continue;
+    if (endTag && SameTagText(tagStart, at, next, nextEnd)) continue;
+    out.append(copiedUpTo, at + 1 - copiedUpTo);
     out.append("\r\n", 2);
+    copiedUpTo = at + 1;
   }
+  out.append(copiedUpTo, end - copiedUpTo);
   return out;
 }
 

@@ -1,0 +1,308 @@
+#include "app/queue/QueueFile.h"
+
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+#include "tests/app/queue/QueueTestJobs.h"
+
+#include <gtest/gtest.h>
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <csignal>
+
+namespace cf {
+namespace {
+
+using testing::Enqueue;
+using testing::ExpectSameJob;
+using testing::SampleJob;
+
+QByteArray ReadAll(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool WriteAll(const QString& path, const QByteArray& content) {
+  QFile file(path);
+  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+         file.write(content) == content.size();
+}
+
+// Everything in the folder but the queue file itself: a failed save must leave nothing behind.
+QStringList Leftovers(const QTemporaryDir& folder) {
+  QStringList names =
+      QDir(folder.path()).entryList(QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot);
+  names.removeAll(QueueFile::kFileName);
+  return names;
+}
+
+class QueueFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(folder.isValid());
+    filePath = QueueFile::PathIn(folder.path());
+  }
+
+  QTemporaryDir folder;
+  QString filePath;
+  UploadQueue queue;
+  QueueGridModel grid;
+};
+
+TEST(QueueFileLines, StartAndEndTagOfOneElementStayTogetherEverythingElseBreaks) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {QueueFile::kEmptyDocument,
+       "<?xml version=\"1.0\"?>\r\n<clipferry "
+       "ver=\"2.120222\">\r\n<queue></queue>\r\n</clipferry>"},
+      {"<a><b></b><c>x</c></a>", "<a>\r\n<b></b>\r\n<c>x</c>\r\n</a>"},
+      {"<a><a></a></a>", "<a>\r\n<a></a></a>"},
+      {"<a/><b/></r>", "<a/>\r\n<b/>\r\n</r>"},
+      {"<t>&lt;&gt;&amp;</t><u></u>", "<t>&lt;&gt;&amp;</t>\r\n<u></u>"},
+      {"<x k=\"1/2\"></x>", "<x k=\"1/2\">\r\n</x>"},
+      {"<ab></a>", "<ab>\r\n</a>"},
+      {"<a>\r\n</a>", "<a>\r\n</a>"},
+      {"><", ">\r\n<"},
+      {"<", "<"},
+      {"", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(QueueFile::BreakLines(c.in), QByteArray(c.out)) << c.in;
+  }
+}
+
+TEST_F(QueueFileTest, OneJobIsWrittenAsTwentyEightFieldsOnTheirOwnLines) {
+  UploadJob job = SampleJob(2);
+  job.state = "Failed";
+  job.sysVer.clear();
+  Enqueue(queue, grid, job);
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid));
+  const QByteArray expected =
+      "<?xml version=\"1.0\"?>\r\n<clipferry ver=\"2.120222\">\r\n<queue>\r\n<file>\r\n"
+      "<fileName>lecture2.mp4</fileName>\r\n<title>Title 2</title>\r\n"
+      "<Author>Author 2</Author>\r\n<state>Failed</state>\r\n"
+      "<path>/home/teacher/videos/lecture2.mp4</path>\r\n<duration>0:2:30.5</duration>\r\n"
+      "<secDuration>1002</secDuration>\r\n<videoWidth>2002</videoWidth>\r\n"
+      "<videoHeight>3002</videoHeight>\r\n<vBitRate>402k</vBitRate>\r\n"
+      "<aBitRate>66k</aBitRate>\r\n<Url>127.0.0.1:8080/school2</Url>\r\n"
+      "<account>account2</account>\r\n<password>secret2</password>\r\n"
+      "<folderID>502</folderID>\r\n<contentID>2</contentID>\r\n"
+      "<folderName>Folder 2</folderName>\r\n<sysVer></sysVer>\r\n"
+      "<bEncPassword>True</bEncPassword>\r\n<dstCvtType>2</dstCvtType>\r\n"
+      "<dstResType>0</dstResType>\r\n<dstPostfix>hd</dstPostfix>\r\n"
+      "<srcVideoWidth>4002</srcVideoWidth>\r\n<srcVideoHeight>5002</srcVideoHeight>\r\n"
+      "<customBps>6002</customBps>\r\n<bInterlaced>False</bInterlaced>\r\n"
+      "<fileSize>5000000002</fileSize>\r\n<dateLastModified>2026-03-03T10:11:12"
+      "</dateLastModified>\r\n</file>\r\n</queue>\r\n</clipferry>";
+  EXPECT_EQ(ReadAll(filePath), expected);
+}
+
+TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
+  std::vector<UploadJob> jobs;
+  for (int n = 1; n <= 3; ++n) jobs.push_back(SampleJob(n));
+  jobs[0].title = "Loops <for> & \"while\" 'do' ]]> -->";
+  jobs[0].Author = "Chén Xiǎomíng 陳小明";
+  jobs[1].path = "/home/teacher/影片/第1課 <draft>.mp4";
+  jobs[1].password = "p&ss<wörd>\t";
+  jobs[2].folderName = "   ";
+  jobs[2].title = "two\r\nlines\rand\x01";
+  jobs[2].duration = "";
+  jobs[2].dstPostfix = "src";
+  for (const UploadJob& job : jobs) Enqueue(queue, grid, job);
+  grid.setState(jobs[0].path, "Failed");
+  grid.setState(jobs[2].path, "Canceled");
+
+  int written = 0;
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid, &written));
+  EXPECT_EQ(written, 3);
+
+  UploadQueue loadedQueue;
+  QueueGridModel loadedGrid;
+  ASSERT_EQ(QueueFile::Load(filePath, loadedQueue, loadedGrid), QueueFile::LoadResult::Loaded);
+  ASSERT_EQ(loadedQueue.Count(), 3);
+  ASSERT_EQ(loadedGrid.rowCount(), 3);
+  for (int n = 1; n <= 3; ++n) {
+    SCOPED_TRACE(n);
+    const UploadJob& job = jobs[static_cast<size_t>(n - 1)];
+    ExpectSameJob(*loadedQueue.item(n), job);
+    EXPECT_EQ(loadedQueue.item(n)->state, "");
+    EXPECT_EQ(loadedGrid.stateAt(n), "Waiting");
+    EXPECT_EQ(loadedGrid.pathAt(n), job.path);
+    EXPECT_EQ(loadedGrid.text(n, kColTitle), job.title);
+    EXPECT_EQ(loadedGrid.text(n, kColAuthor), job.Author);
+    EXPECT_EQ(loadedGrid.text(n, kColFolder), job.folderName);
+  }
+}
+
+TEST_F(QueueFileTest, FinishedJobsAreDroppedAndTheFileGoesWhenNoneRemain) {
+  Enqueue(queue, grid, SampleJob(1));
+  Enqueue(queue, grid, SampleJob(2));
+  grid.setState(SampleJob(1).path, "Failed");
+  grid.setState(SampleJob(2).path, "Finished");
+  int written = -1;
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid, &written));
+  EXPECT_EQ(written, 1);
+  EXPECT_EQ(ReadAll(filePath).count("<file>"), 1);
+  EXPECT_FALSE(ReadAll(filePath).contains(SampleJob(2).path.toUtf8()));
+
+  grid.setState(SampleJob(1).path, "Finished");
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid, &written));
+  EXPECT_EQ(written, 0);
+  EXPECT_FALSE(QFile::exists(filePath));
+
+  UploadQueue empty;
+  ASSERT_TRUE(QueueFile::Save(filePath, empty, grid));  // nothing to delete is no failure
+  EXPECT_FALSE(QFile::exists(filePath));
+  EXPECT_TRUE(Leftovers(folder).isEmpty());
+}
+
+TEST_F(QueueFileTest, AnEditedJobIsJudgedByItsOwnRowNotByItsPosition) {
+  for (int n = 1; n <= 3; ++n) Enqueue(queue, grid, SampleJob(n));
+  // Editing job 1 puts it at the end of the collection while its row stays first.
+  UploadJob edited = *queue.item(SampleJob(1).path);
+  queue.Remove(edited.path);
+  edited.title = "Edited";
+  queue.Add(edited);
+  grid.setState(SampleJob(2).path, "Finished");
+
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid));
+  UploadQueue loadedQueue;
+  QueueGridModel loadedGrid;
+  ASSERT_EQ(QueueFile::Load(filePath, loadedQueue, loadedGrid), QueueFile::LoadResult::Loaded);
+  ASSERT_EQ(loadedQueue.Count(), 2);
+  EXPECT_EQ(loadedQueue.item(1)->path, SampleJob(3).path);
+  EXPECT_EQ(loadedQueue.item(2)->title, "Edited");
+}
+
+TEST_F(QueueFileTest, FilesThatAreNotQueueDocumentsAreDeleted) {
+  const char* contents[] = {
+      "",
+      "not xml at all",
+      "<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"><queue><file>",
+      "<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"></clipferry>",
+      "<other><queue><file><path>/v/a.mp4</path></file></queue></other>",
+      "\xff\xfe<\x00q\x00",
+  };
+  for (const char* content : contents) {
+    SCOPED_TRACE(content);
+    ASSERT_TRUE(WriteAll(filePath, content));
+    ASSERT_TRUE(QFile::setPermissions(filePath, QFileDevice::ReadOwner));
+    EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Discarded);
+    EXPECT_FALSE(QFile::exists(filePath));
+    EXPECT_EQ(queue.Count(), 0);
+    EXPECT_EQ(grid.rowCount(), 0);
+  }
+}
+
+TEST_F(QueueFileTest, MissingEmptyAndUnreadableFiles) {
+  EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Missing);
+
+  ASSERT_TRUE(WriteAll(filePath,
+                       "<?xml version=\"1.0\"?>\r\n<clipferry ver=\"x\">\r\n"
+                       "<queue></queue>\r\n</clipferry>"));
+  EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Loaded);
+  EXPECT_EQ(queue.Count(), 0);
+  EXPECT_TRUE(QFile::exists(filePath));
+
+  // A folder where the file should be cannot be read; it must not be removed either.
+  ASSERT_TRUE(QFile::remove(filePath));
+  ASSERT_TRUE(QDir(folder.path()).mkpath(QString(QueueFile::kFileName) + "/keep"));
+  EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Unreadable);
+  EXPECT_TRUE(QFileInfo(filePath + "/keep").isDir());
+}
+
+TEST_F(QueueFileTest, IncompleteOrMistypedJobsLoadWithDefaultsAndKeepTheOthers) {
+  const QByteArray content =
+      "<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"><queue>"
+      "<file><path>/v/only-path.mp4</path></file>"
+      "<file><fileName>b.mp4</fileName><path> /v/b.mp4 </path><secDuration>12s</secDuration>"
+      "<videoWidth> 640 </videoWidth><videoHeight>99999999999</videoHeight>"
+      "<fileSize>-</fileSize><customBps>1.5</customBps><bEncPassword>TRUE</bEncPassword>"
+      "<bInterlaced>-1</bInterlaced><title><b>bold</b></title></file>"
+      "<file><fileName>no path</fileName></file>"
+      "<note>not a job</note>"
+      "<file><path>/v/a.mp4</path><fileSize>123456789012</fileSize>"
+      "<bEncPassword>yes</bEncPassword><bInterlaced>0</bInterlaced></file>"
+      "<file><path>/v/a.mp4</path><title>second copy</title></file>"
+      "</queue></clipferry>";
+  ASSERT_TRUE(QueueFile::Parse(content, queue, grid));
+  ASSERT_EQ(queue.Count(), 3);
+  ASSERT_EQ(grid.rowCount(), 3);
+
+  const UploadJob* onlyPath = queue.item(1);
+  EXPECT_EQ(onlyPath->path, "/v/only-path.mp4");
+  EXPECT_EQ(onlyPath->fileName, "");
+  EXPECT_EQ(onlyPath->secDuration, 0);
+  EXPECT_FALSE(onlyPath->bEncPassword);
+  EXPECT_EQ(onlyPath->fileSize, 0);
+
+  const UploadJob* b = queue.item(2);
+  EXPECT_EQ(b->path, "/v/b.mp4");
+  EXPECT_EQ(grid.pathAt(2), "/v/b.mp4");
+  EXPECT_EQ(b->secDuration, 0);
+  EXPECT_EQ(b->videoWidth, 640);
+  EXPECT_EQ(b->videoHeight, 0);
+  EXPECT_EQ(b->fileSize, 0);
+  EXPECT_EQ(b->customBps, 0);
+  EXPECT_TRUE(b->bEncPassword);
+  EXPECT_TRUE(b->bInterlaced);
+  EXPECT_EQ(b->title, "");
+
+  const UploadJob* a = queue.item(3);
+  EXPECT_EQ(a->fileSize, 123456789012LL);
+  EXPECT_FALSE(a->bEncPassword);
+  EXPECT_FALSE(a->bInterlaced);
+  EXPECT_EQ(a->title, "");  // the second copy of the path is not queued or shown
+  EXPECT_EQ(grid.findRow("/v/a.mp4"), 3);
+}
+
+TEST_F(QueueFileTest, SavedFileIsReadableByItsOwnerOnly) {
+  ASSERT_TRUE(WriteAll(filePath, "old"));
+  ASSERT_EQ(::chmod(QFile::encodeName(filePath).constData(), 0644), 0);
+  Enqueue(queue, grid, SampleJob(1));
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid));
+  struct stat info {};
+  ASSERT_EQ(::stat(QFile::encodeName(filePath).constData(), &info), 0);
+  EXPECT_EQ(info.st_mode & 07777, 0600u);
+  EXPECT_TRUE(Leftovers(folder).isEmpty());
+}
+
+TEST_F(QueueFileTest, AFailedSaveLeavesThePreviousFileAsItWas) {
+  const QByteArray previous = "<?xml version=\"1.0\"?><clipferry><queue></queue></clipferry>";
+  ASSERT_TRUE(WriteAll(filePath, previous));
+  for (int n = 1; n <= 40; ++n) Enqueue(queue, grid, SampleJob(n));
+
+  // The disk fills up in the middle of the write.
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 4096;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const bool saved1 = QueueFile::Save(filePath, queue, grid);
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  EXPECT_FALSE(saved1);
+  EXPECT_EQ(ReadAll(filePath), previous);
+  EXPECT_TRUE(Leftovers(folder).isEmpty());
+
+  // The folder the file should go into is gone.
+  EXPECT_FALSE(QueueFile::Save(QueueFile::PathIn(folder.filePath("gone")), queue, grid));
+
+  // Something that is not a file stands in the way.
+  const QString blocked = folder.filePath("blocked.xml");
+  ASSERT_TRUE(QDir(folder.path()).mkpath("blocked.xml/inside"));
+  EXPECT_FALSE(QueueFile::Save(blocked, queue, grid));
+  EXPECT_TRUE(QFileInfo(blocked + "/inside").isDir());
+  EXPECT_EQ(ReadAll(filePath), previous);
+  EXPECT_TRUE(Leftovers(folder).isEmpty());
+}
+
+}  // namespace
+}  // namespace cf
