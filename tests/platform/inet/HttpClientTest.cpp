@@ -284,29 +284,35 @@ TEST(HttpClientTest, AbortWakesABlockedWaitAndCloseMakesTheClientReusable) {
   EXPECT_EQ(answer, "again");
 }
 
-// Proxy settings: http_proxy carries the request with an absolute URL; no_proxy goes direct.
+// http_proxy carries the request with an absolute URL; no_proxy goes direct; a proxy setting that
+// cannot be used fails the request rather than being bypassed.
 TEST(HttpClientTest, ProxyFromEnvironmentIsUsedUnlessTheHostIsExcluded) {
   LoopbackServer proxy(LoopbackServer::Answer("HTTP/1.0 200 OK\r\n\r\nvia proxy"));
   LoopbackServer direct(LoopbackServer::Answer("HTTP/1.0 200 OK\r\n\r\ndirect"));
-  setenv("http_proxy", ("http://us%40er:pw@" + Local(proxy.Port()) + "/").c_str(), 1);
-  setenv("no_proxy", "localhost, 127.0.0.1", 1);
+  const std::string proxyUrl = "http://us%40er:pw@" + Local(proxy.Port()) + "/";
   struct Case {
+    std::string httpProxy;
     std::string host;
-    std::string answer;
+    std::string answer;  // empty: the request fails before it is sent
   };
-  const Case cases[] = {{"lecture.example.org:8080", "via proxy"},
-                        {Local(direct.Port()), "direct"}};
+  const Case cases[] = {{proxyUrl, "lecture.example.org:8080", "via proxy"},
+                        {proxyUrl, Local(direct.Port()), "direct"},
+                        {"socks5://127.0.0.1:1", "lecture.example.org", ""},
+                        {"socks5://127.0.0.1:1", Local(direct.Port()), "direct"}};
   for (const Case& c : cases) {
+    SCOPED_TRACE(c.httpProxy + " " + c.host);
+    setenv("http_proxy", c.httpProxy.c_str(), 1);
+    setenv("no_proxy", "localhost, 127.0.0.1", 1);
     HttpClient client;
     ASSERT_TRUE(client.OpenSession("mavo"));
+    unsetenv("http_proxy");
+    unsetenv("no_proxy");
     ASSERT_TRUE(client.Connect(c.host));
     ASSERT_TRUE(client.OpenRequest("POST", "/mavo/getVersion/", "HTTP/1.0", {.reload = true}));
     std::string answer;
-    ASSERT_TRUE(Exchange(client, "", answer)) << client.LastError();
+    EXPECT_EQ(Exchange(client, "", answer), !c.answer.empty()) << client.LastError();
     EXPECT_EQ(answer, c.answer);
   }
-  unsetenv("http_proxy");
-  unsetenv("no_proxy");
   EXPECT_EQ(proxy.Requests().at(0),
             "POST http://lecture.example.org:8080/mavo/getVersion/ HTTP/1.0\r\n"
             "Host: lecture.example.org:8080\r\nUser-Agent: mavo\r\n"
