@@ -176,6 +176,12 @@ TEST(HttpClientTest, FailuresEndTheStepThatMeetsThem) {
       {"not http", LoopbackServer::Answer("SSH-2.0-OpenSSH\r\n\r\n"), "", "end",
        HttpError::kProtocol},
       {"endless head", LoopbackServer::Answer(endlessHead), "", "end", HttpError::kProtocol},
+      {"endless interim answers",
+       [](auto& c) {
+         c.ReadRequest();
+         c.SendForever("HTTP/1.1 100 Continue\r\n\r\n");
+       },
+       "", "end", HttpError::kProtocol},
       {"short body", LoopbackServer::Answer("HTTP/1.0 200 OK\r\nContent-Length: 9\r\n\r\nabc"), "",
        "read", HttpError::kClosed},
       {"bad chunk",
