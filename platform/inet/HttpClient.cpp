@@ -257,8 +257,10 @@ bool HttpClient::AddHeaders(std::string_view text) {
                   "\"" + std::string(line.substr(0, 80)) + "\" is not a valid header line");
     }
     const std::string_view name = line.substr(0, colon);
+    // The client frames the body and addresses the server itself; a second say from the caller
+    // would leave the server to pick one.
     if (EqualsIgnoreCase(name, "Host") || EqualsIgnoreCase(name, "Content-Length") ||
-        EqualsIgnoreCase(name, "Connection")) {
+        EqualsIgnoreCase(name, "Transfer-Encoding") || EqualsIgnoreCase(name, "Connection")) {
       continue;
     }
     lines.emplace_back(line);

@@ -88,8 +88,9 @@ class HttpClient {
 
   // Adds request header lines. text holds one line, or several separated by CR LF or LF, without
   // a trailing line break (one is tolerated); the client ends each line with CR LF. Each line must
-  // be "Name: value" with a valid name and no control bytes. Host, Content-Length and Connection
-  // are the client's own: such lines from the caller are accepted and replaced by the client's.
+  // be "Name: value" with a valid name and no control bytes. Host, Content-Length,
+  // Transfer-Encoding and Connection are the client's own: such lines from the caller are accepted
+  // and left out in favour of the client's.
   bool AddHeaders(std::string_view text);
 
   // Time-outs in milliseconds (must be > 0); they hold for every request until Close(). The
