@@ -63,7 +63,9 @@ TEST(HttpClientTest, HeadFollowsCallerTextAndOwnsLengthHostAndVersionRules) {
   // Default version, a path needing escapes, headers separated by LF alone with a stale length.
   ASSERT_TRUE(client.OpenRequest("POST", "youtube/a b\r\n", ""));
   ASSERT_TRUE(client.SendRequest(
-      "Content-Type:application/x-www-form-urlencoded\nContent-Length:99\nHost: evil", "x=1"))
+      "Content-Type:application/x-www-form-urlencoded\nContent-Length:99\nHost: evil\n"
+      "Transfer-Encoding: chunked\r\n",
+      "x=1"))
       << client.LastError();
   EXPECT_EQ(client.StatusCode(), 200);
   ASSERT_TRUE(client.OpenRequest("GET", "/v", "HTTP/1.0"));
