@@ -54,6 +54,11 @@ TEST(ProxySettingsTest, NoProxyMatchesHostsDomainsAndPorts) {
     EXPECT_EQ(settings.UseProxyFor(c.host, c.port), c.proxied) << c.host << ":" << c.port;
   }
   EXPECT_FALSE(ProxySettings::FromStrings("http://proxy:3128", "*").UseProxyFor("any.org", 80));
+  const ProxySettings everything = ProxySettings::FromStrings("http://proxy:3128", "");
+  for (const char* loopback : {"localhost", "a.localhost", "127.0.0.1", "127.9.8.7", "::1"}) {
+    EXPECT_FALSE(everything.UseProxyFor(loopback, 8080)) << loopback;
+  }
+  EXPECT_TRUE(everything.UseProxyFor("127.example.org", 80));
 }
 
 }  // namespace
