@@ -67,6 +67,9 @@ void OutputFollower::FollowProgress(const QString& chunk, double elapsedSeconds)
   if (context_.totalSeconds > 0) {
     percent = RoundTo(LeadingNumber(context_.lastTimeText) * 100.0 / context_.totalSeconds, 1);
   }
+  // The last status line of a pass may run a frame past the source's length; the first pass
+  // must not show more than its half.
+  if (percent > 100) percent = 100;
   if (context_.passNumber == 1) {
     percent = percent / 100.0 * 50.0;
   } else if (context_.passNumber == 2) {

@@ -27,6 +27,7 @@ TEST(OutputFollowerTest, FollowsProgressThroughBothPasses) {
       {"second pass is the second half", 2, 100, {"time=50.00 "}, 600, "50.00", 75, "3"},
       {"past the end shows 100", 0, 10, {"time=12.00 "}, 10, "12.00", 100, "<1"},
       {"second pass past the end", 2, 10, {"time=11.00 "}, 10, "11.00", 100, "<1"},
+      {"first pass past the end stays in its half", 1, 10, {"time=10.10 "}, 10, "10.10", 50, "<1"},
       {"last marker of a chunk counts",
        0,
        100,
