@@ -81,6 +81,17 @@ TEST_F(ProcessRunnerTest, CapturedRunKeepsTheFirstChunksInDosOutput) {
   EXPECT_EQ(context.stepResult, 1);
 }
 
+TEST_F(ProcessRunnerTest, UnwritableDosOutputEndsTheRunAsAnError) {
+  RunContext context;
+  context.workFolder = Path(QStringLiteral("removed work folder"));
+  context.logEnabled = true;
+  RunCaptured(QStringLiteral(R"(sh -c "echo first; exec sleep 30")"), true, context);
+  EXPECT_EQ(context.stepResult, 0);
+  EXPECT_TRUE(context.errorText.contains(QString::fromLatin1(kDosOutputName)));
+  EXPECT_TRUE(WaitUntilGone(context.processId));
+  EXPECT_FALSE(QFile::exists(Path(QString::fromLatin1(RunLog::kFileName))));
+}
+
 TEST_F(ProcessRunnerTest, MultiByteCharactersSplitBetweenChunksStayWhole) {
   cf::codepage::SetCodePage(QStringLiteral("UTF-8"));
   RunContext context;
