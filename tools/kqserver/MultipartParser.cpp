@@ -79,7 +79,6 @@ bool MultipartParser::Feed(const char* data, size_t size) {
   if (state_ == State::kEpilogue) return true;  // anything after the closing delimiter is ignored
   buffer_.append(data, size);
   size_t pos = 0;
-  size_t padding = 0;
   bool more = true;
   while (more) {
     const size_t available = buffer_.size() - pos;
@@ -104,7 +103,7 @@ bool MultipartParser::Feed(const char* data, size_t size) {
       case State::kAfterDelimiter: {
         while (pos < buffer_.size() && (buffer_[pos] == ' ' || buffer_[pos] == '\t')) {
           ++pos;
-          if (++padding > kMaxPadding) return Fail("too much padding after a boundary");
+          if (++padding_ > kMaxPadding) return Fail("too much padding after a boundary");
         }
         if (buffer_.size() - pos < 2) {
           more = false;
@@ -160,7 +159,7 @@ bool MultipartParser::Feed(const char* data, size_t size) {
         } else {
           if (!EmitBody(buffer_.data() + pos, hit - pos) || !EndPart()) return false;
           pos = hit + delimiter_.size();
-          padding = 0;
+          padding_ = 0;
           state_ = State::kAfterDelimiter;
         }
         break;

@@ -63,6 +63,7 @@ class MultipartParser {
   size_t parts_ = 0;
   size_t headerBytes_ = 0;
   size_t preambleBytes_ = 0;
+  size_t padding_ = 0;
   bool hasDisposition_ = false;
   bool isFile_ = false;
   std::string partName_;
