@@ -118,6 +118,12 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
       const auto done = finished_.find(fields.sessionId);
       if (done != finished_.end()) {
         const auto& finished = done->second;
+        if (finished->account == account.name && finished->answer.errInfo != 0) {
+          // Every later block of a refused upload, retries included, hears why it ended.
+          *refusal = finished->answer;
+          refusal->detail = "upload already refused: " + finished->answer.detail;
+          return nullptr;
+        }
         if (finished->account == account.name && finished->seqno == fields.seqno &&
             finished->url == urlValue) {
           if (fields.blockSize != finished->size) {

@@ -241,7 +241,10 @@ TEST_F(UploadSessionsTest, QuotaStopsUploadsThatDoNotFit) {
         <folder id="1" pid="0" name="f" uploadable="1"/></account>
       <account name="full" password="f"><quota total="10" freeBytes="600000" maxsize="10"/>
         <folder id="1" pid="0" name="f" uploadable="1"/></account></kqserver>)"));
-  EXPECT_EQ(ErrInfo(BlockUploader(server_, "small", "s", 1).UploadAll(*large_)), "1301");
+  const BlockUploader tooLarge(server_, "small", "s", 1);
+  EXPECT_EQ(ErrInfo(tooLarge.UploadAll(*large_)), "1301");
+  // The uploader retries a refused block; the retry must still say why.
+  EXPECT_EQ(ErrInfo(tooLarge.Send(2, true, BlockUploader::BlockOf(*large_, 2), "abc")), "1301");
   EXPECT_EQ(ErrInfo(BlockUploader(server_, "full", "f", 1).UploadAll(*large_)), "1302");
   EXPECT_TRUE(QDir(server_.DataDir() + "/sessions").isEmpty());
   // What fits still goes in, and the free space shrinks by exactly its size.
