@@ -37,8 +37,18 @@ bool KqServerProcess::Start(const QStringList& extraArgs) {
     error_ = "cannot create a data folder";
     return false;
   }
+  extraArgs_ = extraArgs;
+  return Launch();
+}
+
+bool KqServerProcess::Restart() {
+  Stop();
+  return dataDir_ && Launch();
+}
+
+bool KqServerProcess::Launch() {
   QStringList args{"--listen", "127.0.0.1:0", "--data", dataDir_->path()};
-  args << extraArgs;
+  args << extraArgs_;
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process_.start(ProgramDir() + "/kqserver", args);
   if (!process_.waitForStarted(kStartWaitMs)) {

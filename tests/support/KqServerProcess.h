@@ -32,6 +32,8 @@ class KqServerProcess {
 
   // Starts the server; false (see ErrorText) when it did not report its port in time.
   bool Start(const QStringList& extraArgs = {});
+  // Stops and starts again with the same arguments on the same data folder.
+  bool Restart();
   void Stop();
 
   QString BaseUrl() const;  // "127.0.0.1:PORT"
@@ -53,7 +55,10 @@ class KqServerProcess {
   Reply Post(const QString& path, const QByteArray& body, const QByteArray& contentType = {}) const;
 
  private:
+  bool Launch();
+
   std::unique_ptr<QTemporaryDir> dataDir_;
+  QStringList extraArgs_;
   QProcess process_;
   int port_ = 0;
   QString error_;

@@ -192,7 +192,10 @@ bool KqServer::Prepare(std::string* error) {
     return false;
   }
   sessions_ = std::make_unique<UploadSessions>(&db_, options_.dataDir);
-  if (options_.initDemo && !ApplySeed(SeedLoader::DemoSeed(), error)) return false;
+  // The demo data goes in once; starting again on the same folder keeps what uploads changed.
+  if (options_.initDemo && !db_.FindAccount("demo") && !ApplySeed(SeedLoader::DemoSeed(), error)) {
+    return false;
+  }
   for (const auto& file : options_.seedFiles) {
     std::ifstream in(file, std::ios::binary);
     std::stringstream text;

@@ -101,6 +101,16 @@ TEST_F(UploadSessionsTest, SingleBlockArchiveBecomesNewContentAndChargesTheQuota
   EXPECT_EQ(FreeBytes(server_, "demo"), freeBefore - small_->size());
 }
 
+TEST_F(UploadSessionsTest, StoredContentAndChargedQuotaSurviveARestartWithTheDemoData) {
+  const qint64 id = ContentId(BlockUploader(server_).UploadAll(*small_));
+  ASSERT_GT(id, 0);
+  const qint64 freeAfter = FreeBytes(server_, "demo");
+  ASSERT_TRUE(server_.Restart()) << server_.ErrorText().toStdString();
+  EXPECT_EQ(FreeBytes(server_, "demo"), freeAfter);
+  EXPECT_EQ(ReadFile(Contents(server_).at(id).path), *small_);
+  EXPECT_GT(ContentId(BlockUploader(server_).UploadAll(*small_)), id);
+}
+
 TEST_F(UploadSessionsTest, BlocksFollowTheAddressChainAndArriveWhole) {
   BlockUploader uploader(server_);
   QByteArray url;
