@@ -283,7 +283,7 @@ void KqServer::HandlePost(const httplib::Request& request, httplib::Response& re
     if (urlValue.size() > kMaxUrlValue ||
         !std::all_of(urlValue.begin(), urlValue.end(),
                      [](unsigned char c) { return std::isalnum(c) != 0; })) {
-      Answer(exchange, 404, ErrorDocument("putFile", 404));
+      Refuse(exchange, 404, ErrorDocument("putFile", 404));
     } else {
       PutFile(exchange, urlValue);
     }
@@ -299,7 +299,7 @@ void KqServer::HandlePost(const httplib::Request& request, httplib::Response& re
     } else if (path == "/sink" || path == "/sink/") {
       Sink(exchange);
     } else {
-      Answer(exchange, 404, ErrorDocument("error", 404));
+      Refuse(exchange, 404, ErrorDocument("error", 404));
     }
   }
   Finish(exchange);
@@ -367,6 +367,15 @@ bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
     return false;
   }
   return true;
+}
+
+void KqServer::Refuse(Exchange& exchange, int status, const std::string& body) {
+  // Read what the client is still sending (within reason), so it gets to see the answer
+  // instead of a reset connection.
+  if (exchange.reader && !ReadBody(exchange, kBlockRequestLimit, [](const char*, size_t) {})) {
+    return;
+  }
+  Answer(exchange, status, body);
 }
 
 bool KqServer::ReadText(Exchange& exchange, uint64_t limit, std::string* text) {
@@ -759,8 +768,7 @@ void KqServer::Sink(Exchange& exchange) {
 
 void KqServer::Admin(Exchange& exchange) {
   if (!IsLoopback(exchange.request.remote_addr)) {
-    exchange.bodyUnread = true;
-    Answer(exchange, 403, ErrorDocument("error", 403));
+    Refuse(exchange, 403, ErrorDocument("error", 403));
     exchange.Note("admin routes answer only on loopback");
     return;
   }
@@ -846,8 +854,7 @@ void KqServer::Admin(Exchange& exchange) {
       node.append_attribute("bytes") = static_cast<unsigned long long>(session.bytes);
     }
   } else {
-    exchange.bodyUnread = post;
-    Answer(exchange, 404, ErrorDocument("error", 404));
+    Refuse(exchange, 404, ErrorDocument("error", 404));
     return;
   }
   Answer(exchange, 200, Serialize(document));

@@ -63,6 +63,7 @@ class KqServer {
                      const char* root);
   bool ApplyEarlyFault(Exchange& exchange, const char* root);
   void Answer(Exchange& exchange, int status, const std::string& body);
+  void Refuse(Exchange& exchange, int status, const std::string& body);
   void Finish(Exchange& exchange);
   bool ApplySeed(const std::string& xml, std::string* error);
 

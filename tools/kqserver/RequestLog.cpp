@@ -25,12 +25,17 @@ void RequestLog::Write(const std::string& line) {
   char stamp[40];
   const size_t length = std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &parts);
   std::snprintf(stamp + length, sizeof stamp - length, ".%03dZ", static_cast<int>(millis));
+  // Paths and field values come from clients; control characters must not forge lines.
+  std::string clean = line;
+  for (char& c : clean) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  }
   std::lock_guard lock(mutex_);
   if (file_ != nullptr) {
-    std::fprintf(file_, "%s %s\n", stamp, line.c_str());
+    std::fprintf(file_, "%s %s\n", stamp, clean.c_str());
     std::fflush(file_);
   }
-  if (verbose_) std::fprintf(stderr, "%s %s\n", stamp, line.c_str());
+  if (verbose_) std::fprintf(stderr, "%s %s\n", stamp, clean.c_str());
 }
 
 }  // namespace kqserver
