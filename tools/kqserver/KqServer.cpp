@@ -345,7 +345,7 @@ bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
   }
   uint64_t total = 0;
   const bool ok = (*exchange.reader)([&](const char* data, size_t size) {
-    if (exchange.dropAt != 0 && exchange.bodyBytes + size >= exchange.dropAt) {
+    if (exchange.dropAt != 0 && exchange.stream && exchange.bodyBytes + size >= exchange.dropAt) {
       exchange.stream->Drop();
       exchange.dropped = true;
       return false;
@@ -438,7 +438,7 @@ bool KqServer::ApplyEarlyFault(Exchange& exchange, const char* root) {
   if (!exchange.fault) return false;
   switch (exchange.fault->kind) {
     case FaultInjector::Kind::kDrop:
-      if (!exchange.dropped) {
+      if (!exchange.dropped && exchange.stream) {
         // The body was shorter than the point of the cut: close before answering.
         exchange.stream->Drop();
         exchange.dropped = true;
