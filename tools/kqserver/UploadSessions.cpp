@@ -408,7 +408,9 @@ void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answe
   finished->size = session->lastSize;
   finished->storedPath = storedPath;
   finished->answer = answer;
-  if (finished_.emplace(session->id, finished).second) finishedOrder_.push_back(session->id);
+  if (finished_.insert_or_assign(session->id, finished).second) {
+    finishedOrder_.push_back(session->id);
+  }
   while (finishedOrder_.size() > kMaxFinished) {
     finished_.erase(finishedOrder_.front());
     finishedOrder_.pop_front();
