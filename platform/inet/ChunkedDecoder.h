@@ -28,7 +28,8 @@ class ChunkedDecoder {
   State state_ = State::kSize;
   std::uint64_t chunkRemaining_ = 0;
   std::size_t sizeDigits_ = 0;
-  std::size_t lineBytes_ = 0;  // bytes of the current size or trailer line, bounded
+  std::size_t lineBytes_ = 0;  // bytes of the current extension or trailer line, bounded
+  std::size_t trailerBytes_ = 0;
   bool sawCr_ = false;
   std::string error_;
 };

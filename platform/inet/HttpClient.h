@@ -82,8 +82,8 @@ class HttpClient {
 
   // Opens a request on the connection. verb is an HTTP method token ("POST", "GET"); path is the
   // object name (a missing leading "/" is added; blanks, control and 8-bit bytes are
-  // percent-encoded); version is "HTTP/1.0" or "HTTP/1.1", empty meaning "HTTP/1.1". Resets the
-  // receive time-out to its default.
+  // percent-encoded); version is "HTTP/1.0" or "HTTP/1.1", empty meaning "HTTP/1.1". A new
+  // request may be opened on the same connection once the previous one has ended or failed.
   bool OpenRequest(std::string_view verb, std::string_view path, std::string_view version,
                    RequestOptions options = {});
 
@@ -93,12 +93,14 @@ class HttpClient {
   // are the client's own: such lines from the caller are accepted and replaced by the client's.
   bool AddHeaders(std::string_view text);
 
-  // Time-outs in milliseconds for the current request (must be > 0). The receive time-out bounds
-  // each wait for answer bytes; the send time-out each wait for the socket to take request bytes.
+  // Time-outs in milliseconds (must be > 0); they hold for every request until Close(). The
+  // receive time-out bounds each wait for answer bytes, the send time-out each wait for the socket
+  // to take request bytes, the connect time-out the whole connection attempt.
   bool SetReceiveTimeout(int milliseconds);
   bool SetSendTimeout(int milliseconds);
   bool SetConnectTimeout(int milliseconds);
-  // Largest answer body Read delivers before failing with kTooLarge; 0 means no limit.
+  // Largest answer body Read delivers before failing with kTooLarge; 0 means no limit. Like the
+  // time-outs it holds until Close().
   void SetBodyCap(std::uint64_t bytes);
 
   // Starts the request whose body will be exactly totalLength bytes: resolves the host (or the
@@ -110,7 +112,8 @@ class HttpClient {
   //   [Connection: close for HTTP/1.1], empty line.
   bool StartRequest(std::uint64_t totalLength);
   // Writes body bytes of a started request. Returns the number written (length), or 0 on failure
-  // (nothing more may then be written). Writing beyond the announced total fails.
+  // (and for an empty write). A write that would go beyond the announced total is refused and
+  // sends nothing; after a broken connection every further write fails.
   std::size_t Write(const void* data, std::size_t length);
   // Ends the request: the body must be complete. Then waits for the answer and reads its status
   // line and headers (interim 1xx answers are skipped). Fails on time-out, a closed connection or
@@ -149,6 +152,7 @@ class HttpClient {
 
  private:
   struct Impl;
+  bool BeginStep();
   bool Fail(HttpError kind, std::string message);
 
   std::unique_ptr<Impl> impl_;

@@ -34,11 +34,14 @@ class ProxySettings {
 
   // Whether a request to host:port goes through the proxy (host without brackets).
   bool UseProxyFor(std::string_view host, std::uint16_t port) const;
+  // Whether no_proxy names host:port, so it is reached directly whatever the proxy setting.
+  bool IsExcluded(std::string_view host, std::uint16_t port) const;
 
  private:
   struct Exclusion {
     std::string host;        // lower case, no leading dot, no brackets; "*" matches every host
     std::uint16_t port = 0;  // 0 = every port
+    bool address = false;    // an IP address matches only itself, never as a domain suffix
   };
 
   std::string proxyHost_;
