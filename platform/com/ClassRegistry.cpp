@@ -148,9 +148,8 @@ void ClassRegistry::SetValue(const QString& keyPath, const QString& value, const
   pugi::xml_node key = document_->FindOrCreate(keyPath);
   if (name.isEmpty()) {
     pugi::xml_attribute attribute = key.attribute("default");
-    if (!attribute) attribute = key.prepend_attribute("default");
+    if (!attribute) attribute = key.append_attribute("default");
     attribute.set_value(Utf8(value).c_str());
-    // Keep the name first for readability of the file.
     return;
   }
   for (pugi::xml_node existing : key.children(kValueName)) {
