@@ -168,11 +168,13 @@ HRESULT Mavo2Control::Invoke(DISPID member, const IID&, cf::com::LCID, cf::com::
     }
     case DISPID_UploadingProgress: {
       LONG value = 0;
-      return returnLong(get_UploadingProgress(&value), value);
+      const HRESULT hr = get_UploadingProgress(&value);
+      return returnLong(hr, value);
     }
     case DISPID_Response: {
       BSTR value = nullptr;
-      return returnText(get_Response(&value), value);
+      const HRESULT hr = get_Response(&value);
+      return returnText(hr, value);
     }
     case DISPID_getVersion: {
       BSTR a = text(0);
@@ -198,7 +200,8 @@ HRESULT Mavo2Control::Invoke(DISPID member, const IID&, cf::com::LCID, cf::com::
       return E_NOTIMPL;
     case DISPID_YouTubeUploadingProgress: {
       LONG value = 0;
-      return returnLong(get_YouTubeUploadingProgress(&value), value);
+      const HRESULT hr = get_YouTubeUploadingProgress(&value);
+      return returnLong(hr, value);
     }
     case DISPID_ExecStatus: {
       if (put) {
@@ -206,7 +209,8 @@ HRESULT Mavo2Control::Invoke(DISPID member, const IID&, cf::com::LCID, cf::com::
         return count == 1 && typesOk ? put_ExecStatus(value) : E_INVALIDARG;
       }
       LONG value = 0;
-      return returnLong(get_ExecStatus(&value), value);
+      const HRESULT hr = get_ExecStatus(&value);
+      return returnLong(hr, value);
     }
     default:
       return cf::com::DISP_E_MEMBERNOTFOUND;
