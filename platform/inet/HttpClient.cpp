@@ -20,6 +20,7 @@ constexpr std::size_t kMaxPathBytes = 8192;
 constexpr std::size_t kMaxHeaderLineBytes = 8192;
 constexpr std::size_t kMaxHeaderLines = 100;
 constexpr std::size_t kReceiveChunk = 64 * 1024;
+constexpr int kMaxInterimAnswers = 16;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
@@ -256,8 +257,10 @@ bool HttpClient::AddHeaders(std::string_view text) {
                   "\"" + std::string(line.substr(0, 80)) + "\" is not a valid header line");
     }
     const std::string_view name = line.substr(0, colon);
+    // The client frames the body and addresses the server itself; a second say from the caller
+    // would leave the server to pick one.
     if (EqualsIgnoreCase(name, "Host") || EqualsIgnoreCase(name, "Content-Length") ||
-        EqualsIgnoreCase(name, "Connection")) {
+        EqualsIgnoreCase(name, "Transfer-Encoding") || EqualsIgnoreCase(name, "Connection")) {
       continue;
     }
     lines.emplace_back(line);
@@ -389,6 +392,7 @@ bool HttpClient::EndRequest() {
 
   auto head = std::make_unique<HttpResponseHead>();
   std::string buffer(kReceiveChunk, '\0');
+  int interim = 0;
   while (true) {
     std::size_t consumed = 0;
     std::string error;
@@ -400,8 +404,16 @@ bool HttpClient::EndRequest() {
     }
     if (parsed == HttpResponseHead::ParseResult::kComplete) {
       d.raw.erase(0, consumed);
-      // Interim answers ("100 Continue") precede the real one.
-      if (head->status >= 100 && head->status < 200 && head->status != 101) continue;
+      // Interim answers ("100 Continue") precede the real one; a server that sends nothing else
+      // must not keep us here.
+      if (head->status >= 100 && head->status < 200 && head->status != 101) {
+        if (++interim > kMaxInterimAnswers) {
+          d.stream.reset();
+          d.stage = Impl::Stage::kFailed;
+          return Fail(HttpError::kProtocol, "the server sends only interim answers");
+        }
+        continue;
+      }
       break;
     }
     std::size_t received = 0;

@@ -1,9 +1,8 @@
 // A small HTTP client on POSIX sockets for the upload control and the other callers that talk to
-// web servers. It follows the life of a request in the Windows HTTP client that the control was
-// first written against: open a session, connect, open a request, add headers, start it with the
-// body's total length, write the body in pieces, end it, then query the status and headers and
-// read the answer, and close. Each step reports success as a flag; the reason for a failure is kept
-// as text (LastError) and as a kind (LastErrorKind).
+// web servers. A request goes through the steps the control takes: open a session, connect, open
+// a request, add headers, start it with the body's total length, write the body in pieces, end it,
+// then query the status and headers, read the answer, and close. Each step reports success as a
+// flag; the reason for a failure is kept as text (LastError) and as a kind (LastErrorKind).
 //
 // "Connect" only records the server; the network is touched when the request is started (name
 // lookup, TCP connect, request head sent). Name lookup covers IPv4 and IPv6.
@@ -46,7 +45,7 @@ enum class HttpError {
   kSend,         // the connection broke while the request was sent
   kClosed,       // the server closed the connection before a complete answer
   kProtocol,     // the answer is not well-formed HTTP
-  kTooLarge,     // the answer exceeds the body cap (or its head the head cap)
+  kTooLarge,     // the answer body exceeds the body cap
   kAborted,      // Abort() was called
   kUnsupported,  // e.g. a secure connection, which this build does not offer yet
 };
@@ -89,8 +88,9 @@ class HttpClient {
 
   // Adds request header lines. text holds one line, or several separated by CR LF or LF, without
   // a trailing line break (one is tolerated); the client ends each line with CR LF. Each line must
-  // be "Name: value" with a valid name and no control bytes. Host, Content-Length and Connection
-  // are the client's own: such lines from the caller are accepted and replaced by the client's.
+  // be "Name: value" with a valid name and no control bytes. Host, Content-Length,
+  // Transfer-Encoding and Connection are the client's own: such lines from the caller are accepted
+  // and left out in favour of the client's.
   bool AddHeaders(std::string_view text);
 
   // Time-outs in milliseconds (must be > 0); they hold for every request until Close(). The

@@ -151,6 +151,12 @@ bool ProxySettings::UseProxyFor(std::string_view host, std::uint16_t port) const
 bool ProxySettings::IsExcluded(std::string_view host, std::uint16_t port) const {
   std::string target = ToLower(host);
   while (!target.empty() && target.back() == '.') target.pop_back();
+  // A proxy cannot reach this machine's loopback interface, so such requests always go direct.
+  if (target == "localhost" || target.ends_with(".localhost") || target == "::1" ||
+      (target.starts_with("127.") &&
+       target.find_first_not_of("0123456789.") == std::string::npos)) {
+    return true;
+  }
   for (const Exclusion& exclusion : exclusions_) {
     if (exclusion.port != 0 && exclusion.port != port) continue;
     if (exclusion.host == "*" || target == exclusion.host) return true;

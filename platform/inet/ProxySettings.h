@@ -34,7 +34,8 @@ class ProxySettings {
 
   // Whether a request to host:port goes through the proxy (host without brackets).
   bool UseProxyFor(std::string_view host, std::uint16_t port) const;
-  // Whether no_proxy names host:port, so it is reached directly whatever the proxy setting.
+  // Whether host:port is reached directly whatever the proxy setting: no_proxy names it, or it is
+  // this machine's loopback interface (localhost, 127.x.x.x, ::1).
   bool IsExcluded(std::string_view host, std::uint16_t port) const;
 
  private:
