@@ -1,0 +1,65 @@
+#pragma once
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+#include <memory>
+
+// Runs the reference server kqserver from the program folder on 127.0.0.1 with a fresh data
+// folder, for tests that need a lecture-video server to talk to.
+//
+//   KqServerProcess server;
+//   ASSERT_TRUE(server.Start({"--init-demo"}));
+//   ... "http://" + server.BaseUrl() + "/mavo/getfolder/" ...
+//   server.ArmFault("path=/mavo/putFile,block=1,status=500,once");
+class KqServerProcess {
+ public:
+  // What came back for one raw request.
+  struct Reply {
+    int status = -1;  // -1 when no status line arrived (for example a dropped connection)
+    QByteArray headers;
+    QByteArray body;
+    QByteArray raw;
+  };
+
+  KqServerProcess();
+  ~KqServerProcess();
+  KqServerProcess(const KqServerProcess&) = delete;
+  KqServerProcess& operator=(const KqServerProcess&) = delete;
+
+  // Starts the server; false (see ErrorText) when it did not report its port in time.
+  bool Start(const QStringList& extraArgs = {});
+  // Stops and starts again with the same arguments on the same data folder.
+  bool Restart();
+  void Stop();
+
+  QString BaseUrl() const;  // "127.0.0.1:PORT"
+  int Port() const { return port_; }
+  QString DataDir() const;
+  QString ErrorText() const { return error_; }
+
+  // Arms a fault (syntax in tools/kqserver/README.md); true when the server took it.
+  bool ArmFault(const QString& spec);
+  bool ClearFaults();
+  // Adds accounts, folders, contents or replies from a seed document.
+  bool Seed(const QString& xml);
+  // The answer body of GET /admin/... (for example "/admin/contents"), empty on failure.
+  QByteArray AdminGet(const QString& pathAndQuery);
+
+  // Sends these bytes as they are and reads everything until the server closes the connection.
+  Reply Exchange(const QByteArray& request) const;
+  // A POST of `body` with the given Content-Type (none when empty), HTTP/1.0.
+  Reply Post(const QString& path, const QByteArray& body, const QByteArray& contentType = {}) const;
+
+ private:
+  bool Launch();
+
+  std::unique_ptr<QTemporaryDir> dataDir_;
+  QStringList extraArgs_;
+  QProcess process_;
+  int port_ = 0;
+  QString error_;
+};

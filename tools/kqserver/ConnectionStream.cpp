@@ -1,0 +1,133 @@
+#include "tools/kqserver/ConnectionStream.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace kqserver {
+
+namespace {
+
+constexpr size_t kReadBufferSize = 65536;
+
+thread_local ConnectionStream* tCurrent = nullptr;
+
+void AddressText(const sockaddr_storage& address, std::string& ip, int& port) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (address.ss_family == AF_INET) {
+    const auto* v4 = reinterpret_cast<const sockaddr_in*>(&address);
+    inet_ntop(AF_INET, &v4->sin_addr, text, sizeof text);
+    port = ntohs(v4->sin_port);
+  } else if (address.ss_family == AF_INET6) {
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(&address);
+    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    port = ntohs(v6->sin6_port);
+  }
+  ip = text;
+}
+
+}  // namespace
+
+ConnectionStream::ConnectionStream(int socket, int readTimeoutMs, int writeTimeoutMs)
+    : socket_(socket),
+      readTimeoutMs_(readTimeoutMs),
+      writeTimeoutMs_(writeTimeoutMs),
+      readBuffer_(kReadBufferSize) {}
+
+ConnectionStream* ConnectionStream::Current() { return tCurrent; }
+
+void ConnectionStream::SetCurrent(ConnectionStream* stream) { tCurrent = stream; }
+
+bool ConnectionStream::Poll(short events, int timeoutMs) const {
+  pollfd entry{socket_, events, 0};
+  for (;;) {
+    const int ready = ::poll(&entry, 1, timeoutMs);
+    if (ready < 0 && errno == EINTR) continue;
+    return ready > 0;
+  }
+}
+
+bool ConnectionStream::is_readable() const {
+  if (dropped_) return false;
+  return readBegin_ < readEnd_ || Poll(POLLIN, readTimeoutMs_);
+}
+
+bool ConnectionStream::is_writable() const { return !dropped_ && Poll(POLLOUT, writeTimeoutMs_); }
+
+bool ConnectionStream::WaitForRequest(int timeoutMs) const {
+  if (dropped_) return false;
+  return readBegin_ < readEnd_ || Poll(POLLIN, timeoutMs);
+}
+
+ssize_t ConnectionStream::read(char* ptr, size_t size) {
+  if (dropped_) return -1;
+  if (readBegin_ == readEnd_) {
+    if (!Poll(POLLIN, readTimeoutMs_)) return -1;
+    ssize_t received;
+    do {
+      received = ::recv(socket_, readBuffer_.data(), readBuffer_.size(), 0);
+    } while (received < 0 && errno == EINTR);
+    if (received <= 0) return received < 0 ? -1 : 0;
+    bytesIn_ += static_cast<uint64_t>(received);
+    readBegin_ = 0;
+    readEnd_ = static_cast<size_t>(received);
+  }
+  const size_t count = std::min(size, readEnd_ - readBegin_);
+  std::memcpy(ptr, readBuffer_.data() + readBegin_, count);
+  readBegin_ += count;
+  return static_cast<ssize_t>(count);
+}
+
+ssize_t ConnectionStream::write(const char* ptr, size_t size) {
+  if (dropped_) return -1;
+  if (!Poll(POLLOUT, writeTimeoutMs_)) return -1;
+  ssize_t sent;
+  do {
+    sent = ::send(socket_, ptr, size, MSG_NOSIGNAL);
+  } while (sent < 0 && errno == EINTR);
+  if (sent > 0) bytesOut_ += static_cast<uint64_t>(sent);
+  return sent < 0 ? -1 : sent;
+}
+
+bool ConnectionStream::WriteRaw(const std::string& bytes) {
+  size_t offset = 0;
+  while (offset < bytes.size()) {
+    const ssize_t sent = write(bytes.data() + offset, bytes.size() - offset);
+    if (sent <= 0) return false;
+    offset += static_cast<size_t>(sent);
+  }
+  return true;
+}
+
+void ConnectionStream::Drop() {
+  if (dropped_.exchange(true)) return;
+  ::shutdown(socket_, SHUT_RDWR);
+}
+
+void ConnectionStream::ResetCounters() {
+  bytesIn_ = 0;
+  bytesOut_ = 0;
+}
+
+void ConnectionStream::get_remote_ip_and_port(std::string& ip, int& port) const {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (::getpeername(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    AddressText(address, ip, port);
+  }
+}
+
+void ConnectionStream::get_local_ip_and_port(std::string& ip, int& port) const {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length) == 0) {
+    AddressText(address, ip, port);
+  }
+}
+
+}  // namespace kqserver

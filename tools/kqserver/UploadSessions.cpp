@@ -1,0 +1,410 @@
+#include "tools/kqserver/UploadSessions.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "tools/kqserver/ServerCodes.h"
+#include "tools/kqserver/ZipArchiveCheck.h"
+
+namespace kqserver {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr size_t kMaxSessions = 64;
+constexpr size_t kMaxFinished = 1024;
+constexpr size_t kMaxSessionIdLength = 40;
+constexpr size_t kUrlLength = 3;
+constexpr int64_t kMegabyte = 1024 * 1024;
+constexpr auto kSessionLifetime = std::chrono::hours(2);
+
+bool ValidSessionId(const std::string& id) {
+  return !id.empty() && id.size() <= kMaxSessionIdLength &&
+         std::all_of(id.begin(), id.end(), [](char c) {
+           return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-';
+         });
+}
+
+// The next block's address: short enough for the uploader's four-character buffer and never
+// the same as the address just used, so a block sent to a stale address is noticed.
+std::string FreshUrl(const std::string& previous) {
+  static const char kAlphabet[] = "0123456789abcdefghijklmnopqrstuvwxyz";
+  thread_local std::mt19937 engine{std::random_device{}()};
+  std::uniform_int_distribution<size_t> pick(0, sizeof kAlphabet - 2);
+  std::string url;
+  do {
+    url.clear();
+    for (size_t i = 0; i < kUrlLength; ++i) url.push_back(kAlphabet[pick(engine)]);
+  } while (url == previous);
+  return url;
+}
+
+UploadSessions::Answer Refuse(int code, std::string detail) {
+  UploadSessions::Answer answer;
+  answer.errInfo = code;
+  answer.detail = std::move(detail);
+  return answer;
+}
+
+}  // namespace
+
+struct UploadSessions::Session {
+  std::mutex mutex;
+  std::string id;
+  std::string account;
+  int64_t folderId = 0;
+  int64_t contentId = 0;
+  std::string partPath;
+  int64_t nextSeqno = 0;
+  std::string nextUrl;  // the address the next block must come to; empty for the first
+  int64_t lastSeqno = -1;
+  std::string lastUrl;
+  int64_t lastSize = 0;
+  std::string lastHash;
+  std::string lastAnswerUrl;
+  uint64_t committed = 0;
+  Digest whole;
+  bool closed = false;
+  std::chrono::steady_clock::time_point touched = std::chrono::steady_clock::now();
+};
+
+// A session that ended with its final block, kept so that a retry of that block (its answer
+// got lost) receives the same answer instead of a second copy of the content.
+struct UploadSessions::FinishedUpload {
+  std::string account;
+  int64_t seqno = 0;
+  std::string url;
+  int64_t size = 0;
+  std::string hash;
+  Answer answer;
+};
+
+UploadSessions::UploadSessions(KqDatabase* db, std::string dataDir)
+    : db_(db), dataDir_(std::move(dataDir)) {
+  std::error_code ignored;
+  fs::remove_all(fs::path(dataDir_) / "sessions", ignored);  // leftovers of an earlier run
+  fs::create_directories(fs::path(dataDir_) / "sessions", ignored);
+}
+
+UploadSessions::~UploadSessions() = default;
+
+std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& account,
+                                                             const Fields& fields,
+                                                             const std::string& urlValue,
+                                                             Answer* refusal) {
+  if (!ValidSessionId(fields.sessionId)) {
+    *refusal = Refuse(codes::kBadRequest, "bad sessID");
+    return nullptr;
+  }
+  if (fields.blockSize < 0 || fields.blockSize > kBlockSize ||
+      (!fields.final && fields.blockSize != kBlockSize)) {
+    *refusal = Refuse(codes::kWrongBlockSize, "blockSize " + std::to_string(fields.blockSize));
+    return nullptr;
+  }
+  std::unique_ptr<Block> block(new Block());
+  block->fields_ = fields;
+  block->urlValue_ = urlValue;
+
+  std::shared_ptr<Session> session;
+  {
+    std::lock_guard lock(mutex_);
+    const auto known = sessions_.find(fields.sessionId);
+    if (known == sessions_.end()) {
+      const auto done = finished_.find(fields.sessionId);
+      if (done != finished_.end()) {
+        const auto& finished = done->second;
+        if (finished->account == account.name && finished->answer.errInfo != 0) {
+          // Every later block of a refused upload, retries included, hears why it ended.
+          *refusal = finished->answer;
+          refusal->detail = "upload already refused: " + finished->answer.detail;
+          return nullptr;
+        }
+        if (finished->account == account.name && finished->seqno == fields.seqno &&
+            finished->url == urlValue) {
+          if (fields.blockSize != finished->size) {
+            *refusal = Refuse(codes::kRepeatDiffers, "repeat of the final block differs in size");
+            return nullptr;
+          }
+          block->finished_ = finished;
+          block->mode_ = Block::Mode::kCompareFinished;
+          return block;
+        }
+        *refusal = Refuse(codes::kUnknownSession, "session already finished");
+        return nullptr;
+      }
+      if (fields.seqno != 0) {
+        *refusal = Refuse(codes::kUnknownSession, "no such session");
+        return nullptr;
+      }
+      if (!urlValue.empty()) {
+        *refusal = Refuse(codes::kWrongBlockAddress, "first block at /" + urlValue + "/");
+        return nullptr;
+      }
+      DropExpired();
+      if (sessions_.size() >= kMaxSessions) {
+        *refusal = Refuse(codes::kTooManySessions, "too many open sessions");
+        return nullptr;
+      }
+      session = std::make_shared<Session>();
+      session->id = fields.sessionId;
+      session->account = account.name;
+      session->folderId = fields.folderId;
+      session->contentId = fields.contentId;
+      session->partPath = (fs::path(dataDir_) / "sessions" / (fields.sessionId + ".part")).string();
+      sessions_[fields.sessionId] = session;
+    } else {
+      session = known->second;
+    }
+  }
+  block->lock_ = std::unique_lock(session->mutex);
+  block->session_ = session;
+  if (session->closed) {
+    *refusal = Refuse(codes::kUnknownSession, "session was cancelled");
+    return nullptr;
+  }
+  if (session->account != account.name || session->folderId != fields.folderId ||
+      session->contentId != fields.contentId) {
+    *refusal = Refuse(codes::kUnknownSession, "block belongs to another account or target");
+    return nullptr;
+  }
+  session->touched = std::chrono::steady_clock::now();
+
+  if (fields.seqno == session->nextSeqno) {
+    if (urlValue != session->nextUrl) {
+      *refusal = Refuse(codes::kWrongBlockAddress,
+                        "block " + std::to_string(fields.seqno) + " at /" + urlValue + "/");
+      return nullptr;
+    }
+    if (account.hasQuota) {
+      int64_t released = 0;
+      if (fields.contentId > 0) {
+        const auto previous = db_->FindContent(fields.contentId);
+        if (previous && previous->account == account.name) released = previous->size;
+      }
+      const int64_t total = static_cast<int64_t>(session->committed) + fields.blockSize;
+      int code = 0;
+      if (total > account.maxsizeMb * kMegabyte) {
+        code = codes::kExceedsMaxSize;
+      } else if (total - released > account.freeBytes) {
+        code = codes::kNoSpace;
+      }
+      if (code != 0) {
+        // The upload can never complete, so its data goes now rather than at expiry.
+        Answer answer = Refuse(code, "upload outgrows the quota");
+        Forget(session, answer);
+        *refusal = answer;
+        return nullptr;
+      }
+    }
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fields.seqno == 0 ? O_TRUNC : 0);
+    block->fd_ = ::open(session->partPath.c_str(), flags, 0600);
+    if (block->fd_ < 0) {
+      *refusal = Refuse(codes::kStoreFailed, "cannot write " + session->partPath);
+      return nullptr;
+    }
+    block->mode_ = Block::Mode::kAppend;
+    block->offset_ = session->committed;
+    block->wholeDigest_ = session->whole;
+    return block;
+  }
+  if (fields.seqno == session->lastSeqno && urlValue == session->lastUrl) {
+    if (fields.blockSize != session->lastSize) {
+      *refusal = Refuse(codes::kRepeatDiffers,
+                        "repeat of block " + std::to_string(fields.seqno) + " differs in size");
+      return nullptr;
+    }
+    block->mode_ = Block::Mode::kCompare;
+    return block;
+  }
+  *refusal = Refuse(codes::kBlockOutOfOrder, "block " + std::to_string(fields.seqno) + " at /" +
+                                                 urlValue + "/, expected block " +
+                                                 std::to_string(session->nextSeqno));
+  return nullptr;
+}
+
+UploadSessions::Block::~Block() {
+  if (fd_ >= 0) {
+    // A block that was not kept must not leave bytes behind for its retry to trip over.
+    if (!committed_ && ::ftruncate(fd_, static_cast<off_t>(offset_)) != 0) {
+      // The next write starts at the kept length anyway; nothing more to do.
+    }
+    ::close(fd_);
+  }
+}
+
+bool UploadSessions::Block::Write(const char* data, size_t size) {
+  if (errInfo_ != 0) return false;
+  if (received_ + static_cast<int64_t>(size) > fields_.blockSize) {
+    errInfo_ = codes::kWrongBlockSize;
+    return false;
+  }
+  blockDigest_.Update(data, size);
+  if (mode_ == Mode::kAppend) {
+    wholeDigest_.Update(data, size);
+    size_t done = 0;
+    while (done < size) {
+      const ssize_t wrote =
+          ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset_ + received_ + done));
+      if (wrote <= 0) {
+        errInfo_ = codes::kStoreFailed;
+        return false;
+      }
+      done += static_cast<size_t>(wrote);
+    }
+  }
+  received_ += static_cast<int64_t>(size);
+  return true;
+}
+
+UploadSessions::Answer UploadSessions::Commit(Block* block) {
+  const std::string seq = "block " + std::to_string(block->fields_.seqno);
+  if (block->errInfo_ != 0) return Refuse(block->errInfo_, seq + " could not be taken");
+  if (block->received_ != block->fields_.blockSize) {
+    return Refuse(codes::kWrongBlockSize, seq + " carries " + std::to_string(block->received_) +
+                                              " bytes, blockSize says " +
+                                              std::to_string(block->fields_.blockSize));
+  }
+  if (block->mode_ == Block::Mode::kCompareFinished) {
+    if (block->blockDigest_.HexValue() != block->finished_->hash) {
+      return Refuse(codes::kRepeatDiffers, "repeat of the final block differs");
+    }
+    Answer answer = block->finished_->answer;
+    answer.detail = "repeat of the final block, answered again";
+    return answer;
+  }
+  Session& session = *block->session_;
+  if (block->mode_ == Block::Mode::kCompare) {
+    if (block->blockDigest_.HexValue() != session.lastHash) {
+      return Refuse(codes::kRepeatDiffers, "repeat of " + seq + " differs");
+    }
+    Answer answer;
+    answer.url = session.lastAnswerUrl;
+    answer.detail = "repeat of " + seq + ", answered again";
+    return answer;
+  }
+  block->committed_ = true;
+  session.committed += static_cast<uint64_t>(block->received_);
+  session.whole = block->wholeDigest_;
+  session.lastSeqno = block->fields_.seqno;
+  session.lastUrl = block->urlValue_;
+  session.lastSize = block->received_;
+  session.lastHash = block->blockDigest_.HexValue();
+  session.nextSeqno = block->fields_.seqno + 1;
+  if (!block->fields_.final) {
+    session.nextUrl = FreshUrl(block->urlValue_);
+    session.lastAnswerUrl = session.nextUrl;
+    Answer answer;
+    answer.url = session.nextUrl;
+    answer.detail = seq + " kept, " + std::to_string(session.committed) + " bytes so far";
+    return answer;
+  }
+  return Finish(block);
+}
+
+UploadSessions::Answer UploadSessions::Finish(Block* block) {
+  Session& session = *block->session_;
+  ::close(block->fd_);
+  block->fd_ = -1;
+  const std::shared_ptr<Session> keep = block->session_;
+  std::string problem;
+  if (checkArchive_ && !ZipArchiveCheck::Check(session.partPath, &problem)) {
+    Answer answer = Refuse(codes::kNotAZip, problem);
+    Forget(keep, answer);
+    return answer;
+  }
+  const std::string sha256 = session.whole.HexValue();
+  const StoreOutcome outcome = db_->StoreUpload(
+      session.account, session.folderId, session.contentId, static_cast<int64_t>(session.committed),
+      sha256, [&](const std::string& relative) {
+        const fs::path target = fs::path(dataDir_) / relative;
+        std::error_code error;
+        fs::create_directories(target.parent_path(), error);
+        if (error) return false;
+        fs::rename(session.partPath, target, error);
+        return !error;
+      });
+  Answer answer;
+  answer.final = true;
+  if (outcome.errInfo != 0) {
+    answer = Refuse(outcome.errInfo, "final block refused");
+  } else {
+    answer.contentId = outcome.contentId;
+    answer.detail = std::string(outcome.replaced ? "replaced" : "stored") + " content " +
+                    std::to_string(outcome.contentId) + ", " + std::to_string(session.committed) +
+                    " bytes, sha256 " + sha256;
+  }
+  answer.final = true;
+  Forget(keep, answer);
+  return answer;
+}
+
+void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answer& answer) {
+  session->closed = true;
+  std::error_code ignored;
+  fs::remove(session->partPath, ignored);
+  std::lock_guard lock(mutex_);
+  sessions_.erase(session->id);
+  if (!answer.final && answer.errInfo == 0) return;
+  auto finished = std::make_shared<FinishedUpload>();
+  finished->account = session->account;
+  finished->seqno = session->lastSeqno;
+  finished->url = session->lastUrl;
+  finished->size = session->lastSize;
+  finished->hash = session->lastHash;
+  finished->answer = answer;
+  if (finished_.emplace(session->id, finished).second) finishedOrder_.push_back(session->id);
+  while (finishedOrder_.size() > kMaxFinished) {
+    finished_.erase(finishedOrder_.front());
+    finishedOrder_.pop_front();
+  }
+}
+
+bool UploadSessions::Cancel(const std::string& sessionId) {
+  std::shared_ptr<Session> session;
+  {
+    std::lock_guard lock(mutex_);
+    const auto known = sessions_.find(sessionId);
+    if (known == sessions_.end()) return false;
+    session = known->second;
+    sessions_.erase(known);
+  }
+  // Waits for a block of this session that is still being written.
+  std::lock_guard lock(session->mutex);
+  session->closed = true;
+  std::error_code ignored;
+  fs::remove(session->partPath, ignored);
+  return true;
+}
+
+void UploadSessions::DropExpired() {
+  const auto now = std::chrono::steady_clock::now();
+  for (auto it = sessions_.begin(); it != sessions_.end();) {
+    std::unique_lock lock(it->second->mutex, std::try_to_lock);
+    if (lock.owns_lock() && now - it->second->touched > kSessionLifetime) {
+      it->second->closed = true;
+      std::error_code ignored;
+      fs::remove(it->second->partPath, ignored);
+      it = sessions_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+std::vector<UploadSessions::SessionInfo> UploadSessions::List() {
+  std::lock_guard lock(mutex_);
+  std::vector<SessionInfo> list;
+  for (const auto& [id, session] : sessions_) {
+    std::unique_lock sessionLock(session->mutex, std::try_to_lock);
+    list.push_back({id, session->account, sessionLock.owns_lock() ? session->nextSeqno : -1,
+                    sessionLock.owns_lock() ? session->committed : 0});
+  }
+  return list;
+}
+
+}  // namespace kqserver

@@ -1,0 +1,118 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tools/kqserver/Digest.h"
+#include "tools/kqserver/KqDatabase.h"
+
+namespace kqserver {
+
+// Bytes in every block of an upload but the last; the uploader fixes this size.
+constexpr int64_t kBlockSize = 524288;
+
+// Reassembles block uploads. Each session (the uploader's sessID) is written to one file in the
+// data folder as its blocks arrive, in order; a block only counts once its request ended
+// properly, so a block cut off halfway leaves no trace and its retry starts clean. The final
+// block turns the file into stored content.
+class UploadSessions {
+ public:
+  struct Fields {
+    int64_t folderId = 0;
+    int64_t contentId = 0;
+    std::string sessionId;
+    int64_t seqno = 0;
+    bool final = false;
+    int64_t blockSize = 0;
+  };
+
+  // What a block request is answered with: errInfo, or the next block's address, or the content.
+  struct Answer {
+    int errInfo = 0;
+    std::string url;
+    int64_t contentId = 0;
+    bool final = false;
+    std::string detail;  // for the request log
+  };
+
+  struct SessionInfo {
+    std::string id;
+    std::string account;
+    int64_t nextSeqno = 0;
+    uint64_t bytes = 0;
+  };
+
+  class Block;
+
+  UploadSessions(KqDatabase* db, std::string dataDir);
+  ~UploadSessions();
+
+  // Starts taking one block. On refusal returns null and fills `refusal`; the request's file
+  // data is then to be read and dropped.
+  std::unique_ptr<Block> Begin(const Account& account, const Fields& fields,
+                               const std::string& urlValue, Answer* refusal);
+  // Keeps the block once its whole request has arrived and answers it.
+  Answer Commit(Block* block);
+  // Forgets a session and its data; true when there was one.
+  bool Cancel(const std::string& sessionId);
+
+  std::vector<SessionInfo> List();
+  void SetCheckArchive(bool on) { checkArchive_ = on; }
+  bool CheckArchive() const { return checkArchive_; }
+
+ private:
+  struct Session;
+  struct FinishedUpload;
+
+  Answer Finish(Block* block);
+  void Forget(const std::shared_ptr<Session>& session, const Answer& answer);
+  void DropExpired();
+
+  KqDatabase* db_;
+  std::string dataDir_;
+  bool checkArchive_ = true;
+  std::mutex mutex_;
+  std::map<std::string, std::shared_ptr<Session>> sessions_;
+  std::map<std::string, std::shared_ptr<FinishedUpload>> finished_;
+  std::deque<std::string> finishedOrder_;
+};
+
+// The bytes of one block request on their way into the session's file.
+class UploadSessions::Block {
+ public:
+  ~Block();
+  Block(const Block&) = delete;
+  Block& operator=(const Block&) = delete;
+
+  // False once the block carries more bytes than it announced or cannot be written.
+  bool Write(const char* data, size_t size);
+  int64_t Received() const { return received_; }
+
+ private:
+  friend class UploadSessions;
+  enum class Mode { kAppend, kCompare, kCompareFinished };
+  Block() = default;
+
+  std::shared_ptr<Session> session_;
+  std::shared_ptr<FinishedUpload> finished_;
+  std::unique_lock<std::mutex> lock_;
+  Mode mode_ = Mode::kAppend;
+  Fields fields_;
+  std::string urlValue_;
+  int fd_ = -1;
+  uint64_t offset_ = 0;
+  int64_t received_ = 0;
+  int errInfo_ = 0;
+  bool committed_ = false;
+  Digest blockDigest_;
+  Digest wholeDigest_;
+};
+
+}  // namespace kqserver
