@@ -6,7 +6,9 @@
 
 namespace cf::com {
 
-ClassFactory::ClassFactory(CreateFunction create) : create_(std::move(create)) { ModuleLock::Lock(); }
+ClassFactory::ClassFactory(CreateFunction create) : create_(std::move(create)) {
+  ModuleLock::Lock();
+}
 
 ClassFactory::~ClassFactory() { ModuleLock::Unlock(); }
 

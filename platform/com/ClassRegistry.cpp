@@ -29,7 +29,8 @@ std::string Utf8(const QString& text) { return text.toStdString(); }
 pugi::xml_node FindChildKey(pugi::xml_node parent, const QString& name) {
   // Key names compare without letter case, as the registry's do.
   for (pugi::xml_node child : parent.children(kKeyName)) {
-    if (QString::fromUtf8(child.attribute("name").value()).compare(name, Qt::CaseInsensitive) == 0) {
+    if (QString::fromUtf8(child.attribute("name").value()).compare(name, Qt::CaseInsensitive) ==
+        0) {
       return child;
     }
   }
@@ -85,7 +86,8 @@ bool ClassRegistry::Load(QString* error) {
   if (!file.exists()) return true;
   QString problem;
   if (!file.open(QIODevice::ReadOnly)) {
-    problem = QStringLiteral("cannot read the class registry %1: %2").arg(filePath_, file.errorString());
+    problem =
+        QStringLiteral("cannot read the class registry %1: %2").arg(filePath_, file.errorString());
   } else if (file.size() > kMaxFileBytes) {
     problem = QStringLiteral("the class registry %1 is too large").arg(filePath_);
   } else {
@@ -119,10 +121,12 @@ bool ClassRegistry::Save(QString* error) {
   const std::string text = out.str();
   QSaveFile file(filePath_);
   if (!file.open(QIODevice::WriteOnly) ||
-      file.write(text.data(), static_cast<qint64>(text.size())) != static_cast<qint64>(text.size()) ||
+      file.write(text.data(), static_cast<qint64>(text.size())) !=
+          static_cast<qint64>(text.size()) ||
       !file.commit()) {
     if (error != nullptr) {
-      *error = QStringLiteral("cannot write the class registry %1: %2").arg(filePath_, file.errorString());
+      *error = QStringLiteral("cannot write the class registry %1: %2")
+                   .arg(filePath_, file.errorString());
     }
     return false;
   }
@@ -153,7 +157,8 @@ void ClassRegistry::SetValue(const QString& keyPath, const QString& value, const
     return;
   }
   for (pugi::xml_node existing : key.children(kValueName)) {
-    if (QString::fromUtf8(existing.attribute("name").value()).compare(name, Qt::CaseInsensitive) == 0) {
+    if (QString::fromUtf8(existing.attribute("name").value()).compare(name, Qt::CaseInsensitive) ==
+        0) {
       existing.text().set(Utf8(value).c_str());
       return;
     }
@@ -182,7 +187,8 @@ std::optional<QString> ClassRegistry::Value(const QString& keyPath, const QStrin
     return QString::fromUtf8(attribute.value());
   }
   for (pugi::xml_node value : key.children(kValueName)) {
-    if (QString::fromUtf8(value.attribute("name").value()).compare(name, Qt::CaseInsensitive) == 0) {
+    if (QString::fromUtf8(value.attribute("name").value()).compare(name, Qt::CaseInsensitive) ==
+        0) {
       return QString::fromUtf8(value.text().get());
     }
   }
@@ -191,7 +197,8 @@ std::optional<QString> ClassRegistry::Value(const QString& keyPath, const QStrin
 
 QStringList ClassRegistry::SubKeys(const QString& keyPath) const {
   QStringList names;
-  pugi::xml_node key = keyPath.isEmpty() ? document_->xml.child(kRootName) : document_->Find(keyPath);
+  pugi::xml_node key =
+      keyPath.isEmpty() ? document_->xml.child(kRootName) : document_->Find(keyPath);
   for (pugi::xml_node child : key.children(kKeyName)) {
     names << QString::fromUtf8(child.attribute("name").value());
   }

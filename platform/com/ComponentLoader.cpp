@@ -38,8 +38,9 @@ void* LoadModule(const QString& modulePath, QString* error) {
   void* handle = dlopen(canonical.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL);
   if (handle == nullptr) {
     const char* reason = dlerror();
-    SetError(error, QStringLiteral("cannot load the component module %1: %2")
-                        .arg(modulePath, QString::fromLocal8Bit(reason ? reason : "unknown error")));
+    SetError(error,
+             QStringLiteral("cannot load the component module %1: %2")
+                 .arg(modulePath, QString::fromLocal8Bit(reason ? reason : "unknown error")));
     return nullptr;
   }
   modules.emplace(canonical, handle);
@@ -114,13 +115,15 @@ HRESULT ComponentLoader::CreateInstance(const QString& className, const IID& iid
   }
   void* module = LoadModule(modulePath, error);
   if (module == nullptr) return CO_E_DLLNOTFOUND;
-  const auto getClassObject = Export<DllGetClassObjectFn>(module, kDllGetClassObject, modulePath, error);
+  const auto getClassObject =
+      Export<DllGetClassObjectFn>(module, kDllGetClassObject, modulePath, error);
   if (getClassObject == nullptr) return CO_E_ERRORINDLL;
 
   ComPtr<IClassFactory> factory;
   HRESULT hr = getClassObject(*clsid, IClassFactory::kIid, factory.OutVoid());
   if (FAILED(hr) || !factory) {
-    SetError(error, QStringLiteral("the module %1 has no factory for %2").arg(modulePath, className));
+    SetError(error,
+             QStringLiteral("the module %1 has no factory for %2").arg(modulePath, className));
     return FAILED(hr) ? hr : CLASS_E_CLASSNOTAVAILABLE;
   }
   hr = factory->CreateInstance(nullptr, iid, object);

@@ -14,7 +14,8 @@ QString Guid::ToString() const {
                      .arg(data3, 4, 16, QLatin1Char('0'))
                      .arg(data4[0], 2, 16, QLatin1Char('0'))
                      .arg(data4[1], 2, 16, QLatin1Char('0'));
-  for (std::size_t i = 2; i < 8; ++i) text += QStringLiteral("%1").arg(data4[i], 2, 16, QLatin1Char('0'));
+  for (std::size_t i = 2; i < 8; ++i)
+    text += QStringLiteral("%1").arg(data4[i], 2, 16, QLatin1Char('0'));
   return text.toUpper() + QLatin1Char('}');
 }
 

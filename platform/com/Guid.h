@@ -47,7 +47,8 @@ constexpr Guid Guid::Parse(std::string_view text, bool* ok) {
   if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
     text = text.substr(1, 36);
   }
-  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' || text[23] != '-') {
+  if (text.size() != 36 || text[8] != '-' || text[13] != '-' || text[18] != '-' ||
+      text[23] != '-') {
     return {};
   }
   std::array<std::uint8_t, 16> bytes{};

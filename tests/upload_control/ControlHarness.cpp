@@ -28,8 +28,8 @@ ControlHarness::ControlHarness() : host_(std::make_unique<QWidget>()) {
       QLatin1String(kqmavo2::kClassName), ModulePath(), &error)))
       << error.toStdString();
   cf::com::ComPtr<cf::com::IUnknown> unknown;
-  const cf::com::HRESULT hr = cf::com::ComponentLoader::CreateControl(QLatin1String(kqmavo2::kClassName),
-                                                                      host_.get(), &unknown, &error);
+  const cf::com::HRESULT hr = cf::com::ComponentLoader::CreateControl(
+      QLatin1String(kqmavo2::kClassName), host_.get(), &unknown, &error);
   EXPECT_EQ(hr, cf::com::S_OK) << error.toStdString();
   control_ = unknown.As<kqmavo2::Imavo2>();
   const auto container = unknown.As<cf::com::IConnectionPointContainer>();
@@ -37,7 +37,8 @@ ControlHarness::ControlHarness() : host_(std::make_unique<QWidget>()) {
   if (!container) return;
   container->FindConnectionPoint(kqmavo2::DIID__Imavo2Events, point_.Out());
   sink_ = cf::com::DispatchSink::Create(kqmavo2::DIID__Imavo2Events);
-  for (cf::com::DISPID event = kqmavo2::DISPID_OnPutFileFinished; event <= kqmavo2::DISPID_OnPostFinished; ++event) {
+  for (cf::com::DISPID event = kqmavo2::DISPID_OnPutFileFinished;
+       event <= kqmavo2::DISPID_OnPostFinished; ++event) {
     sink_->On(event, [this, event] {
       fired_.push_back({event, QThread::currentThread() == QCoreApplication::instance()->thread()});
     });

@@ -1,12 +1,12 @@
 // The text rules that turn caller arguments into form fields and addresses.
 
+#include "platform/codepage/CodePage.h"
 #include "upload_control/src/ControlRequestState.h"
 #include "upload_control/src/ExtraFields.h"
 #include "upload_control/src/PostFields.h"
 #include "upload_control/src/ServerAddress.h"
 #include "upload_control/src/UploadWorker.h"
 #include "upload_control/src/UrlEncode.h"
-#include "platform/codepage/CodePage.h"
 
 #include <QDateTime>
 
@@ -29,9 +29,11 @@ TEST(ExtraFields, SplitsPairsAtAmpersandAndTheFirstEquals) {
       {"flag", {{"flag", ""}}},
       {"=v", {{"", "v"}}},
       {"", {}},
-      {QByteArray(70, 'n') + "=" + QByteArray(70, 'v'), {{QByteArray(63, 'n'), QByteArray(63, 'v')}}},
+      {QByteArray(70, 'n') + "=" + QByteArray(70, 'v'),
+       {{QByteArray(63, 'n'), QByteArray(63, 'v')}}},
   };
-  for (const Case& c : cases) EXPECT_EQ(kqmavo2::ExtraFields::Parse(c.text), c.expected) << c.text.toStdString();
+  for (const Case& c : cases)
+    EXPECT_EQ(kqmavo2::ExtraFields::Parse(c.text), c.expected) << c.text.toStdString();
 }
 
 TEST(PostFields, TokensAlternateNameAndValue) {
@@ -50,11 +52,20 @@ TEST(PostFields, TokensAlternateNameAndValue) {
       {"%3d%26", {{"", ""}}},
       {"a=" + QByteArray(80, 'v'), {{"a", QByteArray(63, 'v')}}},
       {"1=1&2=2&3=3&4=4&5=5&6=6&7=7&8=8&9=9&a=a",
-       {{"1", "1"}, {"2", "2"}, {"3", "3"}, {"4", "4"}, {"5", "5"}, {"6", "6"}, {"7", "7"}, {"8", "8"}, {"9", "9"}}},
+       {{"1", "1"},
+        {"2", "2"},
+        {"3", "3"},
+        {"4", "4"},
+        {"5", "5"},
+        {"6", "6"},
+        {"7", "7"},
+        {"8", "8"},
+        {"9", "9"}}},
       // Only the first 127 bytes count.
       {"a=" + QByteArray(122, ' ') + "b&c=d", {{"a", "b"}}},
   };
-  for (const Case& c : cases) EXPECT_EQ(kqmavo2::PostFields::Tokenize(c.param), c.expected) << c.param.toStdString();
+  for (const Case& c : cases)
+    EXPECT_EQ(kqmavo2::PostFields::Tokenize(c.param), c.expected) << c.param.toStdString();
 }
 
 TEST(ServerAddress, SplitsHostPortAndPath) {
@@ -90,8 +101,8 @@ TEST(ServerAddress, SplitsHostPortAndPath) {
 }
 
 TEST(ServerAddress, LongAddressesAreCutToTheirBuffers) {
-  const auto address =
-      kqmavo2::ServerAddress::Split(QStringLiteral("http://") + QString(300, u'h') + QLatin1Char('/') + QString(2000, u'p'));
+  const auto address = kqmavo2::ServerAddress::Split(
+      QStringLiteral("http://") + QString(300, u'h') + QLatin1Char('/') + QString(2000, u'p'));
   EXPECT_EQ(address.host.size(), 254);
   EXPECT_EQ(address.path.size(), 254);
 }
@@ -142,7 +153,8 @@ TEST(UploadWorker, UrlValueIsReadFromTheFirstUElement) {
   };
   for (const Case& c : cases) {
     QString value;
-    EXPECT_EQ(kqmavo2::UploadWorker::FindUrlValue(c.answer, &value), c.found) << c.answer.toStdString();
+    EXPECT_EQ(kqmavo2::UploadWorker::FindUrlValue(c.answer, &value), c.found)
+        << c.answer.toStdString();
     EXPECT_EQ(value, c.value);
   }
 }

@@ -11,7 +11,8 @@ namespace {
 using kqmavo2::HttpTransport;
 
 const QString kNotSent = QStringLiteral(
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><getVersion ver=\"2.0\"><errInfo>0</errInfo></getVersion>");
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><getVersion "
+    "ver=\"2.0\"><errInfo>0</errInfo></getVersion>");
 
 QString GetFolder(const RawHttpListener& listener) {
   kqmavo2::ControlRequestState request;
@@ -22,7 +23,9 @@ QString GetFolder(const RawHttpListener& listener) {
 }
 
 TEST(HttpTransport, AServerThatNeverAnswersRunsIntoTheReceiveTimeOut) {
-  RawHttpListener listener([](const RawHttpListener::Request&, int) { return RawHttpListener::Reply{{}, true}; });
+  RawHttpListener listener([](const RawHttpListener::Request&, int) {
+    return RawHttpListener::Reply{{}, true};
+  });
   HttpTransport::SetReceiveTimeout(300);
   EXPECT_EQ(GetFolder(listener), kNotSent);
   HttpTransport::SetReceiveTimeout(HttpTransport::kDefaultReceiveTimeoutMs);

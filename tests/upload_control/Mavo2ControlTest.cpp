@@ -23,7 +23,8 @@ using cf::com::BSTR;
 RawHttpListener::Reply Ok(const QByteArray& body) { return {RawHttpListener::Answer(200, body)}; }
 
 TEST(Mavo2Control, EachRequestEndsWithExactlyOneEventOfItsKindOnTheGuiThread) {
-  RawHttpListener listener([](const RawHttpListener::Request& request, int) { return Ok(request.Path()); });
+  RawHttpListener listener(
+      [](const RawHttpListener::Request& request, int) { return Ok(request.Path()); });
   ControlHarness control;
   const Bstr url(listener.Url(QStringLiteral("/r/")));
   control->GetFolder(url, Bstr(u"a"), Bstr(u"b"), Bstr(u""));
@@ -37,9 +38,9 @@ TEST(Mavo2Control, EachRequestEndsWithExactlyOneEventOfItsKindOnTheGuiThread) {
   // Nothing further arrives once every request has been answered.
   QCoreApplication::processEvents();
 
-  const std::vector<cf::com::DISPID> expected = {kqmavo2::DISPID_OnGetFolderFinished,
-                                                 kqmavo2::DISPID_OnGetVersionFinished,
-                                                 kqmavo2::DISPID_OnGetVersionFinished, kqmavo2::DISPID_OnPostFinished};
+  const std::vector<cf::com::DISPID> expected = {
+      kqmavo2::DISPID_OnGetFolderFinished, kqmavo2::DISPID_OnGetVersionFinished,
+      kqmavo2::DISPID_OnGetVersionFinished, kqmavo2::DISPID_OnPostFinished};
   ASSERT_EQ(control.Fired().size(), expected.size());
   for (std::size_t i = 0; i < expected.size(); ++i) {
     EXPECT_EQ(control.Fired()[i].event, expected[i]);
@@ -95,9 +96,11 @@ TEST(Mavo2Control, ARequestStartedDuringAnotherWaitsForItThenRuns) {
     ControlHarness first;
     ControlHarness other;
     ControlHarness& second = sameInstance ? first : other;
-    first->GetFolder(Bstr(listener.Url(QStringLiteral("/first/"))), Bstr(u"a"), Bstr(u"b"), Bstr(u""));
+    first->GetFolder(Bstr(listener.Url(QStringLiteral("/first/"))), Bstr(u"a"), Bstr(u"b"),
+                     Bstr(u""));
     arrived.wait();
-    EXPECT_EQ(second->Post(Bstr(listener.Url(QStringLiteral("/second/"))), Bstr(u"x=1")), cf::com::S_OK);
+    EXPECT_EQ(second->Post(Bstr(listener.Url(QStringLiteral("/second/"))), Bstr(u"x=1")),
+              cf::com::S_OK);
     // Give a request that does not wait every chance to reach the listener.
     QTimer::singleShot(300, [&] { held.Release(); });
     ASSERT_TRUE(first.WaitForTotal(sameInstance ? 2 : 1));
@@ -107,7 +110,8 @@ TEST(Mavo2Control, ARequestStartedDuringAnotherWaitsForItThenRuns) {
     ASSERT_EQ(requests.size(), 2u);
     EXPECT_EQ(requests[0].Path(), "/first/");
     EXPECT_EQ(requests[1].Path(), "/second/");
-    EXPECT_EQ(listener.MaxConcurrent(), 1) << "requests overlapped, same instance: " << sameInstance;
+    EXPECT_EQ(listener.MaxConcurrent(), 1)
+        << "requests overlapped, same instance: " << sameInstance;
     EXPECT_EQ(second.Fired().back().event, kqmavo2::DISPID_OnPostFinished);
     EXPECT_EQ(second.Response(), QStringLiteral("/second/"));
   }
@@ -138,11 +142,14 @@ TEST(Mavo2Control, EventsReachEverySinkInConnectionOrderUntilItDisconnects) {
 }
 
 TEST(Mavo2Control, ReleasingTheControlDuringARequestEndsItQuietly) {
-  RawHttpListener listener([](const RawHttpListener::Request&, int) { return RawHttpListener::Reply{{}, true}; });
+  RawHttpListener listener([](const RawHttpListener::Request&, int) {
+    return RawHttpListener::Reply{{}, true};
+  });
   const QString module = ControlHarness::ModulePath();
   {
     ControlHarness control;
-    control->GetFolder(Bstr(listener.Url(QStringLiteral("/never/"))), Bstr(u"a"), Bstr(u"b"), Bstr(u""));
+    control->GetFolder(Bstr(listener.Url(QStringLiteral("/never/"))), Bstr(u"a"), Bstr(u"b"),
+                       Bstr(u""));
     while (listener.Requests().empty()) QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     control.ReleaseControl();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -165,7 +172,8 @@ TEST(Mavo2Control, PlainMembersAnswerAtOnceAndVideoSharingIsNotAvailable) {
   BSTR text = nullptr;
   EXPECT_EQ(control->LoginYouTube(Bstr(u"u"), Bstr(u"p")), cf::com::E_NOTIMPL);
   EXPECT_EQ(control->GetYouTubeCategoryList(&text), cf::com::E_NOTIMPL);
-  EXPECT_EQ(control->PutYouTubeFile(Bstr(u"c"), Bstr(u"t"), Bstr(u"k"), Bstr(u"d"), Bstr(u"p")), cf::com::E_NOTIMPL);
+  EXPECT_EQ(control->PutYouTubeFile(Bstr(u"c"), Bstr(u"t"), Bstr(u"k"), Bstr(u"d"), Bstr(u"p")),
+            cf::com::E_NOTIMPL);
   EXPECT_EQ(control->get_YouTubeReponse(&text), cf::com::E_NOTIMPL);
   EXPECT_EQ(text, nullptr);
   EXPECT_EQ(control->get_Response(nullptr), cf::com::E_POINTER);
@@ -176,20 +184,22 @@ TEST(Mavo2Control, MembersCanBeCalledThroughDispatchByName) {
   ControlHarness control;
   const cf::com::OLECHAR* name = u"getVersion";
   cf::com::DISPID id = 0;
-  ASSERT_EQ(control->GetIDsOfNames(cf::com::IID_NULL, &name, 1, cf::com::LOCALE_USER_DEFAULT, &id), cf::com::S_OK);
+  ASSERT_EQ(control->GetIDsOfNames(cf::com::IID_NULL, &name, 1, cf::com::LOCALE_USER_DEFAULT, &id),
+            cf::com::S_OK);
   EXPECT_EQ(id, kqmavo2::DISPID_getVersion);
   cf::com::Variant url;
   url.vt = cf::com::VT_BSTR;
   url.bstrVal = Bstr(listener.Url(QStringLiteral("/v/"))).Detach();
   cf::com::DispParams params{&url, nullptr, 1, 0};
-  EXPECT_EQ(control->Invoke(id, cf::com::IID_NULL, 0, cf::com::DISPATCH_METHOD, &params, nullptr), cf::com::S_OK);
+  EXPECT_EQ(control->Invoke(id, cf::com::IID_NULL, 0, cf::com::DISPATCH_METHOD, &params, nullptr),
+            cf::com::S_OK);
   cf::com::VariantClear(&url);
   ASSERT_TRUE(control.WaitForEvents(1));
 
   cf::com::Variant result;
   cf::com::DispParams none;
-  EXPECT_EQ(control->Invoke(kqmavo2::DISPID_Response, cf::com::IID_NULL, 0, cf::com::DISPATCH_PROPERTYGET, &none,
-                            &result),
+  EXPECT_EQ(control->Invoke(kqmavo2::DISPID_Response, cf::com::IID_NULL, 0,
+                            cf::com::DISPATCH_PROPERTYGET, &none, &result),
             cf::com::S_OK);
   EXPECT_EQ(result.vt, cf::com::VT_BSTR);
   EXPECT_EQ(Bstr::ToQString(result.bstrVal), QStringLiteral("<v/>"));
@@ -198,7 +208,8 @@ TEST(Mavo2Control, MembersCanBeCalledThroughDispatchByName) {
   cf::com::Variant wrong;
   wrong.vt = cf::com::VT_I4;
   cf::com::DispParams bad{&wrong, nullptr, 1, 0};
-  EXPECT_EQ(control->Invoke(id, cf::com::IID_NULL, 0, cf::com::DISPATCH_METHOD, &bad, nullptr), cf::com::E_INVALIDARG);
+  EXPECT_EQ(control->Invoke(id, cf::com::IID_NULL, 0, cf::com::DISPATCH_METHOD, &bad, nullptr),
+            cf::com::E_INVALIDARG);
 }
 
 TEST(Mavo2Control, DrawsItsCaptionInItsWindow) {
@@ -213,9 +224,10 @@ TEST(Mavo2Control, DrawsItsCaptionInItsWindow) {
   const QRgb background = picture.pixel(picture.width() / 2, 2);
   int inked = 0;
   for (int x = 0; x < picture.width(); ++x) {
-    for (int y = 4; y < picture.height() / 2; ++y) inked += picture.pixel(x, y) != background ? 1 : 0;
+    for (int y = 4; y < picture.height() / 2; ++y)
+      inked += picture.pixel(x, y) != background ? 1 : 0;
   }
-  EXPECT_GT(inked, 20);  // text above the baseline at mid height
+  EXPECT_GT(inked, 20);                        // text above the baseline at mid height
   EXPECT_NE(picture.pixel(0, 0), background);  // the frame
 }
 

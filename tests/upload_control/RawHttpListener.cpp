@@ -29,7 +29,8 @@ QByteArray RawHttpListener::Request::Path() const {
 QByteArray RawHttpListener::Request::Header(const QByteArray& name) const {
   for (const QByteArray& line : head.split('\n')) {
     const qsizetype colon = line.indexOf(':');
-    if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower()) return line.mid(colon + 1).trimmed();
+    if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
+      return line.mid(colon + 1).trimmed();
   }
   return {};
 }
@@ -43,7 +44,8 @@ std::vector<std::pair<QByteArray, QByteArray>> RawHttpListener::Request::FormFie
     const qsizetype nameEnd = body.indexOf('"', nameStart);
     const qsizetype valueStart = body.indexOf("\r\n\r\n", nameEnd) + 4;
     const qsizetype valueEnd = body.indexOf("\r\n--", valueStart);
-    fields.emplace_back(body.mid(nameStart, nameEnd - nameStart), body.mid(valueStart, valueEnd - valueStart));
+    fields.emplace_back(body.mid(nameStart, nameEnd - nameStart),
+                        body.mid(valueStart, valueEnd - valueStart));
     at = valueEnd;
   }
   return fields;
@@ -56,7 +58,8 @@ RawHttpListener::RawHttpListener(Responder responder) : responder_(std::move(res
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   address.sin_port = 0;
   socklen_t length = sizeof(address);
-  if (listenSocket_ < 0 || bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+  if (listenSocket_ < 0 ||
+      bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
       listen(listenSocket_, 16) != 0 ||
       getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
     throw std::runtime_error("cannot listen on loopback");
@@ -87,7 +90,8 @@ std::vector<RawHttpListener::Request> RawHttpListener::Requests() const {
 }
 
 QByteArray RawHttpListener::Answer(int status, const QByteArray& body, bool withLength) {
-  QByteArray answer = "HTTP/1.0 " + QByteArray::number(status) + " Status\r\nContent-Type: text/xml\r\n";
+  QByteArray answer =
+      "HTTP/1.0 " + QByteArray::number(status) + " Status\r\nContent-Type: text/xml\r\n";
   if (withLength) answer += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
   return answer + "\r\n" + body;
 }
@@ -141,7 +145,8 @@ void RawHttpListener::Serve(int socket) {
   if (reply.hold) {
     // Keep the connection open without a word until the client leaves or the test ends.
     while (!stopping_) {
-      if (WaitReadable(socket, 50) && recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT) <= 0) return;
+      if (WaitReadable(socket, 50) && recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT) <= 0)
+        return;
     }
     return;
   }
@@ -151,7 +156,8 @@ void RawHttpListener::Serve(int socket) {
     while (!stopping_) {
       pollfd fd{socket, POLLOUT, 0};
       if (poll(&fd, 1, 50) <= 0) continue;
-      if (send(socket, filler.constData(), static_cast<size_t>(filler.size()), MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+      if (send(socket, filler.constData(), static_cast<size_t>(filler.size()),
+               MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
           errno != EAGAIN) {
         break;
       }

@@ -28,10 +28,10 @@ class RawHttpListener {
   };
 
   struct Reply {
-    QByteArray bytes;            // sent as is, then the connection is closed
-    bool hold = false;           // never answer; wait until the client or the listener gives up
-    bool endless = false;        // send `bytes`, then filler without end
-    bool closeOnly = false;      // close without answering
+    QByteArray bytes;        // sent as is, then the connection is closed
+    bool hold = false;       // never answer; wait until the client or the listener gives up
+    bool endless = false;    // send `bytes`, then filler without end
+    bool closeOnly = false;  // close without answering
   };
 
   // Called for each complete request with its index (0 for the first).

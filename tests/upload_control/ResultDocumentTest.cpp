@@ -16,7 +16,9 @@ namespace {
 using cf::com::Bstr;
 
 QString Doc(const char* root, int code) {
-  return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><%1 ver=\"2.0\"><errInfo>%2</errInfo></%1>")
+  return QStringLiteral(
+             "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><%1 "
+             "ver=\"2.0\"><errInfo>%2</errInfo></%1>")
       .arg(QLatin1String(root))
       .arg(code);
 }
@@ -38,7 +40,8 @@ enum class Request { kGetFolder, kGetVersion, kGetVersion2, kPost };
 
 // Runs one request against `url` and returns its Response, checking that exactly one event of
 // the right kind ended it.
-QString RunRequest(Request kind, const QString& url, const QString& extra = QStringLiteral("tool=v.2")) {
+QString RunRequest(Request kind, const QString& url,
+                   const QString& extra = QStringLiteral("tool=v.2")) {
   ControlHarness control;
   switch (kind) {
     case Request::kGetFolder:
@@ -57,7 +60,7 @@ QString RunRequest(Request kind, const QString& url, const QString& extra = QStr
   EXPECT_TRUE(control.WaitForEvents(1));
   const cf::com::DISPID expected = kind == Request::kGetFolder ? kqmavo2::DISPID_OnGetFolderFinished
                                    : kind == Request::kPost    ? kqmavo2::DISPID_OnPostFinished
-                                                               : kqmavo2::DISPID_OnGetVersionFinished;
+                                                            : kqmavo2::DISPID_OnGetVersionFinished;
   EXPECT_EQ(control.Fired().size(), 1u);
   if (!control.Fired().empty()) {
     EXPECT_EQ(control.Fired().front().event, expected);
@@ -86,12 +89,13 @@ TEST(ResultDocuments, LocalFailuresGiveEachRequestItsOwnDocument) {
       {"folder, port refused", Request::kGetFolder, refused, Doc("getVersion", 0)},
       {"folder, https address has no host", Request::kGetFolder, https, Doc("getVersion", 0)},
       {"version, port refused", Request::kGetVersion, refused, Doc("getVersion", 0)},
-      {"version2, host does not resolve", Request::kGetVersion2, unresolvable, Doc("getVersion", 0)},
+      {"version2, host does not resolve", Request::kGetVersion2, unresolvable,
+       Doc("getVersion", 0)},
       {"version, https address has no host", Request::kGetVersion, https, Doc("getVersion", 1001)},
       {"post, port refused", Request::kPost, refused, Doc("post", 0)},
       {"post, https address has no host", Request::kPost, https, Doc("post", 1001)},
-      {"folder, port out of range", Request::kGetFolder, QStringLiteral("http://127.0.0.1:70000/x/"),
-       Doc("getVersion", 0)},
+      {"folder, port out of range", Request::kGetFolder,
+       QStringLiteral("http://127.0.0.1:70000/x/"), Doc("getVersion", 0)},
   };
   for (const Case& c : cases) EXPECT_EQ(RunRequest(c.kind, c.url), c.expected) << c.what;
 }
@@ -146,12 +150,15 @@ TEST(ResultDocuments, AnswerBodiesPassThroughDecodedFromUtf8) {
       {"byte-order mark dropped", RawHttpListener::Answer(200, "\xEF\xBB\xBF" + text),
        QString::fromUtf8(text)},
       {"no byte-order mark", RawHttpListener::Answer(200, text), QString::fromUtf8(text)},
-      {"no Content-Length, read to the end", RawHttpListener::Answer(200, text, false), QString::fromUtf8(text)},
+      {"no Content-Length, read to the end", RawHttpListener::Answer(200, text, false),
+       QString::fromUtf8(text)},
       {"empty answer passes as empty", RawHttpListener::Answer(200, ""), QString()},
   };
   for (const Case& c : cases) {
-    RawHttpListener listener([&](const RawHttpListener::Request&, int) { return RawHttpListener::Reply{c.answer}; });
-    EXPECT_EQ(RunRequest(Request::kGetFolder, listener.Url(QStringLiteral("/mavo/getfolder/"))), c.expected)
+    RawHttpListener listener(
+        [&](const RawHttpListener::Request&, int) { return RawHttpListener::Reply{c.answer}; });
+    EXPECT_EQ(RunRequest(Request::kGetFolder, listener.Url(QStringLiteral("/mavo/getfolder/"))),
+              c.expected)
         << c.what;
   }
 }

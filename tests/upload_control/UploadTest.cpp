@@ -22,7 +22,8 @@ using Reply = RawHttpListener::Reply;
 constexpr qint64 kBlock = 524288;
 
 QString Doc(const char* root, int code, bool versioned = true) {
-  return QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><%1%3><errInfo>%2</errInfo></%1>")
+  return QStringLiteral(
+             "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><%1%3><errInfo>%2</errInfo></%1>")
       .arg(QLatin1String(root))
       .arg(code)
       .arg(versioned ? QStringLiteral(" ver=\"2.0\"") : QString());
@@ -51,7 +52,8 @@ std::map<QByteArray, QByteArray> Fields(const Request& request) {
 
 // The raw file data of a block request.
 QByteArray FileData(const Request& request) {
-  const QByteArray header = "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
+  const QByteArray header =
+      "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
   const qsizetype start = request.body.indexOf(header);
   const QByteArray closing = "\r\n--Qu1llbox5_Xu02=$--";
   if (start < 0 || !request.body.endsWith(closing)) return "<malformed>";
@@ -70,17 +72,19 @@ Upload RunUpload(RawHttpListener& listener, const QString& path, const QString& 
   ControlHarness control;
   if (!extra.isEmpty()) {
     // Extra fields travel with the instance's last folder request.
-    control->GetFolder(Bstr(QStringLiteral("http://127.0.0.1:1/")), Bstr(u"a"), Bstr(u"b"), Bstr(extra));
+    control->GetFolder(Bstr(QStringLiteral("http://127.0.0.1:1/")), Bstr(u"a"), Bstr(u"b"),
+                       Bstr(extra));
     EXPECT_TRUE(control.WaitForEvents(1));
   }
   const std::size_t before = control.Fired().size();
   if (beforeStart) beforeStart(control);
-  control->PutFile(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))), Bstr(u"demo"), Bstr(u"pw"), 3, -1,
-                   Bstr(path));
+  control->PutFile(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))), Bstr(u"demo"), Bstr(u"pw"),
+                   3, -1, Bstr(path));
   EXPECT_TRUE(control.WaitForEvents(1));
   Upload upload;
   upload.response = control.Response();
-  upload.fired.assign(control.Fired().begin() + static_cast<std::ptrdiff_t>(before), control.Fired().end());
+  upload.fired.assign(control.Fired().begin() + static_cast<std::ptrdiff_t>(before),
+                      control.Fired().end());
   control->get_UploadingProgress(&upload.progress);
   return upload;
 }
@@ -92,11 +96,15 @@ TEST(Upload, FileSizesAroundOneBlockAreSplitAndAddressedByTheServersValue) {
     qint64 size;
     std::vector<qint64> blocks;
   };
-  const Case cases[] = {{0, {0}}, {1, {1}}, {kBlock, {kBlock}}, {kBlock + 1, {kBlock, 1}},
+  const Case cases[] = {{0, {0}},
+                        {1, {1}},
+                        {kBlock, {kBlock}},
+                        {kBlock + 1, {kBlock, 1}},
                         {2 * kBlock + 5, {kBlock, kBlock, 5}}};
   for (const Case& c : cases) {
     RawHttpListener listener([](const Request& request, int index) {
-      if (Fields(request)["sessFinish"] == "yes") return Answer("<putFile><contentID>42</contentID></putFile>");
+      if (Fields(request)["sessFinish"] == "yes")
+        return Answer("<putFile><contentID>42</contentID></putFile>");
       return Answer("<putFile><url>" + QByteArray::number(7 + index) + "</url></putFile>");
     });
     const QString path = MakeFile(c.size);
@@ -114,8 +122,9 @@ TEST(Upload, FileSizesAroundOneBlockAreSplitAndAddressedByTheServersValue) {
     for (std::size_t i = 0; i < requests.size(); ++i) {
       auto fields = Fields(requests[i]);
       const bool last = i + 1 == requests.size();
-      EXPECT_EQ(requests[i].Path(), i == 0 ? QByteArray("/mavo/putFile/")
-                                           : "/mavo/putFile" + QByteArray::number(7 + int(i) - 1) + "/");
+      EXPECT_EQ(requests[i].Path(),
+                i == 0 ? QByteArray("/mavo/putFile/")
+                       : "/mavo/putFile" + QByteArray::number(7 + int(i) - 1) + "/");
       EXPECT_EQ(fields["seqno"], QByteArray::number(qulonglong(i)));
       EXPECT_EQ(fields["blockSize"], QByteArray::number(c.blocks[i]));
       EXPECT_EQ(fields["sessFinish"], last ? QByteArray("yes") : QByteArray(""));
@@ -139,7 +148,8 @@ TEST(Upload, FailedAttemptsAreRetriedWithTheSameBlockUpToThreeTimes) {
   const auto requests = listener.Requests();
   ASSERT_EQ(requests.size(), 5u);
   const std::vector<QByteArray> seqnos = {"0", "0", "1", "1", "1"};
-  for (std::size_t i = 0; i < requests.size(); ++i) EXPECT_EQ(Fields(requests[i])["seqno"], seqnos[i]) << i;
+  for (std::size_t i = 0; i < requests.size(); ++i)
+    EXPECT_EQ(Fields(requests[i])["seqno"], seqnos[i]) << i;
   EXPECT_EQ(requests[4].Path(), "/mavo/putFilea/");
   EXPECT_EQ(FileData(requests[0]), FileData(requests[1]));
 }
@@ -154,7 +164,8 @@ TEST(Upload, AnswersWithoutUrlOrBodyFailTheAttempt) {
       {"no url element, server's answer stands", Answer("<putFile><errInfo>9</errInfo></putFile>"),
        QStringLiteral("<putFile><errInfo>9</errInfo></putFile>")},
       {"empty answer", Answer(""), Doc("PutFile", 1003, false)},
-      {"connection closed without answer", Reply{{}, false, false, true}, Doc("PutFile", 1003, false)},
+      {"connection closed without answer", Reply{{}, false, false, true},
+       Doc("PutFile", 1003, false)},
   };
   for (const Case& c : cases) {
     RawHttpListener listener([&](const Request&, int) { return c.reply; });
@@ -192,11 +203,14 @@ TEST(Upload, AFileThatCannotBeReadEndsWithItsOwnDocument) {
   ASSERT_TRUE(control.WaitForEvents(1));
   QStringList paths = {QDir::temp().filePath(QStringLiteral("missing.zip")), QDir::tempPath()};
   // A kernel file that reports a size but yields fewer bytes opens and then fails to read.
-  for (const char* candidate : {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/devices/system/cpu/online"}) {
-    if (QFileInfo(QString::fromLatin1(candidate)).size() > 100) paths << QString::fromLatin1(candidate);
+  for (const char* candidate :
+       {"/sys/kernel/mm/transparent_hugepage/enabled", "/sys/devices/system/cpu/online"}) {
+    if (QFileInfo(QString::fromLatin1(candidate)).size() > 100)
+      paths << QString::fromLatin1(candidate);
   }
   for (const QString& path : paths) {
-    control->PutFile(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))), Bstr(u"a"), Bstr(u"b"), 1, 1, Bstr(path));
+    control->PutFile(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))), Bstr(u"a"), Bstr(u"b"),
+                     1, 1, Bstr(path));
     ASSERT_TRUE(control.WaitForEvents(1));
     EXPECT_EQ(control.Response(), Doc("putFile", 1002)) << path.toStdString();
   }
@@ -216,7 +230,8 @@ TEST(Upload, CancelDuringTheLastBlockSendsTheCancelRequest) {
   };
   for (const Case& c : cases) {
     RawHttpListener listener([&](const Request& request, int) {
-      return Fields(request)["sessFinish"] == "cancel" ? Answer(c.cancelAnswer) : Answer("<final/>");
+      return Fields(request)["sessFinish"] == "cancel" ? Answer(c.cancelAnswer)
+                                                       : Answer("<final/>");
     });
     std::atomic<kqmavo2::Imavo2*> target{nullptr};
     std::atomic<bool> cancelled{false};
@@ -224,9 +239,8 @@ TEST(Upload, CancelDuringTheLastBlockSendsTheCancelRequest) {
       // The flag is a plain value the worker reads; setting it from here is what a click does.
       if (!cancelled.exchange(true)) target.load()->CancelPutFile();
     };
-    const Upload upload = RunUpload(listener, MakeFile(kBlock), QString(), [&](ControlHarness& control) {
-      target = control.Control();
-    });
+    const Upload upload = RunUpload(listener, MakeFile(kBlock), QString(),
+                                    [&](ControlHarness& control) { target = control.Control(); });
     EXPECT_EQ(upload.response, c.expected) << c.what;
     const auto requests = listener.Requests();
     ASSERT_FALSE(requests.empty());

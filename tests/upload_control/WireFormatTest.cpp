@@ -16,10 +16,12 @@ using cf::com::Bstr;
 constexpr char kMultipartHeader[] = "Content-Type: multipart/form-data; boundary=Qu1llbox5_Xu02=$";
 
 QByteArray Field(const QByteArray& name, const QByteArray& value) {
-  return "--Qu1llbox5_Xu02=$\r\nContent-Disposition: form-data;name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+  return "--Qu1llbox5_Xu02=$\r\nContent-Disposition: form-data;name=\"" + name + "\"\r\n\r\n" +
+         value + "\r\n";
 }
 
-RawHttpListener::Request RunOne(const std::function<void(ControlHarness&, RawHttpListener&)>& start) {
+RawHttpListener::Request RunOne(
+    const std::function<void(ControlHarness&, RawHttpListener&)>& start) {
   RawHttpListener listener([](const RawHttpListener::Request&, int) {
     return RawHttpListener::Reply{RawHttpListener::Answer(200, "<ok/>")};
   });
@@ -43,12 +45,12 @@ TEST(WireFormat, GetFolderSendsAccountPasswordAndExtraFieldsThenTheClosingDelimi
   quint16 port = 0;
   const auto request = RunOne([&](ControlHarness& control, RawHttpListener& listener) {
     port = listener.Port();
-    EXPECT_EQ(control->GetFolder(Bstr(listener.Url("/mavo/getfolder/")), Bstr(u"demo"), Bstr(u"p w"),
-                                 Bstr(u"tool=v.2.100603&x=a=b")),
+    EXPECT_EQ(control->GetFolder(Bstr(listener.Url("/mavo/getfolder/")), Bstr(u"demo"),
+                                 Bstr(u"p w"), Bstr(u"tool=v.2.100603&x=a=b")),
               cf::com::S_OK);
   });
-  const QByteArray body = Field("account", "demo") + Field("password", "p w") + Field("tool", "v.2.100603") +
-                          Field("x", "a=b") + "--Qu1llbox5_Xu02=$--";
+  const QByteArray body = Field("account", "demo") + Field("password", "p w") +
+                          Field("tool", "v.2.100603") + Field("x", "a=b") + "--Qu1llbox5_Xu02=$--";
   EXPECT_EQ(request.head, ExpectedHead("/mavo/getfolder/", port, body.size(), true));
   EXPECT_EQ(request.body, body);
 }
@@ -57,12 +59,12 @@ TEST(WireFormat, GetVersion2SendsItsFiveFieldsInOrder) {
   quint16 port = 0;
   const auto request = RunOne([&](ControlHarness& control, RawHttpListener& listener) {
     port = listener.Port();
-    control->GetVersion2(Bstr(listener.Url("/mavo/getVersion/")), Bstr(u"demo"), Bstr(u"secret"), 12, -1,
-                         Bstr(u"5.0"), Bstr(u"tool=v.2.100603"));
+    control->GetVersion2(Bstr(listener.Url("/mavo/getVersion/")), Bstr(u"demo"), Bstr(u"secret"),
+                         12, -1, Bstr(u"5.0"), Bstr(u"tool=v.2.100603"));
   });
-  const QByteArray body = Field("account", "demo") + Field("password", "secret") + Field("folderID", "12") +
-                          Field("contentID", "-1") + Field("ver", "5.0") + Field("tool", "v.2.100603") +
-                          "--Qu1llbox5_Xu02=$--";
+  const QByteArray body = Field("account", "demo") + Field("password", "secret") +
+                          Field("folderID", "12") + Field("contentID", "-1") + Field("ver", "5.0") +
+                          Field("tool", "v.2.100603") + "--Qu1llbox5_Xu02=$--";
   EXPECT_EQ(request.head, ExpectedHead("/mavo/getVersion/", port, body.size(), true));
   EXPECT_EQ(request.body, body);
 }
@@ -73,8 +75,8 @@ TEST(WireFormat, VersionWithoutAccountIsABarePostWithoutContentTypeOrBody) {
     const auto request = RunOne([&](ControlHarness& control, RawHttpListener& listener) {
       port = listener.Port();
       if (viaGetVersion2) {
-        control->GetVersion2(Bstr(listener.Url("/mavo/getVersion/")), Bstr(u""), Bstr(u"pw"), 1, 2, Bstr(u"5"),
-                             Bstr(u"tool=x"));
+        control->GetVersion2(Bstr(listener.Url("/mavo/getVersion/")), Bstr(u""), Bstr(u"pw"), 1, 2,
+                             Bstr(u"5"), Bstr(u"tool=x"));
       } else {
         control->getVersion(Bstr(listener.Url("/mavo/getVersion/")));
       }
@@ -120,20 +122,23 @@ TEST(WireFormat, UploadBlockCarriesItsFieldsFilePartAndLeadingLineBreakBeforeThe
   const auto request = RunOne([&](ControlHarness& control, RawHttpListener& listener) {
     port = listener.Port();
     // The upload reuses the extra fields of the instance's last folder request.
-    control->GetFolder(Bstr(QStringLiteral("http://127.0.0.1:1/")), Bstr(u"a"), Bstr(u"b"), Bstr(u"tool=v.2"));
+    control->GetFolder(Bstr(QStringLiteral("http://127.0.0.1:1/")), Bstr(u"a"), Bstr(u"b"),
+                       Bstr(u"tool=v.2"));
     ASSERT_TRUE(control.WaitForEvents(1));
-    control->PutFile(Bstr(listener.Url("/mavo/putFile/")), Bstr(u"demo"), Bstr(u"pw"), 7, -1, Bstr(path));
+    control->PutFile(Bstr(listener.Url("/mavo/putFile/")), Bstr(u"demo"), Bstr(u"pw"), 7, -1,
+                     Bstr(path));
   });
   const auto fields = request.FormFields();
   ASSERT_GE(fields.size(), 5u);
   const QByteArray session = fields[4].second;
   EXPECT_EQ(session.size(), 19) << session.toStdString();
-  const QByteArray body = Field("account", "demo") + Field("password", "pw") + Field("folderID", "7") +
-                          Field("contentID", "-1") + Field("sessID", session) + Field("seqno", "0") +
-                          Field("sessFinish", "yes") + Field("blockSize", "6") + Field("tool", "v.2") +
-                          "--Qu1llbox5_Xu02=$\r\nContent-Disposition: multipart/form-data;name=\"mavofile\"; "
-                          "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n" +
-                          data + "\r\n--Qu1llbox5_Xu02=$--";
+  const QByteArray body =
+      Field("account", "demo") + Field("password", "pw") + Field("folderID", "7") +
+      Field("contentID", "-1") + Field("sessID", session) + Field("seqno", "0") +
+      Field("sessFinish", "yes") + Field("blockSize", "6") + Field("tool", "v.2") +
+      "--Qu1llbox5_Xu02=$\r\nContent-Disposition: multipart/form-data;name=\"mavofile\"; "
+      "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n" +
+      data + "\r\n--Qu1llbox5_Xu02=$--";
   EXPECT_EQ(request.head, ExpectedHead("/mavo/putFile/", port, body.size(), true));
   EXPECT_EQ(request.body, body);
 }

@@ -44,8 +44,8 @@ bool ParseOne(QStringList words, MavoCommand* command, QString* error) {
     const qsizetype option = words.indexOf(QStringLiteral("--cancel-at"));
     if (option >= 0) {
       int percent = -1;
-      if (option + 1 >= words.size() || !ParseNumber(words.at(option + 1), &percent) || percent < 0 ||
-          percent > 100) {
+      if (option + 1 >= words.size() || !ParseNumber(words.at(option + 1), &percent) ||
+          percent < 0 || percent > 100) {
         *error = QStringLiteral("--cancel-at needs a percentage from 0 to 100");
         return false;
       }
@@ -60,8 +60,10 @@ bool ParseOne(QStringList words, MavoCommand* command, QString* error) {
                  .arg(QLatin1String(shape->syntax));
     return false;
   }
-  if (shape->kind == MavoCommand::Kind::kGetVersion2 || shape->kind == MavoCommand::Kind::kPutFile) {
-    if (!ParseNumber(words.at(3), &command->folderId) || !ParseNumber(words.at(4), &command->docId)) {
+  if (shape->kind == MavoCommand::Kind::kGetVersion2 ||
+      shape->kind == MavoCommand::Kind::kPutFile) {
+    if (!ParseNumber(words.at(3), &command->folderId) ||
+        !ParseNumber(words.at(4), &command->docId)) {
       *error = QStringLiteral("%1: FOLDERID and DOCID must be whole numbers").arg(name);
       return false;
     }
@@ -72,7 +74,8 @@ bool ParseOne(QStringList words, MavoCommand* command, QString* error) {
 
 }  // namespace
 
-bool MavoCommand::ParseAll(const QStringList& arguments, std::vector<MavoCommand>* commands, QString* error) {
+bool MavoCommand::ParseAll(const QStringList& arguments, std::vector<MavoCommand>* commands,
+                           QString* error) {
   commands->clear();
   if (arguments.isEmpty()) {
     *error = QStringLiteral("no request given");
@@ -98,6 +101,7 @@ bool MavoCommand::ParseAll(const QStringList& arguments, std::vector<MavoCommand
 
 QString MavoCommand::Usage() {
   QString text = QStringLiteral("usage: mavo REQUEST [+ REQUEST ...]\nrequests:\n");
-  for (const Shape& shape : kShapes) text += QStringLiteral("  %1\n").arg(QLatin1String(shape.syntax));
+  for (const Shape& shape : kShapes)
+    text += QStringLiteral("  %1\n").arg(QLatin1String(shape.syntax));
   return text;
 }

@@ -51,14 +51,15 @@ bool Start(kqmavo2::Imavo2* control, const MavoCommand& command) {
       hr = control->getVersion(Bstr(a[0]));
       break;
     case MavoCommand::Kind::kGetVersion2:
-      hr = control->GetVersion2(Bstr(a[0]), Bstr(a[1]), Bstr(a[2]), command.folderId, command.docId, Bstr(a[5]),
-                                Bstr(a[6]));
+      hr = control->GetVersion2(Bstr(a[0]), Bstr(a[1]), Bstr(a[2]), command.folderId, command.docId,
+                                Bstr(a[5]), Bstr(a[6]));
       break;
     case MavoCommand::Kind::kPost:
       hr = control->Post(Bstr(a[0]), Bstr(a[1]));
       break;
     case MavoCommand::Kind::kPutFile:
-      hr = control->PutFile(Bstr(a[0]), Bstr(a[1]), Bstr(a[2]), command.folderId, command.docId, Bstr(a[5]));
+      hr = control->PutFile(Bstr(a[0]), Bstr(a[1]), Bstr(a[2]), command.folderId, command.docId,
+                            Bstr(a[5]));
       break;
   }
   return cf::com::SUCCEEDED(hr);
@@ -76,24 +77,28 @@ int main(int argc, char** argv) {
   std::vector<MavoCommand> commands;
   QString error;
   if (!MavoCommand::ParseAll(app.arguments().mid(1), &commands, &error)) {
-    std::fprintf(stderr, "mavo: %s\n%s", qUtf8Printable(error), qUtf8Printable(MavoCommand::Usage()));
+    std::fprintf(stderr, "mavo: %s\n%s", qUtf8Printable(error),
+                 qUtf8Printable(MavoCommand::Usage()));
     return 2;
   }
 
-  const QString module = QDir(QCoreApplication::applicationDirPath()).filePath(QLatin1String(kqmavo2::kModuleFileName));
-  if (cf::com::FAILED(cf::com::ComponentLoader::EnsureRegistered(QLatin1String(kqmavo2::kClassName), module, &error))) {
+  const QString module = QDir(QCoreApplication::applicationDirPath())
+                             .filePath(QLatin1String(kqmavo2::kModuleFileName));
+  if (cf::com::FAILED(cf::com::ComponentLoader::EnsureRegistered(QLatin1String(kqmavo2::kClassName),
+                                                                 module, &error))) {
     std::fprintf(stderr, "mavo: %s\n", qUtf8Printable(error));
     return 1;
   }
   QWidget host;
   ComPtr<cf::com::IUnknown> unknown;
-  if (cf::com::FAILED(
-          cf::com::ComponentLoader::CreateControl(QLatin1String(kqmavo2::kClassName), &host, &unknown, &error))) {
+  if (cf::com::FAILED(cf::com::ComponentLoader::CreateControl(QLatin1String(kqmavo2::kClassName),
+                                                              &host, &unknown, &error))) {
     std::fprintf(stderr, "mavo: %s\n", qUtf8Printable(error));
     return 1;
   }
   const ComPtr<kqmavo2::Imavo2> control = unknown.As<kqmavo2::Imavo2>();
-  const ComPtr<cf::com::IConnectionPointContainer> container = unknown.As<cf::com::IConnectionPointContainer>();
+  const ComPtr<cf::com::IConnectionPointContainer> container =
+      unknown.As<cf::com::IConnectionPointContainer>();
   ComPtr<cf::com::IConnectionPoint> point;
   if (!control || !container ||
       cf::com::FAILED(container->FindConnectionPoint(kqmavo2::DIID__Imavo2Events, point.Out()))) {
@@ -104,7 +109,8 @@ int main(int argc, char** argv) {
   QEventLoop loop;
   cf::com::DISPID ended = 0;
   const auto sink = cf::com::DispatchSink::Create(kqmavo2::DIID__Imavo2Events);
-  for (cf::com::DISPID event = kqmavo2::DISPID_OnPutFileFinished; event <= kqmavo2::DISPID_OnPostFinished; ++event) {
+  for (cf::com::DISPID event = kqmavo2::DISPID_OnPutFileFinished;
+       event <= kqmavo2::DISPID_OnPostFinished; ++event) {
     sink->On(event, [&ended, &loop, event] {
       ended = event;
       loop.quit();

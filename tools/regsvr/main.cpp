@@ -30,8 +30,9 @@ int main(int argc, char** argv) {
 
   const QString module = QFileInfo(args.first()).absoluteFilePath();
   QString error;
-  const cf::com::HRESULT hr = unregister ? cf::com::ComponentLoader::UnregisterModule(module, &error)
-                                         : cf::com::ComponentLoader::RegisterModule(module, &error);
+  const cf::com::HRESULT hr = unregister
+                                  ? cf::com::ComponentLoader::UnregisterModule(module, &error)
+                                  : cf::com::ComponentLoader::RegisterModule(module, &error);
   if (cf::com::FAILED(hr)) {
     std::fprintf(stderr, "regsvr: %s\n", qUtf8Printable(error));
     return 1;

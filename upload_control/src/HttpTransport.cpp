@@ -44,14 +44,16 @@ int HttpTransport::OpenPostRequest(const ServerAddress& address) {
   if (!client->OpenSession(kUserAgent)) return kNoSession;
   const QByteArray host = address.host.toUtf8();
   if (address.host.isEmpty() || !address.portValid ||
-      !client->Connect(std::string_view(host.constData(), static_cast<size_t>(host.size())), address.port)) {
+      !client->Connect(std::string_view(host.constData(), static_cast<size_t>(host.size())),
+                       address.port)) {
     client->Close();
     return kNoConnection;
   }
   const QByteArray path = address.path.toUtf8();
   inet::RequestOptions options;
   options.reload = true;
-  if (!client->OpenRequest("POST", std::string_view(path.constData(), static_cast<size_t>(path.size())),
+  if (!client->OpenRequest("POST",
+                           std::string_view(path.constData(), static_cast<size_t>(path.size())),
                            kHttpVersion, options)) {
     client->Close();
     return kNoRequest;
@@ -109,8 +111,8 @@ std::int64_t HttpTransport::QueryResult() {
   const int code = status.value_or(-1);
   if (code != 200 && code != 201) return -static_cast<std::int64_t>(code);
   const std::uint64_t length = client_->ContentLength().value_or(0);
-  return static_cast<std::int64_t>(
-      std::min<std::uint64_t>(length, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
+  return static_cast<std::int64_t>(std::min<std::uint64_t>(
+      length, static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())));
 }
 
 bool HttpTransport::ReadBody(QString* body) {

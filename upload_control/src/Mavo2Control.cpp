@@ -32,10 +32,13 @@ namespace {
 QString Text(BSTR value) { return Bstr::ToQString(value); }
 
 constexpr std::array<const char16_t*, 14> kMemberNames = {
-    u"GetFolder",     u"PutFile",    u"UploadingProgress",     u"Response",
-    u"getVersion",    u"CancelPutFile", u"GetVersion2",        u"Post",
-    u"LoginYouTube",  u"GetYouTubeCategoryList", u"PutYouTubeFile", u"YouTubeUploadingProgress",
-    u"YouTubeReponse", u"ExecStatus"};
+    u"GetFolder",         u"PutFile",
+    u"UploadingProgress", u"Response",
+    u"getVersion",        u"CancelPutFile",
+    u"GetVersion2",       u"Post",
+    u"LoginYouTube",      u"GetYouTubeCategoryList",
+    u"PutYouTubeFile",    u"YouTubeUploadingProgress",
+    u"YouTubeReponse",    u"ExecStatus"};
 
 }  // namespace
 
@@ -151,7 +154,8 @@ HRESULT Mavo2Control::Invoke(DISPID member, const IID&, cf::com::LCID, cf::com::
   static constexpr std::array<ULONG, 15> kArgCounts = {0, 4, 6, 0, 0, 1, 0, 7, 2, 2, 0, 5, 0, 0, 0};
   if (member < 1 || member > 14) return cf::com::DISP_E_MEMBERNOTFOUND;
   const bool put = (flags & cf::com::DISPATCH_PROPERTYPUT) != 0;
-  if (!(member == DISPID_ExecStatus && put) && count != kArgCounts[static_cast<std::size_t>(member)]) {
+  if (!(member == DISPID_ExecStatus && put) &&
+      count != kArgCounts[static_cast<std::size_t>(member)]) {
     return E_INVALIDARG;
   }
   // Read every argument first so a wrongly typed one refuses the call before it starts.
@@ -217,7 +221,8 @@ HRESULT Mavo2Control::Invoke(DISPID member, const IID&, cf::com::LCID, cf::com::
   }
 }
 
-HRESULT Mavo2Control::GetFolder(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, BSTR bstrExParam) {
+HRESULT Mavo2Control::GetFolder(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword,
+                                BSTR bstrExParam) {
   {
     std::lock_guard guard(stateMutex_);
     state_.SetUrl(Text(bstrUrl));
@@ -225,13 +230,14 @@ HRESULT Mavo2Control::GetFolder(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPasswor
     state_.SetPassword(Text(bstrPassword));
     state_.SetExtraFields(Text(bstrExParam));
   }
-  StartWorker(WM_MAVO_GETFOLDER_DONE,
-              [](Mavo2Control&, const ControlRequestState& request) { return ServerRequests::GetFolder(request); });
+  StartWorker(WM_MAVO_GETFOLDER_DONE, [](Mavo2Control&, const ControlRequestState& request) {
+    return ServerRequests::GetFolder(request);
+  });
   return S_OK;
 }
 
-HRESULT Mavo2Control::PutFile(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, LONG FolderID, LONG DocID,
-                              BSTR bstrPath) {
+HRESULT Mavo2Control::PutFile(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, LONG FolderID,
+                              LONG DocID, BSTR bstrPath) {
   {
     std::lock_guard guard(stateMutex_);
     state_.SetUrl(Text(bstrUrl), true);
@@ -268,8 +274,9 @@ HRESULT Mavo2Control::getVersion(BSTR bstrUrl) {
     // Without an account the worker asks for the version alone; the other fields stay.
     state_.account.clear();
   }
-  StartWorker(WM_MAVO_GETVERSION_DONE,
-              [](Mavo2Control&, const ControlRequestState& request) { return ServerRequests::Version(request); });
+  StartWorker(WM_MAVO_GETVERSION_DONE, [](Mavo2Control&, const ControlRequestState& request) {
+    return ServerRequests::Version(request);
+  });
   return S_OK;
 }
 
@@ -290,8 +297,9 @@ HRESULT Mavo2Control::GetVersion2(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassw
     state_.SetVersion(Text(bstrVer));
     state_.SetExtraFields(Text(bstrExParam));
   }
-  StartWorker(WM_MAVO_GETVERSION_DONE,
-              [](Mavo2Control&, const ControlRequestState& request) { return ServerRequests::Version(request); });
+  StartWorker(WM_MAVO_GETVERSION_DONE, [](Mavo2Control&, const ControlRequestState& request) {
+    return ServerRequests::Version(request);
+  });
   return S_OK;
 }
 
@@ -301,8 +309,9 @@ HRESULT Mavo2Control::Post(BSTR bstrUrl, BSTR bstrParam) {
     state_.SetUrl(Text(bstrUrl));
     state_.SetPostParam(Text(bstrParam));
   }
-  StartWorker(WM_MAVO_POST_DONE,
-              [](Mavo2Control&, const ControlRequestState& request) { return ServerRequests::Post(request); });
+  StartWorker(WM_MAVO_POST_DONE, [](Mavo2Control&, const ControlRequestState& request) {
+    return ServerRequests::Post(request);
+  });
   return S_OK;
 }
 
@@ -315,7 +324,9 @@ HRESULT Mavo2Control::GetYouTubeCategoryList(BSTR* pVal) {
 
 HRESULT Mavo2Control::PutYouTubeFile(BSTR, BSTR, BSTR, BSTR, BSTR) { return E_NOTIMPL; }
 
-HRESULT Mavo2Control::get_YouTubeUploadingProgress(LONG* pVal) { return get_UploadingProgress(pVal); }
+HRESULT Mavo2Control::get_YouTubeUploadingProgress(LONG* pVal) {
+  return get_UploadingProgress(pVal);
+}
 
 HRESULT Mavo2Control::get_YouTubeReponse(BSTR* pVal) {
   if (pVal != nullptr) *pVal = nullptr;

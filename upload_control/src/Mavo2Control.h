@@ -48,7 +48,8 @@ class Mavo2Control final : public Imavo2,
   HRESULT Post(BSTR bstrUrl, BSTR bstrParam) override;
   HRESULT LoginYouTube(BSTR username, BSTR password) override;
   HRESULT GetYouTubeCategoryList(BSTR* pVal) override;
-  HRESULT PutYouTubeFile(BSTR Category, BSTR Title, BSTR Keyword, BSTR Description, BSTR bstrPath) override;
+  HRESULT PutYouTubeFile(BSTR Category, BSTR Title, BSTR Keyword, BSTR Description,
+                         BSTR bstrPath) override;
   HRESULT get_YouTubeUploadingProgress(LONG* pVal) override;
   HRESULT get_YouTubeReponse(BSTR* pVal) override;
   HRESULT get_ExecStatus(LONG* pVal) override;

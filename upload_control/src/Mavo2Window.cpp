@@ -9,7 +9,8 @@
 
 namespace kqmavo2 {
 
-Mavo2Window::Mavo2Window(QWidget* parent, Mavo2Control* control) : QWidget(parent), control_(control) {}
+Mavo2Window::Mavo2Window(QWidget* parent, Mavo2Control* control)
+    : QWidget(parent), control_(control) {}
 
 Mavo2Window::~Mavo2Window() {
   if (control_ != nullptr) control_->OnWindowDestroyed();

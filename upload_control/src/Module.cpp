@@ -19,7 +19,8 @@ using namespace cf::com;
 // The file this code was loaded from, found through one of its own addresses.
 QString ModuleFilePath() {
   Dl_info info{};
-  if (dladdr(reinterpret_cast<void*>(&ModuleFilePath), &info) == 0 || info.dli_fname == nullptr) return {};
+  if (dladdr(reinterpret_cast<void*>(&ModuleFilePath), &info) == 0 || info.dli_fname == nullptr)
+    return {};
   return QFileInfo(QString::fromLocal8Bit(info.dli_fname)).absoluteFilePath();
 }
 
@@ -44,13 +45,15 @@ CF_COM_EXPORT HRESULT DllRegisterServer() {
   const ControlClassInfo info = Mavo2ClassInfo();
   if (info.modulePath.isEmpty()) return SELFREG_E_CLASS;
   ClassRegistry registry;
-  return registry.Update([&](ClassRegistry& r) { r.WriteControlClass(info); }) ? S_OK : SELFREG_E_CLASS;
+  return registry.Update([&](ClassRegistry& r) { r.WriteControlClass(info); }) ? S_OK
+                                                                               : SELFREG_E_CLASS;
 }
 
 CF_COM_EXPORT HRESULT DllUnregisterServer() {
   ClassRegistry registry;
-  return registry.Update([&](ClassRegistry& r) { r.RemoveControlClass(Mavo2ClassInfo()); }) ? S_OK
-                                                                                             : SELFREG_E_CLASS;
+  return registry.Update([&](ClassRegistry& r) { r.RemoveControlClass(Mavo2ClassInfo()); })
+             ? S_OK
+             : SELFREG_E_CLASS;
 }
 
 CF_COM_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {

@@ -6,12 +6,13 @@ QByteArray DashBoundary() { return QByteArray("--") + MultipartBody::kBoundary; 
 }  // namespace
 
 QByteArray MultipartBody::FormFieldPart(const QByteArray& name, const QByteArray& value) {
-  return DashBoundary() + "\r\nContent-Disposition: form-data;name=\"" + name + "\"\r\n\r\n" + value + "\r\n";
+  return DashBoundary() + "\r\nContent-Disposition: form-data;name=\"" + name + "\"\r\n\r\n" +
+         value + "\r\n";
 }
 
 QByteArray MultipartBody::FilePartHeader(const QByteArray& name, const QByteArray& fileName) {
-  return DashBoundary() + "\r\nContent-Disposition: multipart/form-data;name=\"" + name + "\"; filename=\"" +
-         fileName + "\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
+  return DashBoundary() + "\r\nContent-Disposition: multipart/form-data;name=\"" + name +
+         "\"; filename=\"" + fileName + "\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
 }
 
 QByteArray MultipartBody::ClosingBoundary(bool afterFile) {

@@ -13,7 +13,8 @@ namespace kqmavo2 {
 class MultipartBody {
  public:
   static constexpr char kBoundary[] = "Qu1llbox5_Xu02=$";
-  static constexpr char kContentTypeHeader[] = "Content-Type: multipart/form-data; boundary=Qu1llbox5_Xu02=$";
+  static constexpr char kContentTypeHeader[] =
+      "Content-Type: multipart/form-data; boundary=Qu1llbox5_Xu02=$";
 
   static QByteArray FormFieldPart(const QByteArray& name, const QByteArray& value);
   static QByteArray FilePartHeader(const QByteArray& name, const QByteArray& fileName);

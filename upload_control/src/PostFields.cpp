@@ -28,8 +28,8 @@ FieldPairs PostFields::Tokenize(const QByteArray& param) {
       tokens.back().append(c);
     }
   }
-  const std::size_t pairCount =
-      std::min({static_cast<std::size_t>((separators + 1) / 2), kMaxPairs, std::size_t{kSlots / 2}});
+  const std::size_t pairCount = std::min(
+      {static_cast<std::size_t>((separators + 1) / 2), kMaxPairs, std::size_t{kSlots / 2}});
   FieldPairs pairs;
   for (std::size_t k = 0; k < pairCount; ++k) pairs.push_back({tokens[2 * k], tokens[2 * k + 1]});
   return pairs;

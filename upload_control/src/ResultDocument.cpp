@@ -12,7 +12,9 @@ QString ResultDocument::Build(const QString& root, int code) {
 }
 
 QString ResultDocument::BuildUnversioned(const QString& root, int code) {
-  return QStringLiteral("%1<%2><errInfo>%3</errInfo></%2>").arg(QLatin1String(kDeclaration), root).arg(code);
+  return QStringLiteral("%1<%2><errInfo>%3</errInfo></%2>")
+      .arg(QLatin1String(kDeclaration), root)
+      .arg(code);
 }
 
 }  // namespace kqmavo2

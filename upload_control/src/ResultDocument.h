@@ -9,8 +9,8 @@ namespace kqmavo2 {
 class ResultDocument {
  public:
   // Codes of the control's own failures.
-  static constexpr int kNotSent = 0;          // the request could not be started or ended
-  static constexpr int kNotOpened = 1001;     // session, connection, request or header failed
+  static constexpr int kNotSent = 0;       // the request could not be started or ended
+  static constexpr int kNotOpened = 1001;  // session, connection, request or header failed
   static constexpr int kFileUnreadable = 1002;
   static constexpr int kUploadBroken = 1003;  // block data, request end or empty answer
   static constexpr int kCancelled = 1004;

@@ -34,7 +34,8 @@ ServerAddress ServerAddress::Split(const QString& url, bool dropTrailingSlash) {
   qsizetype colon = -1;
   if (host.startsWith(QLatin1Char('['))) {
     const qsizetype close = host.indexOf(QLatin1Char(']'));
-    if (close > 0 && close + 1 < host.size() && host.at(close + 1) == QLatin1Char(':')) colon = close + 1;
+    if (close > 0 && close + 1 < host.size() && host.at(close + 1) == QLatin1Char(':'))
+      colon = close + 1;
   } else if (host.count(QLatin1Char(':')) == 1) {
     colon = host.indexOf(QLatin1Char(':'));
   }

@@ -18,7 +18,8 @@ QString Answer(HttpTransport& transport, const QString& statusRoot, const QStrin
   if (answered < 0) return ResultDocument::Build(statusRoot, static_cast<int>(-answered));
   QString body;
   // An answer that broke off is not the server's answer; it must not pass for one.
-  if (!transport.ReadBody(&body)) return ResultDocument::Build(notSentRoot, ResultDocument::kNotSent);
+  if (!transport.ReadBody(&body))
+    return ResultDocument::Build(notSentRoot, ResultDocument::kNotSent);
   return body;
 }
 
@@ -49,7 +50,8 @@ QString ServerRequests::GetFolder(const ControlRequestState& request) {
   body.AddField("password", request.password);
   for (const FieldPair& pair : extra) body.AddField(pair.name, pair.value);
   body.Close();
-  if (!transport.SendParts(body)) return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
+  if (!transport.SendParts(body))
+    return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
   return Answer(transport, kGetFolderRoot, kGetVersionRoot);
 }
 
@@ -72,7 +74,8 @@ QString ServerRequests::Version(const ControlRequestState& request) {
     body.AddField("ver", request.version);
     for (const FieldPair& pair : extra) body.AddField(pair.name, pair.value);
     body.Close();
-    if (!transport.SendParts(body)) return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
+    if (!transport.SendParts(body))
+      return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
   } else {
     if (transport.OpenPostRequest(request.address) != HttpTransport::kOpened) {
       return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotOpened);

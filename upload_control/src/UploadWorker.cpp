@@ -114,7 +114,8 @@ QString UploadWorker::Run() {
   return result_;
 }
 
-UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t blockBytes, bool finalBlock) {
+UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t blockBytes,
+                                              bool finalBlock) {
   HttpTransport& transport = HttpTransport::Instance();
   ServerAddress address = request_.address;
   address.path += urlValue_ + QLatin1Char('/');
@@ -131,7 +132,8 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
   body.AddField("seqno", QByteArray::number(blockNumber_));
   body.AddField("sessFinish", finalBlock ? QByteArray("yes") : QByteArray());
   body.AddField("blockSize", QByteArray::number(blockBytes));
-  for (const FieldPair& pair : ExtraFields::Parse(request_.extraFields)) body.AddField(pair.name, pair.value);
+  for (const FieldPair& pair : ExtraFields::Parse(request_.extraFields))
+    body.AddField(pair.name, pair.value);
   body.AddFileHeader(kFileField, kFileName);
   const std::vector<QByteArray>& parts = body.Parts();
   const QByteArray closing = MultipartBody::ClosingBoundary(true);
@@ -143,14 +145,16 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
     return Attempt::kFailed;
   }
   std::uint64_t written = 0;
-  for (const QByteArray& part : parts) written += transport.Write(part.constData(), static_cast<std::size_t>(part.size()));
+  for (const QByteArray& part : parts)
+    written += transport.Write(part.constData(), static_cast<std::size_t>(part.size()));
   for (std::uint32_t offset = 0; offset < blockBytes; offset += HttpTransport::kWritePieceBytes) {
     if (cancel_.load() != 0) {
       // Abandoned half-written: the server never sees the end of this block.
       transport.CloseRequest();
       return Attempt::kFailed;
     }
-    const std::size_t piece = std::min<std::size_t>(HttpTransport::kWritePieceBytes, blockBytes - offset);
+    const std::size_t piece =
+        std::min<std::size_t>(HttpTransport::kWritePieceBytes, blockBytes - offset);
     const std::size_t sent = transport.Write(data + offset, piece);
     if (sent == 0) {
       transport.CloseRequest();

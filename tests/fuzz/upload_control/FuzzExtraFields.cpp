@@ -15,8 +15,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const QByteArray& piece : text.split('&')) pieces += piece.isEmpty() ? 0 : 1;
   if (pairs.size() != pieces) std::abort();
   for (const kqmavo2::FieldPair& pair : pairs) {
-    if (pair.name.size() > kqmavo2::kFieldSlotBytes || pair.value.size() > kqmavo2::kFieldSlotBytes) std::abort();
-    if (pair.name.contains('&') || pair.name.contains('=') || pair.value.contains('&')) std::abort();
+    if (pair.name.size() > kqmavo2::kFieldSlotBytes || pair.value.size() > kqmavo2::kFieldSlotBytes)
+      std::abort();
+    if (pair.name.contains('&') || pair.name.contains('=') || pair.value.contains('&'))
+      std::abort();
     if (!text.contains(pair.name)) std::abort();
   }
   return 0;

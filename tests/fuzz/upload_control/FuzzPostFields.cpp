@@ -21,7 +21,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   // A text without separators gives no pair.
   const QByteArray head = text.left(kqmavo2::PostFields::kMaxParamBytes);
-  if (!head.contains('&') && !head.contains('=') && !head.contains("%3d") && !head.contains("%26") && !pairs.empty()) {
+  if (!head.contains('&') && !head.contains('=') && !head.contains("%3d") &&
+      !head.contains("%26") && !pairs.empty()) {
     std::abort();
   }
   return 0;

@@ -40,19 +40,22 @@ ControlClassInfo Other() {
   return info;
 }
 
-QString RegistryFile() { return QDir::temp().filePath(QStringLiteral("classes-%1.xml").arg(rand())); }
+QString RegistryFile() {
+  return QDir::temp().filePath(QStringLiteral("classes-%1.xml").arg(rand()));
+}
 
 TEST(ClassRegistry, AControlClassResolvesByEveryNameAHostUses) {
   ClassRegistry registry(RegistryFile());
   const ControlClassInfo info = Mavo2Like();
   registry.WriteControlClass(info);
-  for (const char* name : {"KQMAVO2LibCtl.mavo2", "kqmavo2libctl.MAVO2", "Kqmavo2.mavo2", "Kqmavo2.mavo2.1",
-                           "{24919A8D-2502-49CA-B37B-C348EE6E708C}"}) {
+  for (const char* name : {"KQMAVO2LibCtl.mavo2", "kqmavo2libctl.MAVO2", "Kqmavo2.mavo2",
+                           "Kqmavo2.mavo2.1", "{24919A8D-2502-49CA-B37B-C348EE6E708C}"}) {
     const auto clsid = registry.ResolveClass(QString::fromLatin1(name));
     ASSERT_TRUE(clsid.has_value()) << name;
     EXPECT_EQ(*clsid, info.clsid) << name;
   }
-  for (const char* name : {"", "mavo2", "KQMAVO2LibCtl.other", "Kqmavo2.mavo3", "OTHERLibCtl.mavo2", "CLSID/x"}) {
+  for (const char* name :
+       {"", "mavo2", "KQMAVO2LibCtl.other", "Kqmavo2.mavo3", "OTHERLibCtl.mavo2", "CLSID/x"}) {
     EXPECT_FALSE(registry.ResolveClass(QString::fromLatin1(name)).has_value()) << name;
   }
   EXPECT_EQ(registry.ModulePath(info.clsid), info.modulePath);
@@ -83,8 +86,10 @@ TEST(ClassRegistry, RegistrationWritesTheScriptsEntries) {
       {key + "/TypeLib", "{1A23B247-C9CF-43F5-A7AE-6B1FF4BDB52A}"},
       {key + "/Version", "1.0"},
   };
-  for (const auto& [path, value] : values) EXPECT_EQ(registry.Value(path).value_or("<missing>"), value) << path.toStdString();
-  EXPECT_EQ(registry.Value(key + "/InprocServer32", QStringLiteral("ThreadingModel")), QStringLiteral("Apartment"));
+  for (const auto& [path, value] : values)
+    EXPECT_EQ(registry.Value(path).value_or("<missing>"), value) << path.toStdString();
+  EXPECT_EQ(registry.Value(key + "/InprocServer32", QStringLiteral("ThreadingModel")),
+            QStringLiteral("Apartment"));
   for (const char* empty : {"/Programmable", "/Control", "/Insertable"}) {
     EXPECT_TRUE(registry.HasKey(key + QLatin1String(empty))) << empty;
     EXPECT_FALSE(registry.Value(key + QLatin1String(empty)).has_value()) << empty;
@@ -105,7 +110,8 @@ TEST(ClassRegistry, RemovingAClassLeavesTheOthers) {
 
 TEST(ClassRegistry, ADamagedFileIsSetAsideAndRegistrationStartsAfresh) {
   const QString file = RegistryFile();
-  for (const QByteArray& damage : {QByteArray("<classes><key name="), QByteArray("<other/>"), QByteArray("\x00\x01", 2)}) {
+  for (const QByteArray& damage :
+       {QByteArray("<classes><key name="), QByteArray("<other/>"), QByteArray("\x00\x01", 2)}) {
     QFile out(file);
     ASSERT_TRUE(out.open(QIODevice::WriteOnly));
     out.write(damage);

@@ -35,7 +35,8 @@ TEST_F(ComponentLoaderTest, ARegisteredControlIsCreatedByNameAndActivatedInItsPa
     QWidget parent;
     ComPtr<IUnknown> control;
     QString error;
-    ASSERT_EQ(ComponentLoader::CreateControl(QString::fromLatin1(name), &parent, &control, &error), S_OK)
+    ASSERT_EQ(ComponentLoader::CreateControl(QString::fromLatin1(name), &parent, &control, &error),
+              S_OK)
         << name << " " << error.toStdString();
     const auto value = control.As<ITestValue>();
     ASSERT_TRUE(value);
@@ -52,16 +53,20 @@ TEST_F(ComponentLoaderTest, FailuresSayWhatIsMissing) {
   QWidget parent;
   ComPtr<IUnknown> control;
   QString error;
-  EXPECT_EQ(ComponentLoader::CreateControl(QStringLiteral("CfTest.Widget"), &parent, &control, &error),
-            REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(
+      ComponentLoader::CreateControl(QStringLiteral("CfTest.Widget"), &parent, &control, &error),
+      REGDB_E_CLASSNOTREG);
   EXPECT_TRUE(error.contains(QStringLiteral("not registered")));
 
   ASSERT_EQ(ComponentLoader::RegisterModule(TestModule()), S_OK);
-  EXPECT_EQ(ComponentLoader::CreateControl(QStringLiteral("CfTest.Widget"), nullptr, &control, &error), E_INVALIDARG);
+  EXPECT_EQ(
+      ComponentLoader::CreateControl(QStringLiteral("CfTest.Widget"), nullptr, &control, &error),
+      E_INVALIDARG);
   EXPECT_FALSE(control);
 
-  EXPECT_EQ(ComponentLoader::RegisterModule(QDir::temp().filePath(QStringLiteral("absent.so")), &error),
-            CO_E_DLLNOTFOUND);
+  EXPECT_EQ(
+      ComponentLoader::RegisterModule(QDir::temp().filePath(QStringLiteral("absent.so")), &error),
+      CO_E_DLLNOTFOUND);
   const QString notAModule = QDir::temp().filePath(QStringLiteral("text.so"));
   QFile text(notAModule);
   ASSERT_TRUE(text.open(QIODevice::WriteOnly));
@@ -74,13 +79,15 @@ TEST_F(ComponentLoaderTest, FailuresSayWhatIsMissing) {
 TEST_F(ComponentLoaderTest, EnsureRegisteredRepairsARegistrationWhoseModuleIsGone) {
   const QString old = CopyOfModule(QStringLiteral("old-copy.so"));
   ASSERT_EQ(ComponentLoader::RegisterModule(old), S_OK);
-  EXPECT_EQ(ComponentLoader::EnsureRegistered(QStringLiteral("CFTESTLibCtl.Widget"), TestModule()), S_FALSE);
+  EXPECT_EQ(ComponentLoader::EnsureRegistered(QStringLiteral("CFTESTLibCtl.Widget"), TestModule()),
+            S_FALSE);
   ClassRegistry before;
   ASSERT_TRUE(before.Load());
   EXPECT_EQ(before.ModulePath(kTestWidgetClsid), QFileInfo(old).absoluteFilePath());
 
   ASSERT_TRUE(QFile::remove(old));
-  EXPECT_EQ(ComponentLoader::EnsureRegistered(QStringLiteral("CFTESTLibCtl.Widget"), TestModule()), S_OK);
+  EXPECT_EQ(ComponentLoader::EnsureRegistered(QStringLiteral("CFTESTLibCtl.Widget"), TestModule()),
+            S_OK);
   ClassRegistry after;
   ASSERT_TRUE(after.Load());
   EXPECT_EQ(after.ModulePath(kTestWidgetClsid), QFileInfo(TestModule()).absoluteFilePath());

@@ -13,13 +13,18 @@ TEST(Guid, ParsesRegistryTextAndWritesItBack) {
   EXPECT_EQ(parsed.data4[7], 0x8C);
   EXPECT_EQ(parsed.ToString(), QStringLiteral("{24919A8D-2502-49CA-B37B-C348EE6E708C}"));
   bool ok = false;
-  EXPECT_EQ(Guid::FromString(QStringLiteral(" 24919a8d-2502-49ca-b37b-c348ee6e708c "), &ok), parsed);
+  EXPECT_EQ(Guid::FromString(QStringLiteral(" 24919a8d-2502-49ca-b37b-c348ee6e708c "), &ok),
+            parsed);
   EXPECT_TRUE(ok);
 }
 
 TEST(Guid, MalformedTextGivesTheNullIdentifier) {
-  const char* cases[] = {"", "{}", "{24919A8D-2502-49CA-B37B-C348EE6E708}", "{24919A8D-2502-49CA-B37B-C348EE6E708CC}",
-                         "{24919A8D+2502-49CA-B37B-C348EE6E708C}", "{24919A8D-2502-49CA-B37B-C348EE6E708G}",
+  const char* cases[] = {"",
+                         "{}",
+                         "{24919A8D-2502-49CA-B37B-C348EE6E708}",
+                         "{24919A8D-2502-49CA-B37B-C348EE6E708CC}",
+                         "{24919A8D+2502-49CA-B37B-C348EE6E708C}",
+                         "{24919A8D-2502-49CA-B37B-C348EE6E708G}",
                          "24919A8D-2502-49CA-B37B-C348EE6E708C}"};
   for (const char* text : cases) {
     bool ok = true;

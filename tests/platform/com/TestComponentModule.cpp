@@ -81,18 +81,20 @@ ControlClassInfo Info() {
 
 CF_COM_EXPORT HRESULT DllRegisterServer() {
   ClassRegistry registry;
-  return registry.Update([](ClassRegistry& r) { r.WriteControlClass(Info()); }) ? S_OK : SELFREG_E_CLASS;
+  return registry.Update([](ClassRegistry& r) { r.WriteControlClass(Info()); }) ? S_OK
+                                                                                : SELFREG_E_CLASS;
 }
 
 CF_COM_EXPORT HRESULT DllUnregisterServer() {
   ClassRegistry registry;
-  return registry.Update([](ClassRegistry& r) { r.RemoveControlClass(Info()); }) ? S_OK : SELFREG_E_CLASS;
+  return registry.Update([](ClassRegistry& r) { r.RemoveControlClass(Info()); }) ? S_OK
+                                                                                 : SELFREG_E_CLASS;
 }
 
 CF_COM_EXPORT HRESULT DllGetClassObject(const CLSID& clsid, const IID& iid, void** object) {
   if (clsid != kTestWidgetClsid) return CLASS_E_CLASSNOTAVAILABLE;
-  return ClassFactory::Create([]() -> IUnknown* { return static_cast<ITestValue*>(new TestWidgetObject()); }, iid,
-                              object);
+  return ClassFactory::Create(
+      []() -> IUnknown* { return static_cast<ITestValue*>(new TestWidgetObject()); }, iid, object);
 }
 
 CF_COM_EXPORT HRESULT DllCanUnloadNow() { return ModuleLock::CanUnloadNow(); }

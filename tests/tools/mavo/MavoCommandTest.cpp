@@ -4,15 +4,18 @@
 
 namespace {
 
-QStringList Words(const char* line) { return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts); }
+QStringList Words(const char* line) {
+  return QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
 
 TEST(MavoCommand, RequestsJoinedByALonePlusRunInOrder) {
   std::vector<MavoCommand> commands;
   QString error;
-  ASSERT_TRUE(MavoCommand::ParseAll(Words("getversion http://h/v/ + post http://h/p/ a=1+b + getversion2 http://h/v/ "
-                                          "demo pw 3 -1 5.0 tool=x + putfile http://h/u/ demo pw 3 -1 f.zip "
-                                          "--cancel-at 40"),
-                                    &commands, &error))
+  ASSERT_TRUE(MavoCommand::ParseAll(
+      Words("getversion http://h/v/ + post http://h/p/ a=1+b + getversion2 http://h/v/ "
+            "demo pw 3 -1 5.0 tool=x + putfile http://h/u/ demo pw 3 -1 f.zip "
+            "--cancel-at 40"),
+      &commands, &error))
       << error.toStdString();
   ASSERT_EQ(commands.size(), 4u);
   EXPECT_EQ(commands[0].kind, MavoCommand::Kind::kGetVersion);

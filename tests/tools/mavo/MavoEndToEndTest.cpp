@@ -33,8 +33,9 @@ TEST(MavoEndToEnd, GetFolderAgainstTheDemoServerPrintsItsEventAndTheFolderDocume
   KqServerProcess server;
   ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
   const QString base = QStringLiteral("http://") + server.BaseUrl();
-  const MavoRun run = Mavo({QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"), QStringLiteral("demo"),
-                        QStringLiteral("demo"), QStringLiteral("tool=v.2.100603")});
+  const MavoRun run =
+      Mavo({QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
+            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("tool=v.2.100603")});
   ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
   const QStringList lines = run.out.split(QLatin1Char('\n'));
   ASSERT_GE(lines.size(), 2);
@@ -49,12 +50,14 @@ TEST(MavoEndToEnd, ChainedRequestsRunOneAfterAnotherOnOneControl) {
   KqServerProcess server;
   ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
   const QString base = QStringLiteral("http://") + server.BaseUrl();
-  const MavoRun run = Mavo({QStringLiteral("getversion"), base + QStringLiteral("/mavo/getVersion/"), QStringLiteral("+"),
-                        QStringLiteral("getversion2"), base + QStringLiteral("/mavo/getVersion/"), QStringLiteral("demo"),
-                        QStringLiteral("demo"), QStringLiteral("2"), QStringLiteral("-1"), QStringLiteral("5.0"),
-                        QStringLiteral("tool=v.2.100603"), QStringLiteral("+"), QStringLiteral("getfolder"),
-                        base + QStringLiteral("/mavo/getfolder/"), QStringLiteral("demo"), QStringLiteral("wrong"),
-                        QStringLiteral("tool=v.2.100603")});
+  const MavoRun run =
+      Mavo({QStringLiteral("getversion"), base + QStringLiteral("/mavo/getVersion/"),
+            QStringLiteral("+"), QStringLiteral("getversion2"),
+            base + QStringLiteral("/mavo/getVersion/"), QStringLiteral("demo"),
+            QStringLiteral("demo"), QStringLiteral("2"), QStringLiteral("-1"),
+            QStringLiteral("5.0"), QStringLiteral("tool=v.2.100603"), QStringLiteral("+"),
+            QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
+            QStringLiteral("demo"), QStringLiteral("wrong"), QStringLiteral("tool=v.2.100603")});
   ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
   const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 6) << run.out.toStdString();
@@ -72,8 +75,9 @@ TEST(MavoEndToEnd, PutFileSendsAnArchiveThatArrivesWholeAndReportsProgress) {
   ASSERT_TRUE(server.Start({QStringLiteral("--init-demo"), QStringLiteral("--accept-any-archive")}))
       << server.ErrorText().toStdString();
   // Every block fails on its first attempt, each in another way; the retries carry the upload.
-  for (const char* fault : {"path=/mavo/putFile,block=0,status=500", "path=/mavo/putFile,block=1,drop",
-                            "path=/mavo/putFile,block=2,nourl", "path=/mavo/putFile,block=3,empty"}) {
+  for (const char* fault :
+       {"path=/mavo/putFile,block=0,status=500", "path=/mavo/putFile,block=1,drop",
+        "path=/mavo/putFile,block=2,nourl", "path=/mavo/putFile,block=3,empty"}) {
     ASSERT_TRUE(server.ArmFault(QString::fromLatin1(fault))) << fault;
   }
   const QString path = QDir::temp().filePath(QStringLiteral("mavo_file.zip"));
@@ -85,17 +89,20 @@ TEST(MavoEndToEnd, PutFileSendsAnArchiveThatArrivesWholeAndReportsProgress) {
   file.close();
 
   const QString base = QStringLiteral("http://") + server.BaseUrl();
-  const MavoRun run = Mavo({QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"), QStringLiteral("demo"),
-                        QStringLiteral("demo"), QStringLiteral("tool=v.2.100603"), QStringLiteral("+"),
-                        QStringLiteral("putfile"), base + QStringLiteral("/mavo/putFile/"), QStringLiteral("demo"),
-                        QStringLiteral("demo"), QStringLiteral("2"), QStringLiteral("-1"), path});
+  const MavoRun run =
+      Mavo({QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
+            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("tool=v.2.100603"),
+            QStringLiteral("+"), QStringLiteral("putfile"), base + QStringLiteral("/mavo/putFile/"),
+            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("2"),
+            QStringLiteral("-1"), path});
   ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
   const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   const qsizetype event = lines.indexOf(QStringLiteral("OnPutFileFinished"));
   ASSERT_GT(event, 2) << run.out.toStdString();
   EXPECT_EQ(lines[event - 1], QStringLiteral("progress 100"));
   ASSERT_LT(event + 1, lines.size());
-  EXPECT_TRUE(lines[event + 1].contains(QStringLiteral("<contentID>"))) << lines[event + 1].toStdString();
+  EXPECT_TRUE(lines[event + 1].contains(QStringLiteral("<contentID>")))
+      << lines[event + 1].toStdString();
   EXPECT_FALSE(lines[event + 1].contains(QStringLiteral("errInfo")));
 
   const QString contents = QDir(server.DataDir()).filePath(QStringLiteral("contents"));

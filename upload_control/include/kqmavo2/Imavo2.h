@@ -54,10 +54,10 @@ enum Imavo2EventDispid : DISPID {
 
 // Event types a worker posts to the control's window when its request has ended.
 inline constexpr int WM_USER = 0x0400;
-inline constexpr int WM_MAVO_PUTFILE_DONE = WM_USER + 100;    // 1124
-inline constexpr int WM_MAVO_GETFOLDER_DONE = WM_USER + 101;  // 1125
-inline constexpr int WM_MAVO_GETVERSION_DONE = WM_USER + 102; // 1126
-inline constexpr int WM_MAVO_POST_DONE = WM_USER + 103;       // 1127
+inline constexpr int WM_MAVO_PUTFILE_DONE = WM_USER + 100;     // 1124
+inline constexpr int WM_MAVO_GETFOLDER_DONE = WM_USER + 101;   // 1125
+inline constexpr int WM_MAVO_GETVERSION_DONE = WM_USER + 102;  // 1126
+inline constexpr int WM_MAVO_POST_DONE = WM_USER + 103;        // 1127
 
 // The upload control. Asynchronous members return S_OK at once; their outcome arrives as the
 // document read by get_Response after exactly one completion event. [in] strings stay the
@@ -65,9 +65,10 @@ inline constexpr int WM_MAVO_POST_DONE = WM_USER + 103;       // 1127
 struct Imavo2 : cf::com::IDispatch {
   static constexpr IID kIid = IID_Imavo2;
 
-  virtual HRESULT GetFolder(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, BSTR bstrExParam) = 0;
-  virtual HRESULT PutFile(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, LONG FolderID, LONG DocID,
-                          BSTR bstrPath) = 0;
+  virtual HRESULT GetFolder(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword,
+                            BSTR bstrExParam) = 0;
+  virtual HRESULT PutFile(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, LONG FolderID,
+                          LONG DocID, BSTR bstrPath) = 0;
   virtual HRESULT get_UploadingProgress(LONG* pVal) = 0;
   virtual HRESULT get_Response(BSTR* pVal) = 0;
   virtual HRESULT getVersion(BSTR bstrUrl) = 0;
