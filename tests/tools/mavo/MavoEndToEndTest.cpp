@@ -1,0 +1,123 @@
+// mavo against the reference server: the control created through the component layer, as the
+// GUI program creates it, talking to a real lecture-video server.
+
+#include "tests/support/KqServerProcess.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct MavoRun {
+  int exitCode = -1;
+  QString out;
+  QString err;
+};
+
+MavoRun Mavo(const QStringList& args) {
+  QProcess process;
+  process.start(QStringLiteral(CF_MAVO_PROGRAM), args);
+  MavoRun run;
+  if (!process.waitForFinished(240000)) return run;
+  run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+  run.out = QString::fromUtf8(process.readAllStandardOutput());
+  run.err = QString::fromUtf8(process.readAllStandardError());
+  return run;
+}
+
+TEST(MavoEndToEnd, GetFolderAgainstTheDemoServerPrintsItsEventAndTheFolderDocument) {
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
+  const QString base = QStringLiteral("http://") + server.BaseUrl();
+  const MavoRun run =
+      Mavo({QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
+            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("tool=v.2.100603")});
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const QStringList lines = run.out.split(QLatin1Char('\n'));
+  ASSERT_GE(lines.size(), 2);
+  EXPECT_EQ(lines[0], QStringLiteral("OnGetFolderFinished"));
+  EXPECT_TRUE(lines[1].startsWith(QStringLiteral("<?xml"))) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains(QStringLiteral("<getFolder"))) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains(QStringLiteral("<folder>"))) << run.out.toStdString();
+  EXPECT_FALSE(run.out.contains(QStringLiteral("errInfo"))) << run.out.toStdString();
+}
+
+TEST(MavoEndToEnd, ChainedRequestsRunOneAfterAnotherOnOneControl) {
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
+  const QString base = QStringLiteral("http://") + server.BaseUrl();
+  const MavoRun run =
+      Mavo({QStringLiteral("getversion"), base + QStringLiteral("/mavo/getVersion/"),
+            QStringLiteral("+"), QStringLiteral("getversion2"),
+            base + QStringLiteral("/mavo/getVersion/"), QStringLiteral("demo"),
+            QStringLiteral("demo"), QStringLiteral("2"), QStringLiteral("-1"),
+            QStringLiteral("5.0"), QStringLiteral("tool=v.2.100603"), QStringLiteral("+"),
+            QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
+            QStringLiteral("demo"), QStringLiteral("wrong"), QStringLiteral("tool=v.2.100603")});
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  ASSERT_EQ(lines.size(), 6) << run.out.toStdString();
+  EXPECT_EQ(lines[0], QStringLiteral("OnGetVersionFinished"));
+  EXPECT_TRUE(lines[1].contains(QStringLiteral("<version>")));
+  EXPECT_EQ(lines[2], QStringLiteral("OnGetVersionFinished"));
+  EXPECT_TRUE(lines[3].contains(QStringLiteral("<quota>"))) << lines[3].toStdString();
+  EXPECT_EQ(lines[4], QStringLiteral("OnGetFolderFinished"));
+  // A refused login still ends with its event; the refusal is in the document.
+  EXPECT_TRUE(lines[5].contains(QStringLiteral("<errInfo>"))) << lines[5].toStdString();
+}
+
+TEST(MavoEndToEnd, PutFileSendsAnArchiveThatArrivesWholeAndReportsProgress) {
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo"), QStringLiteral("--accept-any-archive")}))
+      << server.ErrorText().toStdString();
+  // Every block fails on its first attempt, each in another way; the retries carry the upload.
+  for (const char* fault :
+       {"path=/mavo/putFile,block=0,status=500", "path=/mavo/putFile,block=1,drop",
+        "path=/mavo/putFile,block=2,nourl", "path=/mavo/putFile,block=3,empty"}) {
+    ASSERT_TRUE(server.ArmFault(QString::fromLatin1(fault))) << fault;
+  }
+  const QString path = QDir::temp().filePath(QStringLiteral("mavo_file.zip"));
+  QFile file(path);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  QByteArray data(3 * 524288 + 1000, Qt::Uninitialized);
+  for (qsizetype i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131) >> 3);
+  file.write(data);
+  file.close();
+
+  const QString base = QStringLiteral("http://") + server.BaseUrl();
+  const MavoRun run =
+      Mavo({QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
+            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("tool=v.2.100603"),
+            QStringLiteral("+"), QStringLiteral("putfile"), base + QStringLiteral("/mavo/putFile/"),
+            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("2"),
+            QStringLiteral("-1"), path});
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const qsizetype event = lines.indexOf(QStringLiteral("OnPutFileFinished"));
+  ASSERT_GT(event, 2) << run.out.toStdString();
+  EXPECT_EQ(lines[event - 1], QStringLiteral("progress 100"));
+  ASSERT_LT(event + 1, lines.size());
+  EXPECT_TRUE(lines[event + 1].contains(QStringLiteral("<contentID>")))
+      << lines[event + 1].toStdString();
+  EXPECT_FALSE(lines[event + 1].contains(QStringLiteral("errInfo")));
+
+  const QString contents = QDir(server.DataDir()).filePath(QStringLiteral("contents"));
+  const QStringList stored = QDir(contents).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  ASSERT_EQ(stored.size(), 1);
+  QFile archive(QDir(contents).filePath(stored.first() + QStringLiteral("/mavo_file.zip")));
+  ASSERT_TRUE(archive.open(QIODevice::ReadOnly));
+  EXPECT_EQ(QCryptographicHash::hash(archive.readAll(), QCryptographicHash::Sha256),
+            QCryptographicHash::hash(data, QCryptographicHash::Sha256));
+}
+
+TEST(MavoEndToEnd, ABadCommandLineExitsWithUsage) {
+  const MavoRun run = Mavo({QStringLiteral("getfolder"), QStringLiteral("http://127.0.0.1:1/")});
+  EXPECT_EQ(run.exitCode, 2);
+  EXPECT_TRUE(run.err.contains(QStringLiteral("usage: mavo")));
+}
+
+}  // namespace

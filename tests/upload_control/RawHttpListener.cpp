@@ -1,0 +1,171 @@
+#include "tests/upload_control/RawHttpListener.h"
+
+#include <QList>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace {
+
+// Waits up to `ms` for the socket to become readable; false on time-out.
+bool WaitReadable(int socket, int ms) {
+  pollfd fd{socket, POLLIN, 0};
+  return poll(&fd, 1, ms) > 0;
+}
+
+}  // namespace
+
+QByteArray RawHttpListener::Request::Path() const {
+  const QList<QByteArray> words = RequestLine().split(' ');
+  return words.size() >= 2 ? words.at(1) : QByteArray();
+}
+
+QByteArray RawHttpListener::Request::Header(const QByteArray& name) const {
+  for (const QByteArray& line : head.split('\n')) {
+    const qsizetype colon = line.indexOf(':');
+    if (colon > 0 && line.left(colon).trimmed().toLower() == name.toLower())
+      return line.mid(colon + 1).trimmed();
+  }
+  return {};
+}
+
+std::vector<std::pair<QByteArray, QByteArray>> RawHttpListener::Request::FormFields() const {
+  std::vector<std::pair<QByteArray, QByteArray>> fields;
+  const QByteArray marker = "Content-Disposition: form-data;name=\"";
+  qsizetype at = 0;
+  while ((at = body.indexOf(marker, at)) >= 0) {
+    const qsizetype nameStart = at + marker.size();
+    const qsizetype nameEnd = body.indexOf('"', nameStart);
+    const qsizetype valueStart = body.indexOf("\r\n\r\n", nameEnd) + 4;
+    const qsizetype valueEnd = body.indexOf("\r\n--", valueStart);
+    fields.emplace_back(body.mid(nameStart, nameEnd - nameStart),
+                        body.mid(valueStart, valueEnd - valueStart));
+    at = valueEnd;
+  }
+  return fields;
+}
+
+RawHttpListener::RawHttpListener(Responder responder) : responder_(std::move(responder)) {
+  listenSocket_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof(address);
+  if (listenSocket_ < 0 ||
+      bind(listenSocket_, reinterpret_cast<sockaddr*>(&address), sizeof(address)) != 0 ||
+      listen(listenSocket_, 16) != 0 ||
+      getsockname(listenSocket_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    throw std::runtime_error("cannot listen on loopback");
+  }
+  port_ = ntohs(address.sin_port);
+  acceptor_ = std::thread([this] { AcceptLoop(); });
+}
+
+RawHttpListener::~RawHttpListener() {
+  stopping_ = true;
+  acceptor_.join();
+  std::vector<std::thread> connections;
+  {
+    std::lock_guard guard(mutex_);
+    connections.swap(connections_);
+  }
+  for (std::thread& connection : connections) connection.join();
+  close(listenSocket_);
+}
+
+QString RawHttpListener::Url(const QString& path) const {
+  return QStringLiteral("http://127.0.0.1:%1%2").arg(port_).arg(path);
+}
+
+std::vector<RawHttpListener::Request> RawHttpListener::Requests() const {
+  std::lock_guard guard(mutex_);
+  return requests_;
+}
+
+QByteArray RawHttpListener::Answer(int status, const QByteArray& body, bool withLength) {
+  QByteArray answer =
+      "HTTP/1.0 " + QByteArray::number(status) + " Status\r\nContent-Type: text/xml\r\n";
+  if (withLength) answer += "Content-Length: " + QByteArray::number(body.size()) + "\r\n";
+  return answer + "\r\n" + body;
+}
+
+void RawHttpListener::AcceptLoop() {
+  while (!stopping_) {
+    if (!WaitReadable(listenSocket_, 50)) continue;
+    const int connection = accept4(listenSocket_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (connection < 0) continue;
+    ++accepted_;
+    const int now = ++active_;
+    int seen = maxConcurrent_.load();
+    while (now > seen && !maxConcurrent_.compare_exchange_weak(seen, now)) {
+    }
+    std::lock_guard guard(mutex_);
+    connections_.emplace_back([this, connection] {
+      Serve(connection);
+      close(connection);
+      --active_;
+    });
+  }
+}
+
+void RawHttpListener::Serve(int socket) {
+  Request request;
+  qsizetype headEnd = -1;
+  qint64 wanted = -1;
+  char buffer[65536];
+  while (!stopping_) {
+    if (headEnd >= 0 && request.raw.size() - (headEnd + 4) >= wanted) break;
+    if (!WaitReadable(socket, 50)) continue;
+    const ssize_t got = recv(socket, buffer, sizeof(buffer), 0);
+    if (got <= 0) return;
+    request.raw.append(buffer, got);
+    if (headEnd < 0 && (headEnd = request.raw.indexOf("\r\n\r\n")) >= 0) {
+      request.head = request.raw.left(headEnd);
+      const QByteArray length = request.Header("Content-Length");
+      wanted = length.isNull() ? 0 : length.toLongLong();
+      if (onHead) onHead(request.head);
+    }
+  }
+  if (headEnd < 0) return;
+  request.body = request.raw.mid(headEnd + 4);
+  const int index = nextIndex_++;
+  {
+    std::lock_guard guard(mutex_);
+    requests_.push_back(request);
+  }
+  const Reply reply = responder_(request, index);
+  if (reply.closeOnly) return;
+  if (reply.hold) {
+    // Keep the connection open without a word until the client leaves or the test ends.
+    while (!stopping_) {
+      if (WaitReadable(socket, 50) && recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT) <= 0)
+        return;
+    }
+    return;
+  }
+  send(socket, reply.bytes.constData(), static_cast<size_t>(reply.bytes.size()), MSG_NOSIGNAL);
+  if (reply.endless) {
+    const QByteArray filler(65536, 'x');
+    while (!stopping_) {
+      pollfd fd{socket, POLLOUT, 0};
+      if (poll(&fd, 1, 50) <= 0) continue;
+      if (send(socket, filler.constData(), static_cast<size_t>(filler.size()),
+               MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+          errno != EAGAIN) {
+        break;
+      }
+    }
+  }
+  shutdown(socket, SHUT_WR);
+  // Let the client read everything before the socket goes.
+  while (!stopping_ && WaitReadable(socket, 50)) {
+    if (recv(socket, buffer, sizeof(buffer), 0) <= 0) break;
+  }
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+// A loopback HTTP listener for tests that must see exactly the bytes a client puts on the wire.
+// It reads each request (head and Content-Length body) as raw bytes and answers with whatever
+// the test's responder returns, without any HTTP library in between. Each connection is served
+// on its own thread, so overlapping requests are seen as overlapping.
+class RawHttpListener {
+ public:
+  struct Request {
+    QByteArray raw;   // everything received
+    QByteArray head;  // up to and without the blank line
+    QByteArray body;
+    QByteArray RequestLine() const { return head.left(head.indexOf("\r\n")); }
+    QByteArray Path() const;
+    // Value of the first header of that name (case-insensitive), null when absent.
+    QByteArray Header(const QByteArray& name) const;
+    // Form fields of a multipart body as (name, value) in order.
+    std::vector<std::pair<QByteArray, QByteArray>> FormFields() const;
+  };
+
+  struct Reply {
+    QByteArray bytes;        // sent as is, then the connection is closed
+    bool hold = false;       // never answer; wait until the client or the listener gives up
+    bool endless = false;    // send `bytes`, then filler without end
+    bool closeOnly = false;  // close without answering
+  };
+
+  // Called for each complete request with its index (0 for the first).
+  using Responder = std::function<Reply(const Request& request, int index)>;
+
+  explicit RawHttpListener(Responder responder);
+  ~RawHttpListener();
+
+  // Called on the connection's thread as soon as a request's head has arrived, before its body
+  // is read. Set it before the first request.
+  std::function<void(const QByteArray& head)> onHead;
+
+  quint16 Port() const { return port_; }
+  QString Url(const QString& path) const;
+  std::vector<Request> Requests() const;
+  int MaxConcurrent() const { return maxConcurrent_; }
+  int Accepted() const { return accepted_; }
+
+  // A plain answer: status line, optional Content-Length, body.
+  static QByteArray Answer(int status, const QByteArray& body, bool withLength = true);
+
+ private:
+  void AcceptLoop();
+  void Serve(int socket);
+
+  Responder responder_;
+  int listenSocket_ = -1;
+  quint16 port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::atomic<int> active_{0};
+  std::atomic<int> maxConcurrent_{0};
+  std::atomic<int> accepted_{0};
+  std::atomic<int> nextIndex_{0};
+  mutable std::mutex mutex_;
+  std::vector<Request> requests_;
+  std::vector<std::thread> connections_;
+  std::thread acceptor_;
+};

@@ -1,0 +1,79 @@
+#pragma once
+
+#include "upload_control/src/MultipartBody.h"
+#include "upload_control/src/ServerAddress.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+
+namespace inet {
+class HttpClient;
+}
+
+namespace kqmavo2 {
+
+// The module's one set of HTTP handles. Every request of every control instance goes through
+// it, one at a time: a worker takes the gate for its whole exchange, and a request started
+// meanwhile waits for it instead of sharing the handles.
+class HttpTransport {
+ public:
+  // Results of opening a request.
+  static constexpr int kOpened = 1;
+  static constexpr int kNoSession = -1;
+  static constexpr int kNoConnection = -2;
+  static constexpr int kNoRequest = -3;
+  static constexpr int kNoHeader = -4;
+
+  static constexpr int kDefaultReceiveTimeoutMs = 300000;
+  // Parts are written whole; file data goes in pieces of this size.
+  static constexpr std::size_t kWritePieceBytes = 1024;
+
+  static HttpTransport& Instance();
+
+  // Waits until no other request holds the handles. `owner` names the holder so that it can be
+  // aborted when it goes away.
+  std::unique_lock<std::mutex> Acquire(const void* owner);
+  // Fails the request in flight if `owner` holds the handles; a blocked wait returns at once.
+  void AbortFor(const void* owner);
+
+  int OpenPostRequest(const ServerAddress& address);
+  // OpenPostRequest and the multipart Content-Type header.
+  int OpenMultipartRequest(const ServerAddress& address);
+
+  bool StartRequest(std::uint64_t totalLength);
+  // Returns the bytes written, 0 on failure.
+  std::size_t Write(const char* data, std::size_t length);
+  bool EndRequest();
+  // Starts the request with the body's length, writes every part whole and ends it; writes the
+  // debug line "buffer size: written / total". False when starting or ending failed.
+  bool SendParts(const MultipartBody& body);
+
+  // The Content-Length (0 when missing) after status 200 or 201, otherwise minus the status.
+  std::int64_t QueryResult();
+  // Reads the whole answer body, drops a UTF-8 byte-order mark and decodes UTF-8. False when the
+  // answer broke off, ran past its time-out or grew past the size cap; `body` then holds nothing.
+  bool ReadBody(QString* body);
+  void CloseRequest();
+
+  // The receive time-out of every request opened from now on; tests shorten it.
+  static void SetReceiveTimeout(int milliseconds);
+  // Largest answer body accepted (64 MiB by default).
+  static void SetBodyCap(std::uint64_t bytes);
+
+ private:
+  HttpTransport();
+  ~HttpTransport();
+
+  std::mutex gate_;
+  std::mutex clientMutex_;  // guards client_ and owner_ against AbortFor from other threads
+  std::unique_ptr<inet::HttpClient> client_;
+  const void* owner_ = nullptr;
+  static std::atomic<int> receiveTimeoutMs_;
+  static std::atomic<std::uint64_t> bodyCap_;
+};
+
+}  // namespace kqmavo2

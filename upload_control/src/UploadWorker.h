@@ -1,0 +1,52 @@
+#pragma once
+
+#include "upload_control/src/ControlRequestState.h"
+
+#include <QString>
+
+#include <atomic>
+#include <cstdint>
+
+namespace kqmavo2 {
+
+// Sends one local file to the server in blocks of 512 KiB, each block in its own multipart
+// request carrying a session identifier made up here; every block after the first goes to the
+// address extended by the value the server returned for the block before. The caller holds the
+// transport's gate for the whole upload.
+class UploadWorker {
+ public:
+  static constexpr std::uint32_t kBlockSize = 524288;
+  static constexpr int kAttempts = 3;
+  // Only this much of a block answer is searched for its url element.
+  static constexpr int kAnswerScanUnits = 2047;
+
+  UploadWorker(const ControlRequestState& request, std::atomic<std::int32_t>& progress,
+               std::atomic<std::int32_t>& cancel);
+
+  // Runs the whole upload and returns the result document.
+  QString Run();
+
+  // The value of the first "<u..." element of a block answer: it starts 5 characters after the
+  // "<" and runs to the next "</". False when there is none.
+  static bool FindUrlValue(const QString& answer, QString* value);
+  // Seconds since 1970, then two pseudo-random draws as four and five digits.
+  static QByteArray MakeSessionId();
+
+ private:
+  enum class Attempt { kSucceeded, kFailed };
+  Attempt SendBlock(const char* data, std::uint32_t blockBytes, bool finalBlock);
+  void SendCancel();
+  void RaiseProgress(std::uint64_t bytesDone);
+
+  const ControlRequestState& request_;
+  std::atomic<std::int32_t>& progress_;
+  std::atomic<std::int32_t>& cancel_;
+  QString result_;
+  QByteArray sessionId_;
+  QString urlValue_;
+  std::uint64_t fileSize_ = 0;
+  std::uint64_t bytesSent_ = 0;
+  int blockNumber_ = 0;
+};
+
+}  // namespace kqmavo2
