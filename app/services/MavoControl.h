@@ -1,0 +1,37 @@
+#pragma once
+
+#include "app/services/UploadControl.h"
+
+#include <memory>
+
+class QWidget;
+
+// The mavo2 control of the program folder's libkqmavo2.so, created through the component layer
+// as an in-place control of `host` (a window, or a hidden widget of a tool). The module is
+// registered first when the class is unknown or its registered module is gone.
+class MavoControl : public UploadControl {
+  Q_OBJECT
+
+ public:
+  // Creates the control; on failure Create gives null and `error` says why.
+  static std::unique_ptr<MavoControl> Create(QWidget* host, QString* error = nullptr);
+  ~MavoControl() override;
+
+  bool GetFolder(const QString& url, const QString& account, const QString& password,
+                 const QString& exParam) override;
+  bool PutFile(const QString& url, const QString& account, const QString& password, int folderID,
+               int docID, const QString& path) override;
+  bool getVersion(const QString& url) override;
+  bool GetVersion2(const QString& url, const QString& account, const QString& password,
+                   int folderID, int docID, const QString& version,
+                   const QString& exParam) override;
+  bool Post(const QString& url, const QString& param) override;
+  void CancelPutFile() override;
+  int UploadingProgress() override;
+  QString Response() override;
+
+ private:
+  struct State;
+  explicit MavoControl(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
