@@ -2,6 +2,9 @@
 
 #include <openssl/evp.h>
 
+#include <fstream>
+#include <vector>
+
 namespace kqserver {
 
 namespace {
@@ -56,6 +59,18 @@ std::string Digest::HexValue() const {
 }
 
 std::string Digest::Sha256Hex(std::string_view data) { return OneShot(EVP_sha256(), data); }
+
+std::string Digest::FileSha256Hex(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return {};
+  Digest digest;
+  std::vector<char> buffer(1 << 20);
+  while (in) {
+    in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
+    digest.Update(buffer.data(), static_cast<size_t>(in.gcount()));
+  }
+  return in.eof() ? digest.HexValue() : std::string();
+}
 
 std::string Digest::Md5Hex(std::string_view data) { return OneShot(EVP_md5(), data); }
 

@@ -22,6 +22,8 @@ class Digest {
   std::string HexValue() const;
 
   static std::string Sha256Hex(std::string_view data);
+  // Of a whole file, read in pieces; empty when it cannot be read.
+  static std::string FileSha256Hex(const std::string& path);
   static std::string Md5Hex(std::string_view data);
   // What the uploader sends in place of a password when the account asks for digests.
   static std::string PasswordDigest(std::string_view password);

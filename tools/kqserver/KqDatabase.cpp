@@ -256,6 +256,13 @@ bool KqDatabase::SaveContent(const Content& content) {
   return true;
 }
 
+bool KqDatabase::SaveContentHash(int64_t id, const std::string& sha256) {
+  std::lock_guard lock(mutex_);
+  Statement statement(db_, "UPDATE contents SET sha256 = ? WHERE id = ?");
+  statement.Bind(1, sha256).Bind(2, id);
+  return statement.Run();
+}
+
 std::optional<ReplyOverride> KqDatabase::FindReply(const std::string& account,
                                                    const std::string& route) {
   std::lock_guard lock(mutex_);
@@ -300,7 +307,7 @@ bool KqDatabase::SaveSetting(const std::string& key, const std::string& value) {
 }
 
 StoreOutcome KqDatabase::StoreUpload(const std::string& accountName, int64_t folderId,
-                                     int64_t requestedId, int64_t size, const std::string& sha256,
+                                     int64_t requestedId, int64_t size,
                                      const std::function<bool(const std::string&)>& place) {
   std::lock_guard lock(mutex_);
   StoreOutcome outcome;
@@ -354,7 +361,7 @@ StoreOutcome KqDatabase::StoreUpload(const std::string& accountName, int64_t fol
   const std::string path = "contents/" + std::to_string(id) + "/mavo_file.zip";
   Statement update(db_,
                    "UPDATE contents SET path = ?, size = ?, sha256 = ?, updated = ? WHERE id = ?");
-  update.Bind(1, path).Bind(2, size).Bind(3, sha256).Bind(4, NowText()).Bind(5, id);
+  update.Bind(1, path).Bind(2, size).Bind(3, std::string()).Bind(4, NowText()).Bind(5, id);
   if (!update.Run()) return fail();
   if (account->hasQuota) {
     Statement charge(db_, "UPDATE accounts SET free_bytes = free_bytes - ? WHERE name = ?");

@@ -98,8 +98,10 @@ class KqDatabase {
   // the relative path it is given and runs inside the transaction, so a failed move changes
   // nothing.
   StoreOutcome StoreUpload(const std::string& account, int64_t folderId, int64_t requestedId,
-                           int64_t size, const std::string& sha256,
+                           int64_t size,
                            const std::function<bool(const std::string& relativePath)>& place);
+  // Remembers a content's SHA-256 once it was worked out (uploads store none, to stay fast).
+  bool SaveContentHash(int64_t id, const std::string& sha256);
 
  private:
   bool Execute(const char* sql);

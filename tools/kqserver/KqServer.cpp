@@ -345,7 +345,7 @@ bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
   }
   uint64_t total = 0;
   const bool ok = (*exchange.reader)([&](const char* data, size_t size) {
-    if (exchange.dropAt != 0 && exchange.bodyBytes + size >= exchange.dropAt) {
+    if (exchange.dropAt != 0 && exchange.stream && exchange.bodyBytes + size >= exchange.dropAt) {
       exchange.stream->Drop();
       exchange.dropped = true;
       return false;
@@ -438,7 +438,7 @@ bool KqServer::ApplyEarlyFault(Exchange& exchange, const char* root) {
   if (!exchange.fault) return false;
   switch (exchange.fault->kind) {
     case FaultInjector::Kind::kDrop:
-      if (!exchange.dropped) {
+      if (!exchange.dropped && exchange.stream) {
         // The body was shorter than the point of the cut: close before answering.
         exchange.stream->Drop();
         exchange.dropped = true;
@@ -824,7 +824,12 @@ void KqServer::Admin(Exchange& exchange) {
           content.path.empty() ? "" : (fs::path(options_.dataDir) / content.path).string();
       node.append_attribute("path") = stored.c_str();
       node.append_attribute("size") = static_cast<long long>(content.size);
-      node.append_attribute("sha256") = content.sha256.c_str();
+      std::string sha256 = content.sha256;
+      if (sha256.empty() && !stored.empty() && exchange.request.get_param_value("hash") == "1") {
+        sha256 = Digest::FileSha256Hex(stored);
+        if (!sha256.empty()) db_.SaveContentHash(content.id, sha256);
+      }
+      node.append_attribute("sha256") = sha256.c_str();
       node.append_attribute("overwrite") = content.overwrite.c_str();
       node.append_attribute("updated") = content.updated.c_str();
     }

@@ -1,9 +1,11 @@
 #include "tools/kqserver/UploadSessions.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <random>
 
@@ -22,6 +24,14 @@ constexpr size_t kMaxSessionIdLength = 40;
 constexpr size_t kUrlLength = 3;
 constexpr int64_t kMegabyte = 1024 * 1024;
 constexpr auto kSessionLifetime = std::chrono::hours(2);
+constexpr size_t kWriteChunk = 256 * 1024;
+
+// Blocks arrive in small pieces; gathering them lets the disk see large writes. One buffer per
+// worker thread is reused by every request it serves, so no request pays for fresh memory.
+char* WriteBuffer() {
+  thread_local std::vector<char> buffer(kWriteChunk);
+  return buffer.data();
+}
 
 bool ValidSessionId(const std::string& id) {
   return !id.empty() && id.size() <= kMaxSessionIdLength &&
@@ -65,10 +75,8 @@ struct UploadSessions::Session {
   int64_t lastSeqno = -1;
   std::string lastUrl;
   int64_t lastSize = 0;
-  std::string lastHash;
   std::string lastAnswerUrl;
   uint64_t committed = 0;
-  Digest whole;
   bool closed = false;
   std::chrono::steady_clock::time_point touched = std::chrono::steady_clock::now();
 };
@@ -80,7 +88,7 @@ struct UploadSessions::FinishedUpload {
   int64_t seqno = 0;
   std::string url;
   int64_t size = 0;
-  std::string hash;
+  std::string storedPath;  // the archive the final block ended in
   Answer answer;
 };
 
@@ -132,6 +140,13 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
           }
           block->finished_ = finished;
           block->mode_ = Block::Mode::kCompareFinished;
+          block->fd_ = ::open(finished->storedPath.c_str(), O_RDONLY | O_CLOEXEC);
+          struct stat info {};
+          if (block->fd_ < 0 || ::fstat(block->fd_, &info) != 0 || info.st_size < finished->size) {
+            *refusal = Refuse(codes::kRepeatDiffers, "the stored archive changed since");
+            return nullptr;
+          }
+          block->offset_ = static_cast<uint64_t>(info.st_size - finished->size);
           return block;
         }
         *refusal = Refuse(codes::kUnknownSession, "session already finished");
@@ -209,7 +224,6 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
     }
     block->mode_ = Block::Mode::kAppend;
     block->offset_ = session->committed;
-    block->wholeDigest_ = session->whole;
     return block;
   }
   if (fields.seqno == session->lastSeqno && urlValue == session->lastUrl) {
@@ -219,6 +233,12 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
       return nullptr;
     }
     block->mode_ = Block::Mode::kCompare;
+    block->fd_ = ::open(session->partPath.c_str(), O_RDONLY | O_CLOEXEC);
+    if (block->fd_ < 0) {
+      *refusal = Refuse(codes::kStoreFailed, "cannot read " + session->partPath);
+      return nullptr;
+    }
+    block->offset_ = session->committed - static_cast<uint64_t>(session->lastSize);
     return block;
   }
   *refusal = Refuse(codes::kBlockOutOfOrder, "block " + std::to_string(fields.seqno) + " at /" +
@@ -230,11 +250,29 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
 UploadSessions::Block::~Block() {
   if (fd_ >= 0) {
     // A block that was not kept must not leave bytes behind for its retry to trip over.
-    if (!committed_ && ::ftruncate(fd_, static_cast<off_t>(offset_)) != 0) {
-      // The next write starts at the kept length anyway; nothing more to do.
+    if (mode_ == Mode::kAppend && !committed_ &&
+        ::ftruncate(fd_, static_cast<off_t>(offset_)) != 0) {
+      // The next block is written at the kept length anyway.
     }
     ::close(fd_);
   }
+}
+
+bool UploadSessions::Block::Flush() {
+  size_t done = 0;
+  const uint64_t at = offset_ + static_cast<uint64_t>(received_) - pending_;
+  const char* buffer = WriteBuffer();
+  while (done < pending_) {
+    const ssize_t wrote =
+        ::pwrite(fd_, buffer + done, pending_ - done, static_cast<off_t>(at + done));
+    if (wrote <= 0) {
+      errInfo_ = codes::kStoreFailed;
+      return false;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  pending_ = 0;
+  return true;
 }
 
 bool UploadSessions::Block::Write(const char* data, size_t size) {
@@ -243,19 +281,29 @@ bool UploadSessions::Block::Write(const char* data, size_t size) {
     errInfo_ = codes::kWrongBlockSize;
     return false;
   }
-  blockDigest_.Update(data, size);
   if (mode_ == Mode::kAppend) {
-    wholeDigest_.Update(data, size);
-    size_t done = 0;
-    while (done < size) {
-      const ssize_t wrote =
-          ::pwrite(fd_, data + done, size - done, static_cast<off_t>(offset_ + received_ + done));
-      if (wrote <= 0) {
-        errInfo_ = codes::kStoreFailed;
-        return false;
-      }
-      done += static_cast<size_t>(wrote);
+    while (size > 0) {
+      const size_t take = std::min(size, kWriteChunk - pending_);
+      std::memcpy(WriteBuffer() + pending_, data, take);
+      pending_ += take;
+      received_ += static_cast<int64_t>(take);
+      data += take;
+      size -= take;
+      if (pending_ == kWriteChunk && !Flush()) return false;
     }
+    return true;
+  }
+  if (!differs_) {
+    compareBuffer_.resize(size);
+    size_t done = 0;
+    const uint64_t at = offset_ + static_cast<uint64_t>(received_);
+    while (done < size) {
+      const ssize_t got =
+          ::pread(fd_, compareBuffer_.data() + done, size - done, static_cast<off_t>(at + done));
+      if (got <= 0) break;
+      done += static_cast<size_t>(got);
+    }
+    differs_ = done != size || std::memcmp(compareBuffer_.data(), data, size) != 0;
   }
   received_ += static_cast<int64_t>(size);
   return true;
@@ -269,8 +317,11 @@ UploadSessions::Answer UploadSessions::Commit(Block* block) {
                                               " bytes, blockSize says " +
                                               std::to_string(block->fields_.blockSize));
   }
+  if (block->mode_ == Block::Mode::kAppend && !block->Flush()) {
+    return Refuse(block->errInfo_, seq + " could not be written");
+  }
   if (block->mode_ == Block::Mode::kCompareFinished) {
-    if (block->blockDigest_.HexValue() != block->finished_->hash) {
+    if (block->differs_) {
       return Refuse(codes::kRepeatDiffers, "repeat of the final block differs");
     }
     Answer answer = block->finished_->answer;
@@ -279,7 +330,7 @@ UploadSessions::Answer UploadSessions::Commit(Block* block) {
   }
   Session& session = *block->session_;
   if (block->mode_ == Block::Mode::kCompare) {
-    if (block->blockDigest_.HexValue() != session.lastHash) {
+    if (block->differs_) {
       return Refuse(codes::kRepeatDiffers, "repeat of " + seq + " differs");
     }
     Answer answer;
@@ -289,11 +340,9 @@ UploadSessions::Answer UploadSessions::Commit(Block* block) {
   }
   block->committed_ = true;
   session.committed += static_cast<uint64_t>(block->received_);
-  session.whole = block->wholeDigest_;
   session.lastSeqno = block->fields_.seqno;
   session.lastUrl = block->urlValue_;
   session.lastSize = block->received_;
-  session.lastHash = block->blockDigest_.HexValue();
   session.nextSeqno = block->fields_.seqno + 1;
   if (!block->fields_.final) {
     session.nextUrl = FreshUrl(block->urlValue_);
@@ -317,17 +366,18 @@ UploadSessions::Answer UploadSessions::Finish(Block* block) {
     Forget(keep, answer);
     return answer;
   }
-  const std::string sha256 = session.whole.HexValue();
-  const StoreOutcome outcome = db_->StoreUpload(
-      session.account, session.folderId, session.contentId, static_cast<int64_t>(session.committed),
-      sha256, [&](const std::string& relative) {
-        const fs::path target = fs::path(dataDir_) / relative;
-        std::error_code error;
-        fs::create_directories(target.parent_path(), error);
-        if (error) return false;
-        fs::rename(session.partPath, target, error);
-        return !error;
-      });
+  std::string storedPath;
+  const StoreOutcome outcome =
+      db_->StoreUpload(session.account, session.folderId, session.contentId,
+                       static_cast<int64_t>(session.committed), [&](const std::string& relative) {
+                         const fs::path target = fs::path(dataDir_) / relative;
+                         storedPath = target.string();
+                         std::error_code error;
+                         fs::create_directories(target.parent_path(), error);
+                         if (error) return false;
+                         fs::rename(session.partPath, target, error);
+                         return !error;
+                       });
   Answer answer;
   answer.final = true;
   if (outcome.errInfo != 0) {
@@ -336,14 +386,15 @@ UploadSessions::Answer UploadSessions::Finish(Block* block) {
     answer.contentId = outcome.contentId;
     answer.detail = std::string(outcome.replaced ? "replaced" : "stored") + " content " +
                     std::to_string(outcome.contentId) + ", " + std::to_string(session.committed) +
-                    " bytes, sha256 " + sha256;
+                    " bytes";
   }
   answer.final = true;
-  Forget(keep, answer);
+  Forget(keep, answer, storedPath);
   return answer;
 }
 
-void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answer& answer) {
+void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answer& answer,
+                            const std::string& storedPath) {
   session->closed = true;
   std::error_code ignored;
   fs::remove(session->partPath, ignored);
@@ -355,9 +406,11 @@ void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answe
   finished->seqno = session->lastSeqno;
   finished->url = session->lastUrl;
   finished->size = session->lastSize;
-  finished->hash = session->lastHash;
+  finished->storedPath = storedPath;
   finished->answer = answer;
-  if (finished_.emplace(session->id, finished).second) finishedOrder_.push_back(session->id);
+  if (finished_.insert_or_assign(session->id, finished).second) {
+    finishedOrder_.push_back(session->id);
+  }
   while (finishedOrder_.size() > kMaxFinished) {
     finished_.erase(finishedOrder_.front());
     finishedOrder_.pop_front();

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "tools/kqserver/Digest.h"
 #include "tools/kqserver/KqDatabase.h"
 
 namespace kqserver {
@@ -72,7 +71,8 @@ class UploadSessions {
   struct FinishedUpload;
 
   Answer Finish(Block* block);
-  void Forget(const std::shared_ptr<Session>& session, const Answer& answer);
+  void Forget(const std::shared_ptr<Session>& session, const Answer& answer,
+              const std::string& storedPath = {});
   void DropExpired();
 
   KqDatabase* db_;
@@ -97,8 +97,11 @@ class UploadSessions::Block {
 
  private:
   friend class UploadSessions;
+  // kAppend writes a new block; the compare modes check a retry against the bytes kept on disk,
+  // in the session's file or, after the final block, in the stored archive.
   enum class Mode { kAppend, kCompare, kCompareFinished };
   Block() = default;
+  bool Flush();
 
   std::shared_ptr<Session> session_;
   std::shared_ptr<FinishedUpload> finished_;
@@ -107,12 +110,13 @@ class UploadSessions::Block {
   Fields fields_;
   std::string urlValue_;
   int fd_ = -1;
-  uint64_t offset_ = 0;
+  uint64_t offset_ = 0;  // where the block starts in the file
   int64_t received_ = 0;
   int errInfo_ = 0;
+  bool differs_ = false;
   bool committed_ = false;
-  Digest blockDigest_;
-  Digest wholeDigest_;
+  size_t pending_ = 0;  // appended bytes waiting in the thread's write buffer
+  std::vector<char> compareBuffer_;
 };
 
 }  // namespace kqserver

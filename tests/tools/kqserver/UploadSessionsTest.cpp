@@ -27,7 +27,7 @@ struct Stored {
 
 std::map<qint64, Stored> Contents(KqServerProcess& server) {
   std::map<qint64, Stored> contents;
-  const QByteArray xml = server.AdminGet("/admin/contents");
+  const QByteArray xml = server.AdminGet("/admin/contents?hash=1");
   pugi::xml_document document;
   document.load_buffer(xml.constData(), static_cast<size_t>(xml.size()));
   for (const auto& node : document.document_element().children("content")) {
