@@ -442,7 +442,7 @@ bool CProjectFile::Save(const QString& FileName) {
     ShowMessage(QStringLiteral("Save 'project.kqp' error!"), {}, MsgButtons::Ok, MsgIcon::Critical);
     return false;
   }
-  if (QFileInfo::exists(target)) QFile::setPermissions(temporary, QFile::permissions(target));
+  if (QFileInfo(target).isFile()) QFile::setPermissions(temporary, QFile::permissions(target));
   // One rename replaces the file, so there is no moment without a project file.
   if (std::rename(QFile::encodeName(temporary).constData(),
                   QFile::encodeName(target).constData()) != 0) {
