@@ -41,9 +41,36 @@ class PageDocument : public QTextDocument {
 
  protected:
   QVariant loadResource(int type, const QUrl& name) override {
-    if (type != QTextDocument::ImageResource && type != QTextDocument::StyleSheetResource) {
-      return {};
+    if (type == QTextDocument::ImageResource) {
+      QImage image;
+      const QString path = Resolve(name);
+      QByteArray bytes;
+      QString error;
+      if (!path.isEmpty() && ReadBounded(path, PageRenderer::kMaxImageBytes, &bytes, &error)) {
+        image.loadFromData(bytes);
+      }
+      // Never an empty answer: the layout would then open the named file itself, wherever it is.
+      if (image.isNull()) {
+        image = QImage(1, 1, QImage::Format_ARGB32);
+        image.fill(Qt::transparent);
+      }
+      return image;
     }
+    if (type == QTextDocument::StyleSheetResource) {
+      const QString path = Resolve(name);
+      QByteArray bytes;
+      QString error;
+      if (path.isEmpty() || !ReadBounded(path, PageRenderer::kMaxPageBytes, &bytes, &error)) {
+        return QString(QLatin1String(""));
+      }
+      return QString::fromUtf8(bytes);
+    }
+    return {};
+  }
+
+ private:
+  // The file a page names, when it lies inside the page's folder; empty otherwise.
+  QString Resolve(const QUrl& name) const {
     QString relative;
     if (name.isRelative() && name.host().isEmpty()) {
       relative = name.path();
@@ -61,15 +88,7 @@ class PageDocument : public QTextDocument {
         !canonical.startsWith(canonicalFolder + QLatin1Char('/'))) {
       return {};
     }
-    QByteArray bytes;
-    QString error;
-    if (!ReadBounded(canonical, PageRenderer::kMaxImageBytes, &bytes, &error)) return {};
-    if (type == QTextDocument::ImageResource) {
-      QImage image;
-      if (!image.loadFromData(bytes)) return {};
-      return image;
-    }
-    return QString::fromUtf8(bytes);
+    return canonical;
   }
 
  private:
