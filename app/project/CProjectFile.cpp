@@ -451,7 +451,6 @@ bool CProjectFile::Save(const QString& FileName) {
                 {}, MsgButtons::Ok, MsgIcon::Critical);
     return false;
   }
-  filePath_ = target;
   return true;
 }
 
