@@ -1,6 +1,7 @@
 #include "app/project/CProjectFile.h"
 
 #include "app/services/MessageService.h"
+#include "app/services/modConfig.h"
 #include "app/services/modLanguage.h"
 #include "tests/app/media/TestClips.h"
 #include "tests/app/project/TestProjects.h"
@@ -150,6 +151,14 @@ TEST_F(CProjectFileTest, ReadsEveryValueOfTheFile) {
   EXPECT_EQ(project.Item(3).RecDate, QStringLiteral("d3"));
   EXPECT_FALSE(project.Item(1).Selected);
   EXPECT_EQ(project.Item(1).PosEnd, QString());
+}
+
+TEST_F(CProjectFileTest, ShippedTemplateIsAProjectOfTheVersionTheServerIsTold) {
+  CProjectFile project;
+  ASSERT_TRUE(project.Load(program_.filePath(QStringLiteral("default.kqp"))));
+  EXPECT_EQ(project.version, GetDefaultProjectVersion());
+  EXPECT_TRUE(project.version.startsWith(QLatin1Char('6')));
+  EXPECT_EQ(project.IndexCount(), 0);
 }
 
 TEST_F(CProjectFileTest, MissingOptionalTextsTakeTheirDefaults) {
