@@ -118,11 +118,11 @@ TEST_F(CProjectFileTest, ReadsEveryValueOfTheFile) {
   written.items = {IndexEntry(QStringLiteral("Intro"), QStringLiteral("0")),
                    IndexEntry(QStringLiteral("Web"), QStringLiteral("-1"),
                               QStringLiteral("links\\page.htm"), QStringLiteral("d2")),
-                   IndexEntry(QStringLiteral("Part 2"), QStringLiteral("0005000"),
+                   IndexEntry(QStringLiteral("Segment 2"), QStringLiteral("0005000"),
                               QStringLiteral("ignored.htm"), QStringLiteral("d3")),
                    IndexEntry(QStringLiteral("Web 2"), QStringLiteral("-1"),
                               QStringLiteral("b.htm"), QStringLiteral("d4")),
-                   IndexEntry(QStringLiteral("Part 3"), QStringLiteral("5000"))};
+                   IndexEntry(QStringLiteral("Segment 3"), QStringLiteral("5000"))};
   CProjectFile project;
   ASSERT_TRUE(project.Load(Write(QStringLiteral("full"), written)));
   EXPECT_TRUE(messages_.empty());
