@@ -20,6 +20,10 @@ constexpr std::size_t kMaxPathBytes = 8192;
 constexpr std::size_t kMaxHeaderLineBytes = 8192;
 constexpr std::size_t kMaxHeaderLines = 100;
 constexpr std::size_t kReceiveChunk = 64 * 1024;
+// Body writes smaller than this are gathered and sent together. Callers write bodies in small
+// pieces (the uploader's are 1 KiB); one send() per piece would cost a system call and, with
+// Nagle off, a TCP segment each.
+constexpr std::size_t kSendGather = 64 * 1024;
 constexpr int kMaxInterimAnswers = 16;
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -112,7 +116,9 @@ struct HttpClient::Impl {
   std::atomic<bool> aborted{false};
   std::unique_ptr<TcpStream> stream;
   std::uint64_t announced = 0;
-  std::uint64_t written = 0;
+  std::uint64_t written = 0;  // body bytes taken from the caller, gathered or sent
+  std::string gathered;       // body bytes taken but not sent yet; dropped if the request is
+                              // abandoned, so a cancelled body stops where the caller stopped
 
   std::unique_ptr<HttpResponseHead> head;
   ChunkedDecoder chunked;
@@ -135,6 +141,7 @@ struct HttpClient::Impl {
     options = {};
     headers.clear();
     announced = written = 0;
+    gathered.clear();
     head.reset();
     chunked = ChunkedDecoder();
     raw.clear();
@@ -362,9 +369,22 @@ std::size_t HttpClient::Write(const void* data, std::size_t length) {
          "the write goes beyond the announced length of " + std::to_string(d.announced) + " bytes");
     return 0;
   }
+  const char* bytes = static_cast<const char*>(data);
+  if (d.gathered.size() + length <= kSendGather) {
+    if (d.gathered.capacity() < kSendGather) d.gathered.reserve(kSendGather);
+    d.gathered.append(bytes, length);
+    d.written += length;
+    if (d.gathered.size() == kSendGather && !SendGathered()) return 0;
+    return length;
+  }
+  if (!SendGathered()) return 0;
+  if (length < kSendGather) {
+    d.gathered.append(bytes, length);
+    d.written += length;
+    return length;
+  }
   std::string error;
-  const TcpStream::Status status =
-      d.stream->SendAll(static_cast<const char*>(data), length, d.sendTimeoutMs, error);
+  const TcpStream::Status status = d.stream->SendAll(bytes, length, d.sendTimeoutMs, error);
   if (status != TcpStream::Status::kOk) {
     d.stream.reset();
     d.stage = Impl::Stage::kFailed;
@@ -373,6 +393,21 @@ std::size_t HttpClient::Write(const void* data, std::size_t length) {
   }
   d.written += length;
   return length;
+}
+
+bool HttpClient::SendGathered() {
+  Impl& d = *impl_;
+  if (d.gathered.empty()) return true;
+  std::string error;
+  const TcpStream::Status status =
+      d.stream->SendAll(d.gathered.data(), d.gathered.size(), d.sendTimeoutMs, error);
+  d.gathered.clear();
+  if (status != TcpStream::Status::kOk) {
+    d.stream.reset();
+    d.stage = Impl::Stage::kFailed;
+    return Fail(ErrorOf(status), error);
+  }
+  return true;
 }
 
 bool HttpClient::EndRequest() {
@@ -389,6 +424,7 @@ bool HttpClient::EndRequest() {
     return Fail(HttpError::kUsage, "the request body is incomplete: " + std::to_string(d.written) +
                                        " of " + std::to_string(d.announced) + " bytes written");
   }
+  if (!SendGathered()) return false;
 
   auto head = std::make_unique<HttpResponseHead>();
   std::string buffer(kReceiveChunk, '\0');

@@ -113,7 +113,10 @@ class HttpClient {
   bool StartRequest(std::uint64_t totalLength);
   // Writes body bytes of a started request. Returns the number written (length), or 0 on failure
   // (and for an empty write). A write that would go beyond the announced total is refused and
-  // sends nothing; after a broken connection every further write fails.
+  // sends nothing; after a broken connection every further write fails. Small writes are gathered
+  // and sent together (EndRequest sends the rest), so a broken connection may be reported by a
+  // later write or by EndRequest; bytes still gathered when a request is abandoned (Close,
+  // Abort) are never sent.
   std::size_t Write(const void* data, std::size_t length);
   // Ends the request: the body must be complete. Then waits for the answer and reads its status
   // line and headers (interim 1xx answers are skipped). Fails on time-out, a closed connection or
@@ -153,6 +156,8 @@ class HttpClient {
  private:
   struct Impl;
   bool BeginStep();
+  // Sends the gathered body bytes; on failure the request has failed.
+  bool SendGathered();
   bool Fail(HttpError kind, std::string message);
 
   std::unique_ptr<Impl> impl_;

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
 
 namespace {
@@ -89,6 +90,17 @@ std::vector<RawHttpListener::Request> RawHttpListener::Requests() const {
   return requests_;
 }
 
+std::vector<RawHttpListener::Request> RawHttpListener::Abandoned() const {
+  std::lock_guard guard(mutex_);
+  return abandoned_;
+}
+
+bool RawHttpListener::WaitForAbandoned(std::size_t count) const {
+  std::unique_lock lock(mutex_);
+  return abandonedChanged_.wait_for(lock, std::chrono::seconds(30),
+                                    [&] { return abandoned_.size() >= count; });
+}
+
 QByteArray RawHttpListener::Answer(int status, const QByteArray& body, bool withLength) {
   QByteArray answer =
       "HTTP/1.0 " + QByteArray::number(status) + " Status\r\nContent-Type: text/xml\r\n";
@@ -134,7 +146,15 @@ void RawHttpListener::Serve(int socket) {
     if (headEnd >= 0 && request.raw.size() - (headEnd + 4) >= wanted) break;
     if (!WaitReadable(socket, 50)) continue;
     const ssize_t got = recv(socket, buffer, sizeof(buffer), 0);
-    if (got <= 0) return;
+    if (got <= 0) {
+      if (headEnd >= 0) {
+        request.body = request.raw.mid(headEnd + 4);
+        std::lock_guard guard(mutex_);
+        abandoned_.push_back(request);
+        abandonedChanged_.notify_all();
+      }
+      return;
+    }
     request.raw.append(buffer, got);
     if (headEnd < 0 && (headEnd = request.raw.indexOf("\r\n\r\n")) >= 0) {
       request.head = request.raw.left(headEnd);

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -47,6 +48,12 @@ class RawHttpListener {
   quint16 Port() const { return port_; }
   QString Url(const QString& path) const;
   std::vector<Request> Requests() const;
+  // Requests whose connection closed after the head but before the whole body arrived, with
+  // what did arrive in `body`.
+  std::vector<Request> Abandoned() const;
+  // Waits until `count` requests were abandoned; false if they do not come within a generous
+  // guard, so a missing one fails the test instead of hanging it.
+  bool WaitForAbandoned(std::size_t count) const;
   // Most requests ever in flight at once (connected, answer not yet begun).
   int MaxConcurrent() const { return maxConcurrent_; }
   int Accepted() const { return accepted_; }
@@ -68,6 +75,8 @@ class RawHttpListener {
   std::atomic<int> nextIndex_{0};
   mutable std::mutex mutex_;
   std::vector<Request> requests_;
+  std::vector<Request> abandoned_;
+  mutable std::condition_variable abandonedChanged_;
   std::vector<std::thread> connections_;
   std::thread acceptor_;
 };

@@ -25,6 +25,8 @@ constexpr size_t kUrlLength = 3;
 constexpr int64_t kMegabyte = 1024 * 1024;
 constexpr auto kSessionLifetime = std::chrono::hours(2);
 constexpr size_t kWriteChunk = 256 * 1024;
+// Pieces at least this large skip the write buffer.
+constexpr size_t kDirectWrite = 32 * 1024;
 
 // Blocks arrive in small pieces; gathering them lets the disk see large writes. One buffer per
 // worker thread is reused by every request it serves, so no request pays for fresh memory.
@@ -52,6 +54,30 @@ std::string FreshUrl(const std::string& previous) {
     for (size_t i = 0; i < kUrlLength; ++i) url.push_back(kAlphabet[pick(engine)]);
   } while (url == previous);
   return url;
+}
+
+// Moves a received archive to its place, replacing the archive there. The old one is moved aside
+// first: renaming over an existing file makes ext4 write the whole new file out before the
+// rename returns, which would stall the final block's answer by the time it takes to write the
+// upload to disk.
+bool PlaceArchive(const std::string& received, const fs::path& target) {
+  std::error_code error;
+  fs::path aside;
+  if (fs::exists(target, error)) {
+    aside = target;
+    aside += ".old";
+    fs::remove(aside, error);
+    fs::rename(target, aside, error);
+    if (error) return false;
+  }
+  fs::rename(received, target, error);
+  if (error) {
+    std::error_code ignored;
+    if (!aside.empty()) fs::rename(aside, target, ignored);
+    return false;
+  }
+  if (!aside.empty()) fs::remove(aside, error);
+  return true;
 }
 
 UploadSessions::Answer Refuse(int code, std::string detail) {
@@ -258,19 +284,22 @@ UploadSessions::Block::~Block() {
   }
 }
 
-bool UploadSessions::Block::Flush() {
+bool UploadSessions::Block::WriteAt(const char* data, size_t size, uint64_t at) {
   size_t done = 0;
-  const uint64_t at = offset_ + static_cast<uint64_t>(received_) - pending_;
-  const char* buffer = WriteBuffer();
-  while (done < pending_) {
-    const ssize_t wrote =
-        ::pwrite(fd_, buffer + done, pending_ - done, static_cast<off_t>(at + done));
+  while (done < size) {
+    const ssize_t wrote = ::pwrite(fd_, data + done, size - done, static_cast<off_t>(at + done));
     if (wrote <= 0) {
       errInfo_ = codes::kStoreFailed;
       return false;
     }
     done += static_cast<size_t>(wrote);
   }
+  return true;
+}
+
+bool UploadSessions::Block::Flush() {
+  const uint64_t at = offset_ + static_cast<uint64_t>(received_) - pending_;
+  if (!WriteAt(WriteBuffer(), pending_, at)) return false;
   pending_ = 0;
   return true;
 }
@@ -282,6 +311,12 @@ bool UploadSessions::Block::Write(const char* data, size_t size) {
     return false;
   }
   if (mode_ == Mode::kAppend) {
+    if (pending_ == 0 && size >= kDirectWrite) {
+      // Already large: straight to the file, without a pass through the buffer.
+      if (!WriteAt(data, size, offset_ + static_cast<uint64_t>(received_))) return false;
+      received_ += static_cast<int64_t>(size);
+      return true;
+    }
     while (size > 0) {
       const size_t take = std::min(size, kWriteChunk - pending_);
       std::memcpy(WriteBuffer() + pending_, data, take);
@@ -375,8 +410,7 @@ UploadSessions::Answer UploadSessions::Finish(Block* block) {
                          std::error_code error;
                          fs::create_directories(target.parent_path(), error);
                          if (error) return false;
-                         fs::rename(session.partPath, target, error);
-                         return !error;
+                         return PlaceArchive(session.partPath, target);
                        });
   Answer answer;
   answer.final = true;

@@ -102,6 +102,7 @@ class UploadSessions::Block {
   enum class Mode { kAppend, kCompare, kCompareFinished };
   Block() = default;
   bool Flush();
+  bool WriteAt(const char* data, size_t size, uint64_t at);
 
   std::shared_ptr<Session> session_;
   std::shared_ptr<FinishedUpload> finished_;

@@ -154,6 +154,7 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
     }
     const std::size_t piece =
         std::min<std::size_t>(HttpTransport::kWritePieceBytes, blockBytes - offset);
+    if (pieceObserver_) pieceObserver_(bytesSent_ + offset, piece);
     const std::size_t sent = transport.Write(data + offset, piece);
     if (sent == 0) {
       transport.CloseRequest();

@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace kqmavo2 {
 
@@ -22,6 +23,11 @@ class UploadWorker {
 
   UploadWorker(const ControlRequestState& request, std::atomic<std::int32_t>& progress,
                std::atomic<std::int32_t>& cancel);
+
+  // Told of each piece of file data just before it goes to the transport, after the cancel flag
+  // was found clear: the file offset of the piece and its length.
+  using PieceObserver = std::function<void(std::uint64_t offset, std::size_t bytes)>;
+  void SetPieceObserver(PieceObserver observer) { pieceObserver_ = std::move(observer); }
 
   // Runs the whole upload and returns the result document.
   QString Run();
@@ -47,6 +53,7 @@ class UploadWorker {
   std::uint64_t fileSize_ = 0;
   std::uint64_t bytesSent_ = 0;
   int blockNumber_ = 0;
+  PieceObserver pieceObserver_;
 };
 
 }  // namespace kqmavo2
