@@ -25,7 +25,7 @@ struct ListedVersion {
 };
 
 class UpdateServerFixture : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     ASSERT_TRUE(server_.Start()) << server_.ErrorText().toStdString();
     previous_ = SetMessageHandler([this](const MessageRequest& request) {

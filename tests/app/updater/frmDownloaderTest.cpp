@@ -9,7 +9,7 @@
 namespace {
 
 class Downloads : public UpdateServerFixture {
- protected:
+ public:
   // Loads the list as the program would, opens the window and presses Update; returns whether
   // the update ended ready.
   bool RunUpdate(const std::vector<ListedVersion>& versions) {

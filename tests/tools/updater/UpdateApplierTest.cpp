@@ -14,7 +14,7 @@
 namespace {
 
 class Applier : public ::testing::Test {
- protected:
+ public:
   void SetUp() override {
     ASSERT_TRUE(Write(Program(QStringLiteral("clipFerry")), "v1"));
     ASSERT_TRUE(Write(Program(QStringLiteral("res.xml")), "res v1"));
