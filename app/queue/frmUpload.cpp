@@ -8,6 +8,7 @@
 #include "app/services/modConfig.h"
 #include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
+#include "app/updater/UpdateStartup.h"
 #include "platform/desktop/KeepAwake.h"
 #include "ui_frmUpload.h"
 
@@ -100,11 +101,25 @@ void frmUpload::RunStartupTick() {
   ++initTicks_;
   tmrInit_.stop();
   tmrInit_.setInterval(1000);
-  if (initTicks_ != 1) return;
-  ApplyProcessorCheck(LogicalProcessorCount());
-  ui_->chkRemQueue->setChecked(ReadPlainSetting(kSettings, QStringLiteral("chkRemQueue"),
-                                                QStringLiteral("1")) == QLatin1String("1"));
-  if (ui_->chkRemQueue->isChecked()) LoadQueue();
+  if (initTicks_ == 1) {
+    ApplyProcessorCheck(LogicalProcessorCount());
+    ui_->chkRemQueue->setChecked(ReadPlainSetting(kSettings, QStringLiteral("chkRemQueue"),
+                                                  QStringLiteral("1")) == QLatin1String("1"));
+    if (ui_->chkRemQueue->isChecked()) LoadQueue();
+    updateStartup_ = new UpdateStartup(this, ui_->cmdAdd, WindowTitle(), ProgramVersion());
+  }
+  if (!updateStartup_) return;
+  switch (updateStartup_->Tick(initTicks_)) {
+    case UpdateStartup::Next::CheckAgain:
+      tmrInit_.start();
+      return;
+    case UpdateStartup::Next::Close:
+      close();
+      return;
+    case UpdateStartup::Next::Closed:
+    case UpdateStartup::Next::Done:
+      return;
+  }
 }
 
 void frmUpload::ApplyProcessorCheck(int processors) {

@@ -16,6 +16,7 @@ class frmUpload;
 namespace cf::desktop {
 class KeepAwake;
 }
+class UpdateStartup;
 
 // The main window: the upload queue with its grid and commands. It holds no job logic of its own;
 // it wires the grid model and the queue commands to the buttons and runs the start-up and closing
@@ -67,6 +68,7 @@ class frmUpload : public QWidget {
   std::unique_ptr<cf::desktop::KeepAwake> keepAwake_;
   QTimer tmrInit_;
   int initTicks_ = 0;
+  UpdateStartup* updateStartup_ = nullptr;
   bool useUniTreeView_ = false;
   QString exitCaption_;
   QString serverErrorText_;

@@ -192,6 +192,7 @@ bool KqServer::Prepare(std::string* error) {
     return false;
   }
   sessions_ = std::make_unique<UploadSessions>(&db_, options_.dataDir);
+  updates_ = std::make_unique<UpdateFeed>(options_.dataDir);
   // The demo data goes in once; starting again on the same folder keeps what uploads changed.
   if (options_.initDemo && !db_.FindAccount("demo") && !ApplySeed(SeedLoader::DemoSeed(), error)) {
     return false;
@@ -298,6 +299,8 @@ void KqServer::HandlePost(const httplib::Request& request, httplib::Response& re
       PostEcho(exchange);
     } else if (path == "/sink" || path == "/sink/") {
       Sink(exchange);
+    } else if (UpdateFeed::Handles(path)) {
+      ServeUpdate(exchange);
     } else {
       Refuse(exchange, 404, ErrorDocument("error", 404));
     }
@@ -310,6 +313,10 @@ void KqServer::HandleGet(const httplib::Request& request, httplib::Response& res
   exchange.stream = ConnectionStream::Current();
   if (Lower(request.path).rfind("/admin/", 0) == 0) {
     Admin(exchange);
+  } else if (UpdateFeed::Handles(Lower(request.path))) {
+    exchange.fault = faults_.Take(request.path, std::nullopt);
+    if (exchange.fault) exchange.Note(std::string("fault ") + exchange.fault->spec);
+    ServeUpdate(exchange);
   } else {
     Answer(exchange, 404, ErrorDocument("error", 404));
   }
@@ -764,6 +771,16 @@ void KqServer::Sink(Exchange& exchange) {
   pugi::xml_document document;
   Child(document.append_child("sink"), "bytes", std::to_string(exchange.bodyBytes));
   Answer(exchange, 200, Serialize(document));
+}
+
+void KqServer::ServeUpdate(Exchange& exchange) {
+  // The version list comes as a form post (account, password, ver); files come by GET.
+  if (exchange.reader && !ReadForm(exchange, kFormLimit)) return;
+  if (!exchange.reader && ApplyEarlyFault(exchange, "verInfo")) return;
+  std::string note;
+  exchange.status = updates_->Serve(exchange.request, exchange.response, &note);
+  exchange.answered = true;
+  exchange.Note(note);
 }
 
 void KqServer::Admin(Exchange& exchange) {

@@ -10,6 +10,7 @@
 #include "tools/kqserver/KqDatabase.h"
 #include "tools/kqserver/KqHttpServer.h"
 #include "tools/kqserver/RequestLog.h"
+#include "tools/kqserver/UpdateFeed.h"
 #include "tools/kqserver/UploadSessions.h"
 
 namespace kqserver {
@@ -53,6 +54,7 @@ class KqServer {
   void PostEcho(Exchange& exchange);
   void Sink(Exchange& exchange);
   void Admin(Exchange& exchange);
+  void ServeUpdate(Exchange& exchange);
 
   bool ReadForm(Exchange& exchange, uint64_t limit);
   bool ReadText(Exchange& exchange, uint64_t limit, std::string* text);
@@ -72,6 +74,7 @@ class KqServer {
   RequestLog log_;
   FaultInjector faults_;
   std::unique_ptr<UploadSessions> sessions_;
+  std::unique_ptr<UpdateFeed> updates_;
   std::unique_ptr<KqHttpServer> http_;
   int port_ = 0;
 };

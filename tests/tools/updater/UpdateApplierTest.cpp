@@ -1,0 +1,129 @@
+#include "app/services/ProgramFolder.h"
+#include "app/updater/modUpdate.h"
+#include "tests/app/updater/TestZip.h"
+#include "tools/updater/UpdateApplier.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Applier : public ::testing::Test {
+ public:
+  void SetUp() override {
+    ASSERT_TRUE(Write(Program(QStringLiteral("clipFerry")), "v1"));
+    ASSERT_TRUE(Write(Program(QStringLiteral("res.xml")), "res v1"));
+  }
+  static bool Write(const QString& path, const QByteArray& bytes) {
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+           file.write(bytes) == bytes.size();
+  }
+  static QByteArray Read(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+  }
+  QString Program(const QString& name) const { return programDir_.filePath(name); }
+  QString Update(const QString& name) const { return updateDir_.filePath(name); }
+  bool Patch(const char* ver, const QList<TestZipEntry>& entries) const {
+    QDir().mkpath(Update(QString::fromLatin1(ver)));
+    return WriteTestZip(Update(QStringLiteral("%1/patch.zip").arg(QLatin1String(ver))), entries);
+  }
+  bool Versions(const QByteArray& lines) const {
+    return Write(Update(QStringLiteral("verList.txt")), lines);
+  }
+  bool Apply() {
+    UpdateApplier applier(updateDir_.path(), programDir_.path());
+    const bool ok = applier.Apply();
+    error_ = applier.ErrorText();
+    return ok;
+  }
+  void ExpectProgramUnchanged(const char* why) const {
+    EXPECT_EQ(Read(Program(QStringLiteral("clipFerry"))), "v1") << why;
+    EXPECT_EQ(Read(Program(QStringLiteral("res.xml"))), "res v1") << why;
+    EXPECT_EQ(QDir(programDir_.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 2)
+        << why;
+  }
+
+  QTemporaryDir programDir_;
+  QTemporaryDir updateDir_;
+  QString error_;
+};
+
+TEST_F(Applier, AppliesThePatchesOldestFirstSoTheNewestWins) {
+  ASSERT_TRUE(Patch("2.4", {{"clipFerry", "v2.4"}, {"res.xml", "res v2.4"}, {"lib/a.txt", "a"}}));
+  ASSERT_TRUE(Patch("2.5", {{"clipFerry", "v2.5", 0100755}}));
+  ASSERT_TRUE(Versions("2.4\r\n2.5\r\n"));
+  ASSERT_TRUE(Apply()) << error_.toStdString();
+  EXPECT_EQ(Read(Program(QStringLiteral("clipFerry"))), "v2.5");
+  EXPECT_TRUE(QFileInfo(Program(QStringLiteral("clipFerry"))).isExecutable());
+  EXPECT_EQ(Read(Program(QStringLiteral("res.xml"))), "res v2.4");
+  EXPECT_EQ(Read(Program(QStringLiteral("lib/a.txt"))), "a");
+  EXPECT_FALSE(QFileInfo::exists(Program(QStringLiteral("clipFerry.kqnew"))));
+}
+
+TEST_F(Applier, RefusesUpdatesThatWouldReachOutsideOrWereTamperedWith) {
+  const QString outside = QDir(updateDir_.path()).filePath(QStringLiteral("../evil"));
+  const QByteArray otherDigest(64, '0');
+  struct Case {
+    const char* name;
+    std::function<bool(Applier*)> prepare;
+  };
+  const Case cases[] = {
+      {"an archive entry ../evil",
+       [](Applier* t) {
+         return t->Patch("2.5", {{"clipFerry", "v2.5"}, {"../evil", "x"}}) && t->Versions("2.5\n");
+       }},
+      {"a version naming another folder",
+       [](Applier* t) {
+         return t->Patch("2.5", {{"clipFerry", "v2.5"}}) && t->Versions("2.5\n../../x\n");
+       }},
+      {"a link in the archive",
+       [](Applier* t) {
+         return t->Patch("2.5", {{"clipFerry", "v2.5"}, {"out", "/tmp", 0120777}}) &&
+                t->Versions("2.5\n");
+       }},
+      {"a patch that does not match the saved list",
+       [&otherDigest](Applier* t) {
+         return t->Patch("2.5", {{"clipFerry", "v2.5"}}) && t->Versions("2.5\n") &&
+                Write(t->Update(QStringLiteral("verList.xml")),
+                      "<verInfo><list><item><ver>2.5</ver><sha256>" + otherDigest +
+                          "</sha256></item></list></verInfo>");
+       }},
+      {"a later patch missing",
+       [](Applier* t) {
+         return t->Patch("2.4", {{"clipFerry", "v2.4"}}) && t->Versions("2.4\n2.5\n");
+       }},
+  };
+  for (const Case& c : cases) {
+    QDir(updateDir_.path()).removeRecursively();
+    QDir().mkpath(updateDir_.path());
+    ASSERT_TRUE(c.prepare(this)) << c.name;
+    EXPECT_FALSE(Apply()) << c.name;
+    EXPECT_FALSE(error_.isEmpty()) << c.name;
+    ExpectProgramUnchanged(c.name);
+    EXPECT_FALSE(QFileInfo::exists(outside)) << c.name;
+  }
+}
+
+TEST_F(Applier, AFailedCopyPutsBackWhatWasAlreadyReplaced) {
+  // "zz" is a folder in the program folder, so the file of that name cannot replace it; the
+  // files copied before it must come back as they were.
+  ASSERT_TRUE(QDir().mkpath(Program(QStringLiteral("zz"))));
+  ASSERT_TRUE(Patch(
+      "2.5", {{"clipFerry", "v2.5"}, {"res.xml", "res v2.5"}, {"new.txt", "n"}, {"zz", "file"}}));
+  ASSERT_TRUE(Versions("2.5\n"));
+  EXPECT_FALSE(Apply());
+  EXPECT_TRUE(error_.contains(QStringLiteral("zz"))) << error_.toStdString();
+  EXPECT_EQ(Read(Program(QStringLiteral("clipFerry"))), "v1");
+  EXPECT_EQ(Read(Program(QStringLiteral("res.xml"))), "res v1");
+  EXPECT_FALSE(QFileInfo::exists(Program(QStringLiteral("new.txt"))));
+}
+
+}  // namespace
