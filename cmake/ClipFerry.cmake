@@ -40,9 +40,10 @@ endfunction()
 
 # A GoogleTest executable registered with CTest. Each test process isolates its home,
 # config and temporary folders (tests/support/TestMain.cpp).
-#   clipferry_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [GUI] [LABELS x])
+#   clipferry_test(NAME SOURCES a.cpp b.cpp LIBS lib1 lib2 [GUI] [SERIAL] [LABELS x])
+# SERIAL keeps the test from running beside others (it starts programs that other tests look for).
 function(clipferry_test name)
-  cmake_parse_arguments(ARG "GUI" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "GUI;SERIAL" "TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   # Tests reach forms through the generated headers of the library that owns them.
   set_target_properties(${name} PROPERTIES AUTOUIC OFF)
@@ -57,6 +58,9 @@ function(clipferry_test name)
   set(labels)
   if(ARG_LABELS)
     set(labels LABELS "${ARG_LABELS}")
+  endif()
+  if(ARG_SERIAL)
+    list(APPEND labels RUN_SERIAL TRUE)
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
