@@ -79,8 +79,7 @@ JobDriver::JobDriver(QueueGridModel& grid, UploadQueue& queue, UploadControl& co
     emit progressChanged(static_cast<int>(p));
   });
   animation_.setInterval(kAnimationMs);
-  connect(&animation_, &QTimer::timeout, this,
-          [this] { SetStatus(status_ + QLatin1Char('.')); });
+  connect(&animation_, &QTimer::timeout, this, [this] { SetStatus(status_ + QLatin1Char('.')); });
 }
 
 JobDriver::~JobDriver() = default;
@@ -209,8 +208,7 @@ bool JobDriver::SendVersionRequest(int contentNumber) {
   const bool sent = control_.GetVersion2(
       QStringLiteral("http://") + state_.work.Url + QLatin1String(kVersionRoute),
       state_.work.account, state_.passwordToSend, state_.work.folderID.toInt(), contentNumber,
-      GetDefaultProjectVersion(),
-      QStringLiteral("tool=v.") + ProgramIdentity::Version());
+      GetDefaultProjectVersion(), QStringLiteral("tool=v.") + ProgramIdentity::Version());
   if (!sent) {
     FailAndContinue(QStringLiteral("GetVersion: ") + state_.serverErrorText +
                     QStringLiteral(" (0)"));
@@ -278,7 +276,8 @@ void JobDriver::HandleVideoReply(const QString& response) {
   const QString totalText = ValueByPath(doc, QStringLiteral("quota.total"));
   const QString freeText = ValueByPath(doc, QStringLiteral("quota.free"));
   const QString maxText = ValueByPath(doc, QStringLiteral("quota.maxsize"));
-  if (FindByPath(doc, QStringLiteral("quota.total")) && FindByPath(doc, QStringLiteral("quota.free")) &&
+  if (FindByPath(doc, QStringLiteral("quota.total")) &&
+      FindByPath(doc, QStringLiteral("quota.free")) &&
       FindByPath(doc, QStringLiteral("quota.maxsize"))) {
     qint64 total = 0, free = 0, maxsize = 0;
     if (!ParseNumber(totalText, &total) || !ParseNumber(freeText, &free) ||
@@ -289,22 +288,22 @@ void JobDriver::HandleVideoReply(const QString& response) {
     }
     qint64 required = 0;
     if (state_.firstCheck) {
-      required = RoundHalfEven(static_cast<double>(Kbps(state_.work.vBitRate) +
-                                                   Kbps(state_.work.aBitRate)) *
-                               1000.0 * state_.work.secDuration / (8.0 * 1024 * 1024));
+      required = RoundHalfEven(
+          static_cast<double>(Kbps(state_.work.vBitRate) + Kbps(state_.work.aBitRate)) * 1000.0 *
+          state_.work.secDuration / (8.0 * 1024 * 1024));
     } else {
-      required = RoundHalfEven(static_cast<double>(GetFolderSize(state_.workFolder)) /
-                               kBytesPerMegabyte);
+      required =
+          RoundHalfEven(static_cast<double>(GetFolderSize(state_.workFolder)) / kBytesPerMegabyte);
     }
     if (maxsize < required) {
-      FailAndContinue(QStringLiteral("Exceed the maximum upload size!, maxsize=") + maxText.trimmed() +
-                      QStringLiteral("MB, required=") + QString::number(required) +
-                      QStringLiteral("MB"));
+      FailAndContinue(QStringLiteral("Exceed the maximum upload size!, maxsize=") +
+                      maxText.trimmed() + QStringLiteral("MB, required=") +
+                      QString::number(required) + QStringLiteral("MB"));
       return;
     }
     if (free < required) {
-      FailAndContinue(QStringLiteral("No enough space to upload data, total=") + totalText.trimmed() +
-                      QStringLiteral("MB, free=") + freeText.trimmed() +
+      FailAndContinue(QStringLiteral("No enough space to upload data, total=") +
+                      totalText.trimmed() + QStringLiteral("MB, free=") + freeText.trimmed() +
                       QStringLiteral("MB, required=") + QString::number(required) +
                       QStringLiteral("MB"));
       return;
@@ -315,6 +314,11 @@ void JobDriver::HandleVideoReply(const QString& response) {
     state_.firstCheck = false;
     if (state_.work.dstCvtType != 1) {
       Conversion();
+      return;
+    }
+    // Nothing else would look at a stop pressed while the server was asked.
+    if (state_.stopInConversion) {
+      StopBeforeServerStage();
       return;
     }
     ServerSidePreparation();
@@ -373,21 +377,15 @@ void JobDriver::Conversion() {
   const int code = converter.ConvertVideo(state_.currentPath, state_.workFolder);
 
   if (state_.stopInConversion) {
-    DeleteFolder(state_.workFolder);
-    state_.stopInConversion = false;
-    grid_.setState(state_.currentPath, kStateWaiting);
-    SetInfo(Res(QStringLiteral("lInfoCancel")));
-    if (grid_.anyWaiting()) emit startEnabledChanged(true);
-    SetRunning(false);
+    StopBeforeServerStage();
     return;
   }
   if (code > 0) {
     emit conversionViewVisible(false);
     state_.stopInUpload = false;
     if (state_.work.title.isEmpty()) {
-      state_.work.title =
-          QStringLiteral("Title, ") + QLocale::system().toString(QDate::currentDate(),
-                                                                 QLocale::ShortFormat);
+      state_.work.title = QStringLiteral("Title, ") +
+                          QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
     }
     SetStatus(Res(QStringLiteral("msgConnect"), QStringLiteral("Conncecting server ...")));
     emit startEnabledChanged(false);
@@ -401,6 +399,15 @@ void JobDriver::Conversion() {
   DeleteFolder(state_.workFolder);
   SetInfo(grid_.cellText(state_.currentPath, kColError) + Res(QStringLiteral("lInfoFail")));
   StartNextWhenWaiting();
+}
+
+void JobDriver::StopBeforeServerStage() {
+  DeleteFolder(state_.workFolder);
+  state_.stopInConversion = false;
+  grid_.setState(state_.currentPath, kStateWaiting);
+  SetInfo(Res(QStringLiteral("lInfoCancel")));
+  if (grid_.anyWaiting()) emit startEnabledChanged(true);
+  SetRunning(false);
 }
 
 void JobDriver::PackAndUpload(const QString& kind) {
@@ -511,10 +518,10 @@ JobDriver::Outcome JobDriver::Upload() {
   putFileAnswered_ = false;
   const QString archive =
       JoinPath(state_.archiveFolder, QLatin1String(UploadPackage::kArchiveName));
-  const bool started = control_.PutFile(
-      QStringLiteral("http://") + state_.work.Url + QLatin1String(kPutFileRoute),
-      state_.work.account, state_.passwordToSend, state_.work.folderID.toInt(),
-      state_.contentNumber.toInt(), archive);
+  const bool started =
+      control_.PutFile(QStringLiteral("http://") + state_.work.Url + QLatin1String(kPutFileRoute),
+                       state_.work.account, state_.passwordToSend, state_.work.folderID.toInt(),
+                       state_.contentNumber.toInt(), archive);
   if (!started) {
     putFileAnswered_ = true;
     state_.uploadFinished = true;
@@ -552,7 +559,8 @@ JobDriver::Outcome JobDriver::Upload() {
   emit exitEnabledChanged(true);
   if (state_.stopInUpload || failed) {
     if (!started) {
-      state_.failureText = state_.serverErrorText + QStringLiteral(": the upload could not be started.");
+      state_.failureText =
+          state_.serverErrorText + QStringLiteral(": the upload could not be started.");
     }
     return Outcome::Failed;
   }

@@ -74,7 +74,8 @@ class JobDriver : public QObject {
   void HandleVideoReply(const QString& response);
   void Conversion();
   void ServerSidePreparation();
-  void AfterChecks();
+  // A stop before the server stage: the row waits again and the queue stops.
+  void StopBeforeServerStage();
   void PackAndUpload(const QString& kind);
   Outcome Upload();
   void WaitForUploadEvent(int ms);

@@ -128,7 +128,8 @@ bool UploadPackage::WriteMp4Description(const QString& xmlPath, const QString& k
   for (const QByteArray& rawLine : list.split('\n')) {
     const QString line = QString::fromUtf8(rawLine).trimmed();
     if (line.isEmpty()) break;
-    pugi::xml_node value = AppendElement(times, QStringLiteral("value"), line, QStringLiteral("id"));
+    pugi::xml_node value =
+        AppendElement(times, QStringLiteral("value"), line, QStringLiteral("id"));
     value.attribute("id").set_value(id++);
   }
   const QByteArray broken = BreakXmlLines(XmlText(doc));

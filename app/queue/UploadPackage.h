@@ -18,8 +18,8 @@ class UploadPackage {
   // Fills the work folder's mavo_profile.xml from the job (starting from the program folder's
   // template when the folder has none). `sendSource` adds the source file's name, size and size in
   // pixels. False when the profile cannot be made, read or saved, or lacks `type` or `metadata`.
-  static bool WriteMetadataProfile(const QString& workFolder, const UploadJob& job,
-                                   bool sendSource, QString* error = nullptr);
+  static bool WriteMetadataProfile(const QString& workFolder, const UploadJob& job, bool sendSource,
+                                   QString* error = nullptr);
 
   // Clears the first attribute of `flv` (the injector writes its absolute file name there) and
   // puts the job's size in pixels into the injector's description.

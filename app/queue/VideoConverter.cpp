@@ -87,8 +87,8 @@ QString VideoConverter::FailureText(int code, const QString& description) {
   }
 }
 
-QString VideoConverter::PassCommand(const QString& sourcePath, const QString& outputPath,
-                                    int pass, bool deinterlace) const {
+QString VideoConverter::PassCommand(const QString& sourcePath, const QString& outputPath, int pass,
+                                    bool deinterlace) const {
   const QString deinterlaceOption =
       deinterlace && job_.bInterlaced ? QStringLiteral("-deinterlace ") : QString();
   const QString threads =
@@ -98,7 +98,8 @@ QString VideoConverter::PassCommand(const QString& sourcePath, const QString& ou
          QStringLiteral("\" -map_chapters -1:0 -acodec libfaac -ac 2 -ab ") + job_.aBitRate +
          QStringLiteral(" -ar 44100 -vcodec libx264 -threads ") + threads +
          QStringLiteral(" -vsync 1 -s ") + SizeText(job_.videoWidth, job_.videoHeight) +
-         QStringLiteral(" -aspect ") + QStringLiteral("%1:%2").arg(job_.videoWidth).arg(job_.videoHeight) +
+         QStringLiteral(" -aspect ") +
+         QStringLiteral("%1:%2").arg(job_.videoWidth).arg(job_.videoHeight) +
          QStringLiteral(" -b ") + job_.vBitRate + QStringLiteral(" -r 30 -g ") +
          GopLength(job_.secDuration) +
          QStringLiteral(
@@ -125,8 +126,8 @@ int VideoConverter::EncodeTwoPass(const QString& sourcePath, const QString& outp
     // The passes share their statistics through the relative name "log": both run in the work
     // folder, so two jobs never read each other's statistics.
     context_.workingFolder = outputFolder;
-    context_.belowNormalPriority = EncoderThreads(settings_.processors, settings_.highSpeed) == 1 &&
-                                   settings_.processors > 2;
+    context_.belowNormalPriority =
+        EncoderThreads(settings_.processors, settings_.highSpeed) == 1 && settings_.processors > 2;
 
     RunCaptured(PassCommand(sourcePath, outputPath, 1, true), true, context_);
     if (!context_.cancelRequested && context_.stepResult >= 1 &&
@@ -186,10 +187,10 @@ bool VideoConverter::ExtractKeyframes(const QString& mp4Path) {
     context_.cancelRequested = true;
     return false;
   }
-  const QString descriptionName = job_.dstPostfix.isEmpty()
-                                      ? QStringLiteral("video.xml")
-                                      : QStringLiteral("video_") + job_.dstPostfix +
-                                            QStringLiteral(".xml");
+  const QString descriptionName =
+      job_.dstPostfix.isEmpty()
+          ? QStringLiteral("video.xml")
+          : QStringLiteral("video_") + job_.dstPostfix + QStringLiteral(".xml");
   const QString description = JoinPath(folder, descriptionName);
   CopyFileForce(JoinPath(ProgramFolder(), QString::fromLatin1(UploadPackage::kVideoTemplateName)),
                 description);
@@ -221,8 +222,8 @@ bool VideoConverter::CaptureThumbnails(const QString& videoPath) {
   if (context_.cancelRequested) return false;
   QString finalPicture = picture;
   if (settings_.mp4 && !job_.dstPostfix.isEmpty()) {
-    finalPicture = JoinPath(folder, QStringLiteral("video_") + job_.dstPostfix +
-                                        QStringLiteral(".jpg"));
+    finalPicture =
+        JoinPath(folder, QStringLiteral("video_") + job_.dstPostfix + QStringLiteral(".jpg"));
     MoveFileForce(picture, finalPicture);
   }
   return QFileInfo::exists(finalPicture) && QFileInfo::exists(thumb);

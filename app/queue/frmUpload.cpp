@@ -126,8 +126,7 @@ void frmUpload::ConnectDriver() {
   connect(driver, &cf::JobDriver::progressChanged, ui_->ProgressBar1, &QProgressBar::setValue);
   connect(driver, &cf::JobDriver::startEnabledChanged, ui_->cmdStartUpload,
           &QPushButton::setEnabled);
-  connect(driver, &cf::JobDriver::stopEnabledChanged, ui_->cmdStopUpload,
-          &QPushButton::setEnabled);
+  connect(driver, &cf::JobDriver::stopEnabledChanged, ui_->cmdStopUpload, &QPushButton::setEnabled);
   connect(driver, &cf::JobDriver::exitEnabledChanged, ui_->cmdExit, &QPushButton::setEnabled);
   connect(driver, &cf::JobDriver::exitCaptionChanged, this, [this](const QString& caption) {
     if (!caption.isEmpty()) ui_->cmdExit->setText(caption);

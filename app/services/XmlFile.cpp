@@ -95,8 +95,8 @@ QString ValueByPath(const pugi::xml_document& doc, const QString& path, const QS
   return node ? QString::fromUtf8(node.text().get()) : fallback;
 }
 
-pugi::xml_node AppendElement(const pugi::xml_node& parent, const QString& name,
-                             const QString& text, const QString& attributeName) {
+pugi::xml_node AppendElement(const pugi::xml_node& parent, const QString& name, const QString& text,
+                             const QString& attributeName) {
   pugi::xml_node parentNode = parent;
   if (!parentNode) return {};
   pugi::xml_node element = parentNode.append_child(Utf8(name).c_str());

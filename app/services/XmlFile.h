@@ -36,7 +36,7 @@ pugi::xml_node FindByPath(const pugi::xml_document& doc, const QString& path);
 QString ValueByPath(const pugi::xml_document& doc, const QString& path,
                     const QString& fallback = {});
 // Appends a child element with an optional empty attribute and optional text; returns it.
-pugi::xml_node AppendElement(const pugi::xml_node& parent, const QString& name,
-                             const QString& text, const QString& attributeName = {});
+pugi::xml_node AppendElement(const pugi::xml_node& parent, const QString& name, const QString& text,
+                             const QString& attributeName = {});
 // Parses text (UTF-8); false and an empty document when it is not well-formed.
 bool LoadXmlText(const QByteArray& text, pugi::xml_document* doc);

@@ -1,7 +1,7 @@
-#include "tests/app/queue/DriverFixture.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "platform/desktop/SingleInstance.h"
+#include "tests/app/queue/DriverFixture.h"
 
 namespace {
 
@@ -10,7 +10,8 @@ QString Cli() { return QDir(TestClips::ProgramFolder()).filePath(QStringLiteral(
 class RunCommand : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(server_.Start({QStringLiteral("--init-demo")})) << server_.ErrorText().toStdString();
+    ASSERT_TRUE(server_.Start({QStringLiteral("--init-demo")}))
+        << server_.ErrorText().toStdString();
   }
 
   cf::UploadJob Queue(const QString& name, int cvtType) {
@@ -26,8 +27,9 @@ class RunCommand : public ::testing::Test {
   }
   QString Run(const QStringList& arguments, int* exitCode) {
     return TestClips::RunProgram(
-        Cli(), QStringList{QStringLiteral("--program-folder"), program_.path(), QStringLiteral("run")} +
-                   arguments,
+        Cli(),
+        QStringList{QStringLiteral("--program-folder"), program_.path(), QStringLiteral("run")} +
+            arguments,
         exitCode);
   }
   QByteArray QueueFileText() const {
@@ -55,7 +57,8 @@ TEST_F(RunCommand, UploadsTheWaitingJobsAndReportsEachStep) {
   int exitCode = -1;
   const QString output = Run({}, &exitCode);
   EXPECT_EQ(exitCode, 1) << output.toStdString();
-  EXPECT_TRUE(output.contains(QStringLiteral("state: ") + job.path + QStringLiteral(": Transfering")))
+  EXPECT_TRUE(
+      output.contains(QStringLiteral("state: ") + job.path + QStringLiteral(": Transfering")))
       << output.toStdString();
   EXPECT_TRUE(output.contains(QStringLiteral("state: ") + job.path + QStringLiteral(": Finished")));
   EXPECT_TRUE(output.contains(QStringLiteral("failure: ") + changed.path +

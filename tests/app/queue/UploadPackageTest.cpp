@@ -70,7 +70,8 @@ TEST(UploadPackage, Mp4DescriptionTakesKeyframesUpToTheFirstEmptyLine) {
   EXPECT_EQ(ValueByPath(doc, QStringLiteral("flv.height")), QStringLiteral("480"));
   EXPECT_EQ(ValueByPath(doc, QStringLiteral("flv.duration")), QStringLiteral("3723.5"));
   QStringList values;
-  for (const pugi::xml_node value : FindByPath(doc, QStringLiteral("flv.keyframes.times")).children()) {
+  for (const pugi::xml_node value :
+       FindByPath(doc, QStringLiteral("flv.keyframes.times")).children()) {
     values << QStringLiteral("%1=%2").arg(value.attribute("id").value(), value.text().get());
   }
   EXPECT_EQ(values, (QStringList{QStringLiteral("0=0.000"), QStringLiteral("1=2.000")}));
@@ -93,8 +94,8 @@ TEST(UploadPackage, MetadataProfileDescribesTheJobAndItsSource) {
     const char* type;
     bool source;
   };
-  for (const Case& c : {Case{0, false, "Flv", false}, Case{1, false, "Source", true},
-                        Case{2, true, "Mp4", true}}) {
+  for (const Case& c :
+       {Case{0, false, "Flv", false}, Case{1, false, "Source", true}, Case{2, true, "Mp4", true}}) {
     QDir(work.path()).remove(QStringLiteral("mavo_profile.xml"));
     job.dstCvtType = c.cvtType;
     ASSERT_TRUE(UploadPackage::WriteMetadataProfile(work.path(), job, c.sendSource));
@@ -125,9 +126,10 @@ TEST(UploadPackage, MetadataProfileDescribesTheJobAndItsSource) {
 TEST(UploadPackage, FlvDescriptionForgetsTheInjectorsPathAndTakesTheJobsSize) {
   QTemporaryDir work;
   const QString xml = work.filePath(QStringLiteral("video.xml"));
-  ASSERT_TRUE(Write(xml, "<?xml version='1.0' encoding='UTF-8'?>\n<fileset>\n"
-                         "<flv name=\"/tmp/secret/video.tmp.flv\">\n<width>318</width>\n"
-                         "<height>240</height>\n</flv>\n</fileset>\n"));
+  ASSERT_TRUE(Write(xml,
+                    "<?xml version='1.0' encoding='UTF-8'?>\n<fileset>\n"
+                    "<flv name=\"/tmp/secret/video.tmp.flv\">\n<width>318</width>\n"
+                    "<height>240</height>\n</flv>\n</fileset>\n"));
   ASSERT_TRUE(UploadPackage::WriteFlvDescription(xml, 320, 240));
   const QByteArray text = Read(xml);
   EXPECT_FALSE(text.contains("secret"));

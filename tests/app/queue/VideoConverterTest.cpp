@@ -40,17 +40,20 @@ TEST(VideoConverter, PassCommandKeepsTheAspectOfTheRealSize) {
   cf::QueueGridModel grid;
   VideoConverter converter(job, cf::ConversionSettings{true, false, 4, false}, context, grid);
 
-  const QString first = converter.PassCommand(QStringLiteral("/v/in.avi"), QStringLiteral("/w/video.mp4"), 1, true);
-  EXPECT_TRUE(first.endsWith(QStringLiteral("/ffmpeg -y -deinterlace -i \"/v/in.avi\" -map_chapters -1:0 -acodec libfaac -ac 2 "
-                                            "-ab 64k -ar 44100 -vcodec libx264 -threads 1 -vsync 1 -s 720x600 "
-                                            "-aspect 720:540 -b 800k -r 30 -g 90 -level 30 -coder 1 -flags +loop "
-                                            "-cmp +chroma -partitions +parti4x4+parti8x8+partp8x8+partb8x8 "
-                                            "-me_method umh -subq 7 -me_range 16 -i_qfactor 0.71 -b_strategy 2 "
-                                            "-qcomp 0.6 -qmin 10 -qmax 51 -qdiff 4 -bf 1 -refs 1 -directpred 1 "
-                                            "-trellis 2 -flags2 +bpyramid+mixed_refs+wpred+fastpskip+mbtree "
-                                            "-wpredp 2 -pass 1 -passlogfile log \"/w/video.mp4\"")))
+  const QString first =
+      converter.PassCommand(QStringLiteral("/v/in.avi"), QStringLiteral("/w/video.mp4"), 1, true);
+  EXPECT_TRUE(first.endsWith(QStringLiteral(
+      "/ffmpeg -y -deinterlace -i \"/v/in.avi\" -map_chapters -1:0 -acodec libfaac -ac 2 "
+      "-ab 64k -ar 44100 -vcodec libx264 -threads 1 -vsync 1 -s 720x600 "
+      "-aspect 720:540 -b 800k -r 30 -g 90 -level 30 -coder 1 -flags +loop "
+      "-cmp +chroma -partitions +parti4x4+parti8x8+partp8x8+partb8x8 "
+      "-me_method umh -subq 7 -me_range 16 -i_qfactor 0.71 -b_strategy 2 "
+      "-qcomp 0.6 -qmin 10 -qmax 51 -qdiff 4 -bf 1 -refs 1 -directpred 1 "
+      "-trellis 2 -flags2 +bpyramid+mixed_refs+wpred+fastpskip+mbtree "
+      "-wpredp 2 -pass 1 -passlogfile log \"/w/video.mp4\"")))
       << first.toStdString();
-  const QString second = converter.PassCommand(QStringLiteral("/v/in.avi"), QStringLiteral("/w/video.mp4"), 2, false);
+  const QString second =
+      converter.PassCommand(QStringLiteral("/v/in.avi"), QStringLiteral("/w/video.mp4"), 2, false);
   EXPECT_TRUE(second.contains(QStringLiteral(" -y -i \"/v/in.avi\"")));
   EXPECT_TRUE(second.contains(QStringLiteral(" -pass 2 -passlogfile log ")));
 }

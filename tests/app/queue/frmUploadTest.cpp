@@ -221,12 +221,13 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
 
   bool refused = false;
   QObject context;
-  QObject::connect(window.driver(), &cf::JobDriver::statusChanged, &context, [&](const QString& text) {
-    if (refused || !text.startsWith(QStringLiteral("Uploading data to"))) return;
-    QCloseEvent event;
-    QCoreApplication::sendEvent(&window, &event);
-    refused = !event.isAccepted();
-  });
+  QObject::connect(window.driver(), &cf::JobDriver::statusChanged, &context,
+                   [&](const QString& text) {
+                     if (refused || !text.startsWith(QStringLiteral("Uploading data to"))) return;
+                     QCloseEvent event;
+                     QCoreApplication::sendEvent(&window, &event);
+                     refused = !event.isAccepted();
+                   });
   QSignalSpy running(window.driver(), &cf::JobDriver::runningChanged);
   QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
   while (window.driver()->running()) ASSERT_TRUE(running.wait(60000));

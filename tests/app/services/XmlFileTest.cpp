@@ -42,8 +42,8 @@ TEST(XmlFile, AtomicWriteCanRestrictTheFileToItsOwner) {
 // Paths walk below the document element; setters never invent elements the template lacks.
 TEST(XmlFile, PathsAndSettersLeaveMissingElementsAlone) {
   pugi::xml_document doc;
-  ASSERT_TRUE(LoadXmlText("<r><quota><total>5</total></quota><quota><free>9</free></quota></r>",
-                          &doc));
+  ASSERT_TRUE(
+      LoadXmlText("<r><quota><total>5</total></quota><quota><free>9</free></quota></r>", &doc));
   EXPECT_EQ(ValueByPath(doc, "quota.total"), QStringLiteral("5"));
   EXPECT_EQ(ValueByPath(doc, "quota.free", "none"), QStringLiteral("none"));
   EXPECT_EQ(ValueByPath(doc, "r.quota", "none"), QStringLiteral("none"));
@@ -58,9 +58,9 @@ TEST(XmlFile, PathsAndSettersLeaveMissingElementsAlone) {
 
   const pugi::xml_node value = AppendElement(quota, "value", "", "id");
   EXPECT_TRUE(value.attribute("id"));
-  EXPECT_EQ(XmlText(doc),
-            QByteArray("<r><quota><total>7</total><value id=\"\" /></quota><quota><free>9</free>"
-                       "</quota></r>"));
+  EXPECT_EQ(QString::fromUtf8(XmlText(doc)),
+            QStringLiteral("<r><quota><total>7</total><value id=\"\"/></quota><quota><free>9</free>"
+                           "</quota></r>"));
   EXPECT_FALSE(LoadXmlText("<r><unclosed></r>", &doc));
   EXPECT_FALSE(doc.document_element());
 }
