@@ -133,8 +133,8 @@ TEST_F(JobDriverTest, ServerSideAndUnconvertedJobsPackWhatTheServerAskedFor) {
       {1, {QStringLiteral("src.mp4"), QStringLiteral("mavo_profile.xml")}, "<type>Source</type>"},
       {2,
        {QStringLiteral("video.mp4"), QStringLiteral("src.mp4"), QStringLiteral("video.xml"),
-        QStringLiteral("mavo_profile.xml"),
-        QStringLiteral("fileList.xml"), QStringLiteral("video.jpg"), QStringLiteral("thumb.jpg")},
+        QStringLiteral("mavo_profile.xml"), QStringLiteral("fileList.xml"),
+        QStringLiteral("video.jpg"), QStringLiteral("thumb.jpg")},
        "<type>Mp4</type>"},
   };
   for (const Case& c : cases) {
@@ -416,6 +416,21 @@ TEST_F(JobDriverTest, ServerGoneDuringUploadFailsTheJobAndKeepsItQueued) {
   const QString queueFile = QDir(QDir::tempPath()).filePath(QStringLiteral("queue.xml"));
   ASSERT_TRUE(cf::QueueFile::Save(queueFile, bench_.queue(), bench_.grid()));
   EXPECT_TRUE(ReadFile(queueFile).contains(job.path.toUtf8()));
+  EXPECT_TRUE(bench_.driver().Close());
+  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
+}
+
+// An error inside packing must not leave the row "Transfering", which would block closing.
+TEST_F(JobDriverTest, UnexpectedPackingErrorFailsTheJobAndStopsTheQueue) {
+  ASSERT_TRUE(bench_.ready());
+  ASSERT_TRUE(QFile::remove(program_.filePath(QStringLiteral("mavo_profile.xml"))));
+  const cf::UploadJob job = bench_.AddClip(QStringLiteral("p1.mp4"), 1);
+  const cf::UploadJob next = bench_.AddClip(QStringLiteral("p2.mp4"), 1);
+  bench_.RunQueue();
+  EXPECT_EQ(bench_.State(job.path), kStateFailed);
+  EXPECT_TRUE(bench_.Error(job.path).startsWith(QStringLiteral("upload error! ")));
+  EXPECT_TRUE(bench_.messages().contains(bench_.Error(job.path)));
+  EXPECT_EQ(bench_.State(next.path), kStateWaiting);
   EXPECT_TRUE(bench_.driver().Close());
   EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
 }
