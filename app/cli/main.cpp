@@ -2,14 +2,20 @@
 
 #include "app/cli/CliCommands.h"
 #include "app/cli/ProbeCommand.h"
+#include "app/cli/RunCommand.h"
+#include "app/cli/ServerCommand.h"
 #include "app/services/MessageService.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 
 #include <cstdio>
 
 int main(int argc, char** argv) {
-  QCoreApplication app(argc, argv);
+  // The upload control needs a widget to live on; it is never shown, so no display is needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Quillbox5"));
+  QApplication::setApplicationName(QStringLiteral("clipFerry"));
   // Questions get the answer that changes nothing; what would have been shown is printed.
   SetMessageHandler([](const MessageRequest& request) {
     const QString text = request.title.isEmpty()
@@ -29,6 +35,8 @@ int main(int argc, char** argv) {
 
   CliCommands commands;
   RegisterProbeCommand(commands);
+  RegisterRunCommand(commands);
+  RegisterServerCommand(commands);
 
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();
