@@ -5,14 +5,14 @@
 #include <cstring>
 
 #include <arpa/inet.h>
-#include <cerrno>
-#include <cstdint>
 #include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <cerrno>
+#include <cstdint>
 
 namespace inet {
 
@@ -43,7 +43,9 @@ bool IsIpAddress(const std::string& host) {
 
 // OpenSSL's own socket layer writes with write(), which raises SIGPIPE when the server has gone
 // and would end the host program; this one sends with MSG_NOSIGNAL like the plain stream.
-int SocketOf(BIO* bio) { return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio))); }
+int SocketOf(BIO* bio) {
+  return static_cast<int>(reinterpret_cast<std::intptr_t>(BIO_get_data(bio)));
+}
 
 int SocketWrite(BIO* bio, const char* data, int length) {
   BIO_clear_retry_flags(bio);
@@ -165,9 +167,9 @@ TcpStream::Status TlsStream::Retry(int result, int timeoutMs, std::string& error
   } else if (reason == SSL_ERROR_WANT_WRITE) {
     waited = Wait(POLLOUT, timeoutMs);
   } else {
-    error = reason == SSL_ERROR_ZERO_RETURN ? "the server closed the secure connection"
-                                            : "the secure connection failed (" +
-                                                  OpenSslError("the connection broke") + ")";
+    error = reason == SSL_ERROR_ZERO_RETURN
+                ? "the server closed the secure connection"
+                : "the secure connection failed (" + OpenSslError("the connection broke") + ")";
     return Status::kBroken;
   }
   if (waited == Status::kTimeout) error = "the secure connection timed out";
@@ -206,8 +208,7 @@ TcpStream::Status TlsStream::Connect(const std::string& host, std::uint16_t port
     status = Retry(result, RemainingMs(deadline), error);
     if (status != Status::kOk) {
       if (status == Status::kTimeout) {
-        error = "the secure connection to " + host + " port " + std::to_string(port) +
-                " timed out";
+        error = "the secure connection to " + host + " port " + std::to_string(port) + " timed out";
       }
       Close();
       return status;

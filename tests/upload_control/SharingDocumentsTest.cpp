@@ -26,9 +26,13 @@ TEST(SharingDocuments, MetadataOfAnyTextStaysAWellFormedEntryThatReadsBackUnchan
        QStringLiteral("A & B <c> \"d\" 'e'")},
       {"a line that reads as the boundary", QStringLiteral("x\r\n--Qu1llbox--\r\ny"),
        QStringLiteral("x\r\n--Qu1llbox--\r\ny")},
-      {"characters XML cannot carry are dropped", QStringLiteral("a\x01" "b\x1f" "c\td"),
+      {"characters XML cannot carry are dropped",
+       QStringLiteral("a\x01"
+                      "b\x1f"
+                      "c\td"),
        QStringLiteral("abc\td")},
-      {"text beyond ASCII", QStringLiteral("\u6771\u4eac \u00e9"), QStringLiteral("\u6771\u4eac \u00e9")},
+      {"text beyond ASCII", QStringLiteral("\u6771\u4eac \u00e9"),
+       QStringLiteral("\u6771\u4eac \u00e9")},
       {"empty", QString(), QString()},
   };
   SharingSettings settings;
@@ -41,16 +45,17 @@ TEST(SharingDocuments, MetadataOfAnyTextStaysAWellFormedEntryThatReadsBackUnchan
     fields.keywords = c.text.toUtf8();
     fields.category = c.text.toUtf8();
     const QByteArray part = SharingUploadWorker::MetadataPart(fields, settings);
-    ASSERT_TRUE(part.startsWith("--Qu1llbox\r\nContent-Type: application/atom+xml; "
-                                "charset=UTF-8\r\n\r\n<?xml version=\"1.0\"?>\r\n"));
+    ASSERT_TRUE(
+        part.startsWith("--Qu1llbox\r\nContent-Type: application/atom+xml; "
+                        "charset=UTF-8\r\n\r\n<?xml version=\"1.0\"?>\r\n"));
     ASSERT_TRUE(part.endsWith("</entry>\r\n\r\n"));
     EXPECT_EQ(part.count("\r\n--Qu1llbox"), 0);
     const QByteArray entry = part.mid(part.indexOf("<?xml"));
     pugi::xml_document document;
     ASSERT_TRUE(document.load_buffer(entry.constData(), entry.size())) << entry.toStdString();
     const pugi::xml_node group = document.child("entry").child("media:group");
-    for (const char* name : {"media:title", "media:description", "media:keywords",
-                             "media:category"}) {
+    for (const char* name :
+         {"media:title", "media:description", "media:keywords", "media:category"}) {
       EXPECT_EQ(QString::fromUtf8(group.child_value(name)), c.readBack) << name;
     }
     EXPECT_STREQ(group.child("media:category").attribute("scheme").value(), "urn:x?a=1&b=\"2\"");

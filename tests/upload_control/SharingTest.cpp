@@ -28,7 +28,8 @@ using cf::com::Bstr;
 using cf::com::LONG;
 
 const QString kUploadDoc2101 = QStringLiteral(
-    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><putFile ver=\"2.0\"><errInfo>2101</errInfo></putFile>");
+    "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><putFile "
+    "ver=\"2.0\"><errInfo>2101</errInfo></putFile>");
 
 void SetSetting(const char* key, const QString& value) {
   QSettings settings(QStringLiteral("Quillbox5"), QStringLiteral("clipFerry"));
@@ -156,8 +157,7 @@ TEST(Sharing, LoginAnswerKeepsTheFirstLinesValueAndARefusalKeepsThePreviousToken
     QByteArray token;  // the token the next upload carries
   };
   const Step steps[] = {
-      {"token on the first line, more lines after", 200, "Auth=tok-1\nSID=s\nLSID=l\n", 1,
-       "tok-1"},
+      {"token on the first line, more lines after", 200, "Auth=tok-1\nSID=s\nLSID=l\n", 1, "tok-1"},
       {"refusal keeps the token", 403, "Error=BadAuthentication\n", 2, "tok-1"},
       {"Error= anywhere refuses even with a token line", 200, "Auth=tok-x\nError=Captcha\n", 2,
        "tok-1"},
@@ -219,8 +219,8 @@ TEST(Sharing, UploadOutcomesAreSplitBetweenTheServicesAnswerAndTheControlsOwnDoc
        QString()},
       // No answer at all is not the service's verdict; the older answer must not survive.
       {3, QString(),
-       QStringLiteral(
-           "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><PutFile><errInfo>1003</errInfo></PutFile>")},
+       QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" "
+                      "?><PutFile><errInfo>1003</errInfo></PutFile>")},
       {4, QString(),
        QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?><putFile "
                       "ver=\"2.0\"><errInfo>1002</errInfo></putFile>")},
@@ -246,9 +246,9 @@ TEST(Sharing, UploadBeforeLoginEndsWith2101AndANullCategoryStartsNothing) {
   ControlHarness control;
   EXPECT_EQ(control->PutYouTubeFile(nullptr, Bstr(u"t"), Bstr(u"k"), Bstr(u"d"), Bstr(u"/x")),
             cf::com::E_FAIL);
-  EXPECT_EQ(control->PutYouTubeFile(Bstr(u"Education"), Bstr(u"t"), Bstr(u"k"), Bstr(u"d"),
-                                    Bstr(u"/x")),
-            cf::com::S_OK);
+  EXPECT_EQ(
+      control->PutYouTubeFile(Bstr(u"Education"), Bstr(u"t"), Bstr(u"k"), Bstr(u"d"), Bstr(u"/x")),
+      cf::com::S_OK);
   ASSERT_TRUE(control.WaitForEvents(1));
   EXPECT_EQ(control.Fired()[0].event, kqmavo2::DISPID_OnPutFileFinished);
   EXPECT_EQ(control.Response(), kUploadDoc2101);
@@ -301,11 +301,11 @@ TEST(Sharing, CancelStopsTheSendingAndTheServiceGetsNoWholeRequest) {
 TEST(Sharing, UploadToTheReferenceServiceArrivesAsAWellFormedMultipartMessage) {
   KqServerProcess server;
   const TestCertificates& certificates = Certificates();
-  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo"), QStringLiteral("--sharing-tls"),
-                            QStringLiteral("127.0.0.1:0"), QStringLiteral("--sharing-cert"),
-                            QString::fromStdString(certificates.certFile),
-                            QStringLiteral("--sharing-key"),
-                            QString::fromStdString(certificates.keyFile)}))
+  ASSERT_TRUE(
+      server.Start({QStringLiteral("--init-demo"), QStringLiteral("--sharing-tls"),
+                    QStringLiteral("127.0.0.1:0"), QStringLiteral("--sharing-cert"),
+                    QString::fromStdString(certificates.certFile), QStringLiteral("--sharing-key"),
+                    QString::fromStdString(certificates.keyFile)}))
       << server.ErrorText().toStdString();
   pugi::xml_document state;
   ASSERT_TRUE(state.load_string(server.AdminGet(QStringLiteral("/admin/sharing")).constData()));
@@ -353,7 +353,8 @@ TEST(Sharing, UploadToTheReferenceServiceArrivesAsAWellFormedMultipartMessage) {
 
   // Read the stored body as a strict reader would.
   const QByteArray body = server.AdminGet(QStringLiteral("/admin/sharing/body?id=1"));
-  ASSERT_TRUE(body.startsWith("--Qu1llbox\r\nContent-Type: application/atom+xml; charset=UTF-8\r\n\r\n"));
+  ASSERT_TRUE(
+      body.startsWith("--Qu1llbox\r\nContent-Type: application/atom+xml; charset=UTF-8\r\n\r\n"));
   ASSERT_TRUE(body.endsWith("\r\n--Qu1llbox--"));
   const QByteArray delimiter = "\r\n--Qu1llbox\r\n";
   const qsizetype entryStart = body.indexOf("\r\n\r\n") + 4;
@@ -365,8 +366,7 @@ TEST(Sharing, UploadToTheReferenceServiceArrivesAsAWellFormedMultipartMessage) {
   pugi::xml_document atom;
   const pugi::xml_parse_result parsed = atom.load_buffer(entry.constData(), entry.size());
   ASSERT_TRUE(parsed) << parsed.description() << "\n" << entry.toStdString();
-  EXPECT_EQ(QString::fromUtf8(
-                atom.child("entry").child("media:group").child_value("media:title")),
+  EXPECT_EQ(QString::fromUtf8(atom.child("entry").child("media:group").child_value("media:title")),
             title);
   const QByteArray videoHeader =
       "--Qu1llbox\r\nContent-Type: video/wmv\r\nContent-Transfer-Encoding: binary\r\n\r\n";

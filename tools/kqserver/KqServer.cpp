@@ -192,11 +192,11 @@ bool KqServer::Prepare(std::string* error) {
     return false;
   }
   sessions_ = std::make_unique<UploadSessions>(&db_, options_.dataDir);
-  sharing_ = std::make_unique<SharingService>(&db_, &log_, options_.dataDir,
-                                              options_.sharingDeveloperKey);
+  sharing_ =
+      std::make_unique<SharingService>(&db_, &log_, options_.dataDir, options_.sharingDeveloperKey);
   if (options_.sharingTlsPort >= 0 &&
-      !sharing_->BindTls(options_.sharingTlsHost, options_.sharingTlsPort,
-                         options_.sharingCertFile, options_.sharingKeyFile, error)) {
+      !sharing_->BindTls(options_.sharingTlsHost, options_.sharingTlsPort, options_.sharingCertFile,
+                         options_.sharingKeyFile, error)) {
     return false;
   }
   // The demo data goes in once; starting again on the same folder keeps what uploads changed.

@@ -102,7 +102,8 @@ bool SharingService::BindTls(const std::string& host, int port, const std::strin
     Login(request, response);
   });
   tls_->set_payload_max_length(kLoginLimit);
-  tlsPort_ = port == 0 ? tls_->bind_to_any_port(host) : (tls_->bind_to_port(host, port) ? port : -1);
+  tlsPort_ =
+      port == 0 ? tls_->bind_to_any_port(host) : (tls_->bind_to_port(host, port) ? port : -1);
   if (tlsPort_ <= 0) {
     *error = "cannot listen for logins on " + host + ":" + std::to_string(port);
     tls_.reset();
@@ -112,7 +113,8 @@ bool SharingService::BindTls(const std::string& host, int port, const std::strin
 }
 
 void SharingService::Start() {
-  if (tls_ && !tlsThread_.joinable()) tlsThread_ = std::thread([this] { tls_->listen_after_bind(); });
+  if (tls_ && !tlsThread_.joinable())
+    tlsThread_ = std::thread([this] { tls_->listen_after_bind(); });
 }
 
 void SharingService::Stop() {
@@ -164,8 +166,7 @@ void SharingService::Login(const httplib::Request& request, httplib::Response& r
   }
   response.set_content(verdict, "text/plain");
   log_->Write(request.remote_addr + " POST " + request.path + " (tls) " +
-              std::to_string(response.status) + " account=" + email + " source=" +
-              field("source"));
+              std::to_string(response.status) + " account=" + email + " source=" + field("source"));
 }
 
 std::string SharingService::AccountOfToken(const std::string& authorization) {
@@ -216,10 +217,10 @@ void SharingService::HandleUpload(const httplib::Request& request, const std::st
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     complete = out && reader([&](const char* data, size_t size) {
-      received += size;
-      out.write(data, static_cast<std::streamsize>(size));
-      return received <= kUploadLimit && static_cast<bool>(out);
-    });
+                 received += size;
+                 out.write(data, static_cast<std::streamsize>(size));
+                 return received <= kUploadLimit && static_cast<bool>(out);
+               });
     out.close();
     complete = complete && !out.fail();
   }
@@ -303,8 +304,8 @@ void SharingService::HandleUpload(const httplib::Request& request, const std::st
          " bytes for " + account);
 }
 
-bool SharingService::ParseBody(const std::string& path, const std::string& boundary,
-                               Upload* upload, std::string* entry, std::string* problem) {
+bool SharingService::ParseBody(const std::string& path, const std::string& boundary, Upload* upload,
+                               std::string* entry, std::string* problem) {
   std::ifstream in(path, std::ios::binary);
   std::error_code error;
   const uint64_t size = fs::file_size(path, error);
@@ -348,7 +349,8 @@ bool SharingService::ParseBody(const std::string& path, const std::string& bound
   in.seekg(static_cast<std::streamoff>(size - tailSize));
   in.read(tail.data(), static_cast<std::streamsize>(tail.size()));
   uint64_t closingAt = 0;
-  if (tail.size() >= closing.size() && tail.compare(tail.size() - closing.size(), closing.size(), closing) == 0) {
+  if (tail.size() >= closing.size() &&
+      tail.compare(tail.size() - closing.size(), closing.size(), closing) == 0) {
     closingAt = size - closing.size();
   } else if (tail == closing + "\r\n") {
     closingAt = size - closing.size() - 2;

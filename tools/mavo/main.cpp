@@ -86,7 +86,7 @@ bool RunSynchronous(kqmavo2::Imavo2* control, const MavoCommand& command) {
   std::printf("ExecStatus %d\n", static_cast<int>(status));
   if (command.kind == MavoCommand::Kind::kCategories) {
     std::printf("%s\n", categories.IsNull() ? "(no category list)"
-                                             : qUtf8Printable(categories.ToQString()));
+                                            : qUtf8Printable(categories.ToQString()));
   }
   std::fflush(stdout);
   return cf::com::SUCCEEDED(hr);

@@ -78,16 +78,15 @@ int HttpTransport::OpenMultipartRequest(const ServerAddress& address) {
 }
 
 int HttpTransport::OpenSharingRequest(const QString& host, std::uint16_t port, const char* verb,
-                                      const QByteArray& path, bool secure,
-                                      const QString& trustFile, const QByteArray& headers,
-                                      std::uint64_t bodyCap) {
+                                      const QByteArray& path, bool secure, const QString& trustFile,
+                                      const QByteArray& headers, std::uint64_t bodyCap) {
   CloseRequest();
   auto client = std::make_unique<inet::HttpClient>();
   if (!client->OpenSession(kUserAgent)) return kNoSession;
   const QByteArray hostBytes = host.toUtf8();
   if (host.isEmpty() ||
-      !client->Connect(std::string_view(hostBytes.constData(), static_cast<size_t>(hostBytes.size())),
-                       port)) {
+      !client->Connect(
+          std::string_view(hostBytes.constData(), static_cast<size_t>(hostBytes.size())), port)) {
     client->Close();
     return kNoConnection;
   }
@@ -95,8 +94,9 @@ int HttpTransport::OpenSharingRequest(const QString& host, std::uint16_t port, c
   options.reload = true;
   options.secure = secure;
   options.trustFile = trustFile.toStdString();
-  if (!client->OpenRequest(verb, std::string_view(path.constData(), static_cast<size_t>(path.size())),
-                           "", options)) {
+  if (!client->OpenRequest(verb,
+                           std::string_view(path.constData(), static_cast<size_t>(path.size())), "",
+                           options)) {
     client->Close();
     return kNoRequest;
   }
@@ -104,8 +104,8 @@ int HttpTransport::OpenSharingRequest(const QString& host, std::uint16_t port, c
     DebugLog("InternetSetOption INTERNET_OPTION_RECEIVE_TIMEOUT error !!!");
   }
   client->SetBodyCap(bodyCap);
-  if (!headers.isEmpty() &&
-      !client->AddHeaders(std::string_view(headers.constData(), static_cast<size_t>(headers.size())))) {
+  if (!headers.isEmpty() && !client->AddHeaders(std::string_view(
+                                headers.constData(), static_cast<size_t>(headers.size())))) {
     DebugLog("the request headers were refused: %s", client->LastError().c_str());
     client->Close();
     return kNoHeader;

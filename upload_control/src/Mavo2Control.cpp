@@ -392,17 +392,16 @@ HRESULT Mavo2Control::PutYouTubeFile(BSTR Category, BSTR Title, BSTR Keyword, BS
   }
   progress_ = 0;
   cancel_ = 0;
-  StartWorker(WM_MAVO_PUTFILE_DONE,
-              [settings](Mavo2Control& control, const ControlRequestState& request) {
-                const SharingUploadWorker::Outcome outcome =
-                    SharingUploadWorker(request, settings, control.Progress(), control.Cancel())
-                        .Run();
-                {
-                  std::lock_guard guard(control.stateMutex_);
-                  control.state_.sharing.result = outcome.sharingResult;
-                }
-                return outcome.response;
-              });
+  StartWorker(
+      WM_MAVO_PUTFILE_DONE, [settings](Mavo2Control& control, const ControlRequestState& request) {
+        const SharingUploadWorker::Outcome outcome =
+            SharingUploadWorker(request, settings, control.Progress(), control.Cancel()).Run();
+        {
+          std::lock_guard guard(control.stateMutex_);
+          control.state_.sharing.result = outcome.sharingResult;
+        }
+        return outcome.response;
+      });
   return S_OK;
 }
 

@@ -30,7 +30,9 @@ QByteArray VideoPartHeader() {
          "\r\nContent-Type: video/wmv\r\nContent-Transfer-Encoding: binary\r\n\r\n";
 }
 
-QByteArray ClosingDelimiter() { return QByteArray("\r\n--") + SharingUploadWorker::kBoundary + "--"; }
+QByteArray ClosingDelimiter() {
+  return QByteArray("\r\n--") + SharingUploadWorker::kBoundary + "--";
+}
 
 bool WriteWhole(HttpTransport& transport, const QByteArray& bytes) {
   return transport.Write(bytes.constData(), static_cast<std::size_t>(bytes.size())) ==
@@ -77,8 +79,8 @@ QByteArray SharingUploadWorker::EscapeXml(const QByteArray& utf8) {
 
 QByteArray SharingUploadWorker::RequestHeaders(const SharingFields& fields,
                                                const QByteArray& developerKey) {
-  return "Authorization: GoogleLogin auth=" + fields.authToken + "\r\nX-GData-Key: key=" +
-         developerKey + "\r\nSlug: " + fields.fileName +
+  return "Authorization: GoogleLogin auth=" + fields.authToken +
+         "\r\nX-GData-Key: key=" + developerKey + "\r\nSlug: " + fields.fileName +
          "\r\nContent-Type: multipart/related; boundary=" + kBoundary;
 }
 
@@ -187,8 +189,7 @@ bool SharingUploadWorker::SendFile(QFile& file, Outcome* outcome) {
       outcome->response = ResultDocument::Build(kVersionedRoot, ResultDocument::kFileUnreadable);
       return false;
     }
-    for (std::uint32_t offset = 0; offset < blockBytes;
-         offset += HttpTransport::kWritePieceBytes) {
+    for (std::uint32_t offset = 0; offset < blockBytes; offset += HttpTransport::kWritePieceBytes) {
       if (cancel_.load() != 0) {
         // The service is left with a request that never ends; it keeps nothing of it.
         outcome->response = ResultDocument::Build(kVersionedRoot, ResultDocument::kCancelled);

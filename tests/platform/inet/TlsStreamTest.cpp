@@ -22,8 +22,8 @@ using inet::HttpClient;
 using inet::HttpError;
 
 std::string MakeFolder() {
-  std::string pattern = (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") +
-                        "/tlsXXXXXX";
+  std::string pattern =
+      (std::getenv("TMPDIR") ? std::string(std::getenv("TMPDIR")) : "/tmp") + "/tlsXXXXXX";
   return ::mkdtemp(pattern.data()) != nullptr ? pattern : std::string();
 }
 
@@ -94,8 +94,8 @@ TEST(TlsStreamTest, SecurePostCarriesALargeBodyInSmallWritesAndReadsItsAnswer) {
   // A plain-HTTP proxy setting must not capture a secure request.
   const auto deadProxy = inet::ProxySettings::FromStrings(
       "http://127.0.0.1:" + std::to_string(LoopbackServer::FreePort()), "");
-  ASSERT_TRUE(OpenSecure(client, server.Host(), "POST", "/echo", server.Certificates().caFile,
-                         deadProxy))
+  ASSERT_TRUE(
+      OpenSecure(client, server.Host(), "POST", "/echo", server.Certificates().caFile, deadProxy))
       << client.LastError();
   const std::string body = Pattern(2 * 1024 * 1024 + 3);
   ASSERT_TRUE(client.StartRequest(body.size())) << client.LastError();

@@ -28,10 +28,14 @@ TEST(MavoSharing, CommandLinesOfTheSharingRequestsAreChecked) {
       {{"login", "u"}, false, MavoCommand::Kind::kLogin, -1},
       {{"categories"}, true, MavoCommand::Kind::kCategories, -1},
       {{"categories", "x"}, false, MavoCommand::Kind::kCategories, -1},
-      {{"putyoutube", "Education", "T", "k", "d", "/v.wmv"}, true, MavoCommand::Kind::kPutYouTube,
+      {{"putyoutube", "Education", "T", "k", "d", "/v.wmv"},
+       true,
+       MavoCommand::Kind::kPutYouTube,
        -1},
-      {{"putyoutube", "Education", "T", "k", "d", "/v.wmv", "--cancel-at", "40"}, true,
-       MavoCommand::Kind::kPutYouTube, 40},
+      {{"putyoutube", "Education", "T", "k", "d", "/v.wmv", "--cancel-at", "40"},
+       true,
+       MavoCommand::Kind::kPutYouTube,
+       40},
       {{"putyoutube", "Education", "T", "k", "/v.wmv"}, false, MavoCommand::Kind::kPutYouTube, -1},
   };
   for (const Case& c : cases) {
@@ -53,8 +57,8 @@ TEST(MavoSharing, LoginCategoriesAndUploadAgainstTheReferenceService) {
   QTemporaryDir folder;
   TestCertificates certificates;
   std::string error;
-  ASSERT_TRUE(TestCertificates::Make(folder.path().toStdString(), {}, {"127.0.0.1"}, &certificates,
-                                     &error))
+  ASSERT_TRUE(
+      TestCertificates::Make(folder.path().toStdString(), {}, {"127.0.0.1"}, &certificates, &error))
       << error;
   KqServerProcess server;
   ASSERT_TRUE(server.Start({"--init-demo", "--sharing-tls", "127.0.0.1:0", "--sharing-cert",
