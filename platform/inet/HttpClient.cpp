@@ -10,6 +10,7 @@
 #include "platform/inet/ChunkedDecoder.h"
 #include "platform/inet/HostPort.h"
 #include "platform/inet/TcpStream.h"
+#include "platform/inet/TlsStream.h"
 
 namespace inet {
 
@@ -307,15 +308,12 @@ bool HttpClient::StartRequest(std::uint64_t totalLength) {
                                        ? "the request was already started"
                                        : "no request is open");
   }
-  if (d.options.secure) {
-    return Fail(HttpError::kUnsupported, "secure (https) connections are not available");
-  }
   const std::uint16_t port = d.Port();
   // A proxy setting that cannot be used must not be bypassed silently.
-  if (!d.proxy.Error().empty() && !d.proxy.IsExcluded(d.server.host, port)) {
+  if (!d.options.secure && !d.proxy.Error().empty() && !d.proxy.IsExcluded(d.server.host, port)) {
     return Fail(HttpError::kUsage, d.proxy.Error());
   }
-  const bool viaProxy = d.proxy.UseProxyFor(d.server.host, port);
+  const bool viaProxy = !d.options.secure && d.proxy.UseProxyFor(d.server.host, port);
   const std::string authority = d.server.Authority(port, d.SchemePort());
 
   std::string head = d.verb + ' ';
@@ -335,7 +333,11 @@ bool HttpClient::StartRequest(std::uint64_t totalLength) {
   if (d.version == "HTTP/1.1") head += "Connection: close\r\n";
   head += "\r\n";
 
-  d.stream = std::make_unique<TcpStream>(d.wakeFd);
+  if (d.options.secure) {
+    d.stream = std::make_unique<TlsStream>(d.wakeFd, d.server.host, d.options.trustFile);
+  } else {
+    d.stream = std::make_unique<TcpStream>(d.wakeFd);
+  }
   std::string error;
   TcpStream::Status status =
       viaProxy

@@ -47,7 +47,7 @@ enum class HttpError {
   kProtocol,     // the answer is not well-formed HTTP
   kTooLarge,     // the answer body exceeds the body cap
   kAborted,      // Abort() was called
-  kUnsupported,  // e.g. a secure connection, which this build does not offer yet
+  kUnsupported,  // a feature this build does not offer
 };
 
 // Options of OpenRequest.
@@ -55,8 +55,12 @@ struct RequestOptions {
   // Never answer from a cache. This client keeps none; through a proxy it asks the proxy not to
   // answer from its cache either ("Pragma: no-cache").
   bool reload = false;
-  // Use TLS on the connection. Not available yet: StartRequest fails with kUnsupported.
+  // Use TLS on the connection. The server's certificate must lead to a trusted authority and
+  // name the host; a refused certificate fails StartRequest with kConnect. The http_proxy
+  // setting covers plain requests only, so a secure request always goes direct.
   bool secure = false;
+  // PEM file of the authorities trusted for a secure request instead of the system's store.
+  std::string trustFile{};
 };
 
 class HttpClient {

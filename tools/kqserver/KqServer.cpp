@@ -193,6 +193,13 @@ bool KqServer::Prepare(std::string* error) {
   }
   sessions_ = std::make_unique<UploadSessions>(&db_, options_.dataDir);
   updates_ = std::make_unique<UpdateFeed>(options_.dataDir);
+  sharing_ =
+      std::make_unique<SharingService>(&db_, &log_, options_.dataDir, options_.sharingDeveloperKey);
+  if (options_.sharingTlsPort >= 0 &&
+      !sharing_->BindTls(options_.sharingTlsHost, options_.sharingTlsPort, options_.sharingCertFile,
+                         options_.sharingKeyFile, error)) {
+    return false;
+  }
   // The demo data goes in once; starting again on the same folder keeps what uploads changed.
   if (options_.initDemo && !db_.FindAccount("demo") && !ApplySeed(SeedLoader::DemoSeed(), error)) {
     return false;
@@ -261,10 +268,14 @@ bool KqServer::ApplySeed(const std::string& xml, std::string* error) {
   return true;
 }
 
-bool KqServer::Run() { return http_ && http_->listen_after_bind(); }
+bool KqServer::Run() {
+  if (sharing_) sharing_->Start();
+  return http_ && http_->listen_after_bind();
+}
 
 void KqServer::Stop() {
   if (http_) http_->stop();
+  if (sharing_) sharing_->Stop();
 }
 
 void KqServer::HandlePost(const httplib::Request& request, httplib::Response& response,
@@ -301,6 +312,11 @@ void KqServer::HandlePost(const httplib::Request& request, httplib::Response& re
       Sink(exchange);
     } else if (UpdateFeed::Handles(path)) {
       ServeUpdate(exchange);
+    } else if (SharingService::IsUploadPath(path)) {
+      sharing_->HandleUpload(request, request.get_header_value(KqHttpServer::kContentTypeHeader),
+                             response, reader);
+      exchange.status = response.status;
+      exchange.answered = true;
     } else {
       Refuse(exchange, 404, ErrorDocument("error", 404));
     }
@@ -317,6 +333,9 @@ void KqServer::HandleGet(const httplib::Request& request, httplib::Response& res
     exchange.fault = faults_.Take(request.path, std::nullopt);
     if (exchange.fault) exchange.Note(std::string("fault ") + exchange.fault->spec);
     ServeUpdate(exchange);
+  } else if (SharingService::IsCategoriesPath(Lower(request.path))) {
+    sharing_->HandleCategories(response);
+    exchange.status = response.status;
   } else {
     Answer(exchange, 404, ErrorDocument("error", 404));
   }
@@ -875,6 +894,11 @@ void KqServer::Admin(Exchange& exchange) {
       node.append_attribute("nextSeqno") = static_cast<long long>(session.nextSeqno);
       node.append_attribute("bytes") = static_cast<unsigned long long>(session.bytes);
     }
+  } else if (!post && SharingService::IsAdminPath(path)) {
+    sharing_->HandleAdmin(exchange.request, exchange.response);
+    exchange.status = exchange.response.status;
+    exchange.answered = true;
+    return;
   } else {
     Refuse(exchange, 404, ErrorDocument("error", 404));
     return;

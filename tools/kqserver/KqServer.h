@@ -11,6 +11,7 @@
 #include "tools/kqserver/KqHttpServer.h"
 #include "tools/kqserver/RequestLog.h"
 #include "tools/kqserver/UpdateFeed.h"
+#include "tools/kqserver/SharingService.h"
 #include "tools/kqserver/UploadSessions.h"
 
 namespace kqserver {
@@ -24,6 +25,12 @@ struct ServerOptions {
   bool acceptAnyArchive = false;
   std::vector<std::string> seedFiles;
   std::vector<std::string> faults;
+  // The video-sharing service's login listener (TLS); off while sharingTlsPort is negative.
+  std::string sharingTlsHost = "127.0.0.1";
+  int sharingTlsPort = -1;
+  std::string sharingCertFile;
+  std::string sharingKeyFile;
+  std::string sharingDeveloperKey;  // required of uploads when set
 };
 
 // The reference lecture-video server: the /mavo/ routes the uploader talks to, a plain sink for
@@ -37,6 +44,7 @@ class KqServer {
   // Opens the data folder, applies seeds and faults and binds the port.
   bool Prepare(std::string* error);
   int Port() const { return port_; }
+  int SharingTlsPort() const { return sharing_ ? sharing_->TlsPort() : 0; }
   // Serves until Stop(); false when the server could not run.
   bool Run();
   void Stop();
@@ -75,6 +83,7 @@ class KqServer {
   FaultInjector faults_;
   std::unique_ptr<UploadSessions> sessions_;
   std::unique_ptr<UpdateFeed> updates_;
+  std::unique_ptr<SharingService> sharing_;
   std::unique_ptr<KqHttpServer> http_;
   int port_ = 0;
 };

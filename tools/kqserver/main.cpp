@@ -13,13 +13,18 @@ namespace {
 const char* const kUsage =
     "usage: kqserver --listen HOST:PORT --data DIR [--init-demo] [--seed FILE.xml]...\n"
     "                [--fault SPEC]... [--accept-any-archive] [--verbose]\n"
+    "                [--sharing-tls HOST:PORT --sharing-cert FILE --sharing-key FILE]\n"
+    "                [--sharing-developer-key KEY]\n"
     "  --listen HOST:PORT   address to serve on; port 0 picks a free port\n"
     "  --data DIR           folder for the database, received archives and requests.log\n"
     "  --init-demo          add the demo accounts and folders (see README.md)\n"
     "  --seed FILE.xml      add accounts, folders, contents and replies from a seed file\n"
     "  --fault SPEC         arm a fault, e.g. path=/mavo/putFile,block=1,status=500,once\n"
     "  --accept-any-archive store uploads without checking that they are zip archives\n"
-    "  --verbose            echo the request log on standard error\n";
+    "  --verbose            echo the request log on standard error\n"
+    "  --sharing-tls HOST:PORT  TLS listener of the video-sharing login; port 0 picks one\n"
+    "  --sharing-cert FILE  PEM certificate of that listener (with --sharing-key FILE)\n"
+    "  --sharing-developer-key KEY  developer key every video-sharing upload must carry\n";
 
 bool SplitListen(const std::string& text, std::string* host, int* port) {
   const size_t colon = text.rfind(':');
@@ -61,6 +66,16 @@ int main(int argc, char** argv) {
       options.seedFiles.push_back(argv[++i]);
     } else if (arg == "--fault" && hasValue) {
       options.faults.push_back(argv[++i]);
+    } else if (arg == "--sharing-tls" && hasValue) {
+      if (!SplitListen(argv[++i], &options.sharingTlsHost, &options.sharingTlsPort)) {
+        return Fail(std::string("bad --sharing-tls address ") + argv[i]);
+      }
+    } else if (arg == "--sharing-cert" && hasValue) {
+      options.sharingCertFile = argv[++i];
+    } else if (arg == "--sharing-key" && hasValue) {
+      options.sharingKeyFile = argv[++i];
+    } else if (arg == "--sharing-developer-key" && hasValue) {
+      options.sharingDeveloperKey = argv[++i];
     } else if (arg == "--init-demo") {
       options.initDemo = true;
     } else if (arg == "--accept-any-archive") {
@@ -78,6 +93,10 @@ int main(int argc, char** argv) {
   if (!haveListen || options.dataDir.empty()) {
     std::fputs(kUsage, stderr);
     return Fail("--listen and --data are required");
+  }
+  if (options.sharingTlsPort >= 0 &&
+      (options.sharingCertFile.empty() || options.sharingKeyFile.empty())) {
+    return Fail("--sharing-tls needs --sharing-cert and --sharing-key");
   }
 
   // Termination requests are taken by one thread, so the server stops between requests.
@@ -102,6 +121,11 @@ int main(int argc, char** argv) {
   const bool v6 = options.host.find(':') != std::string::npos;
   std::printf("listening on %s%s%s:%d\n", v6 ? "[" : "", options.host.c_str(), v6 ? "]" : "",
               server.Port());
+  if (server.SharingTlsPort() > 0) {
+    const bool tlsV6 = options.sharingTlsHost.find(':') != std::string::npos;
+    std::printf("sharing login listening on %s%s%s:%d\n", tlsV6 ? "[" : "",
+                options.sharingTlsHost.c_str(), tlsV6 ? "]" : "", server.SharingTlsPort());
+  }
   std::fflush(stdout);
   const bool ok = server.Run();
   return ok ? 0 : 1;

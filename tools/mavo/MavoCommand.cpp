@@ -17,6 +17,10 @@ constexpr Shape kShapes[] = {
     {"post", MavoCommand::Kind::kPost, 2, "post URL PARAM"},
     {"putfile", MavoCommand::Kind::kPutFile, 6,
      "putfile URL ACCOUNT PASSWORD FOLDERID DOCID PATH [--cancel-at N]"},
+    {"login", MavoCommand::Kind::kLogin, 2, "login USER PASSWORD"},
+    {"categories", MavoCommand::Kind::kCategories, 0, "categories"},
+    {"putyoutube", MavoCommand::Kind::kPutYouTube, 5,
+     "putyoutube CATEGORY TITLE KEYWORDS DESCRIPTION PATH [--cancel-at N]"},
 };
 
 bool ParseNumber(const QString& text, int* value) {
@@ -40,7 +44,7 @@ bool ParseOne(QStringList words, MavoCommand* command, QString* error) {
     return false;
   }
   command->kind = shape->kind;
-  if (shape->kind == MavoCommand::Kind::kPutFile) {
+  if (shape->kind == MavoCommand::Kind::kPutFile || shape->kind == MavoCommand::Kind::kPutYouTube) {
     const qsizetype option = words.indexOf(QStringLiteral("--cancel-at"));
     if (option >= 0) {
       int percent = -1;
@@ -101,6 +105,8 @@ bool MavoCommand::ParseAll(const QStringList& arguments, std::vector<MavoCommand
 
 QString MavoCommand::Usage() {
   QString text = QStringLiteral("usage: mavo REQUEST [+ REQUEST ...]\nrequests:\n");
+  // The video-sharing requests find the service through the settings named in
+  // upload_control/README.md.
   for (const Shape& shape : kShapes)
     text += QStringLiteral("  %1\n").arg(QLatin1String(shape.syntax));
   return text;

@@ -61,7 +61,34 @@ bool Start(kqmavo2::Imavo2* control, const MavoCommand& command) {
       hr = control->PutFile(Bstr(a[0]), Bstr(a[1]), Bstr(a[2]), command.folderId, command.docId,
                             Bstr(a[5]));
       break;
+    case MavoCommand::Kind::kPutYouTube:
+      hr = control->PutYouTubeFile(Bstr(a[0]), Bstr(a[1]), Bstr(a[2]), Bstr(a[3]), Bstr(a[4]));
+      break;
+    case MavoCommand::Kind::kLogin:
+    case MavoCommand::Kind::kCategories:
+      break;
   }
+  return cf::com::SUCCEEDED(hr);
+}
+
+// The synchronous video-sharing calls: their status, then what they returned.
+bool RunSynchronous(kqmavo2::Imavo2* control, const MavoCommand& command) {
+  control->put_ExecStatus(0);
+  cf::com::HRESULT hr = cf::com::E_FAIL;
+  Bstr categories;
+  if (command.kind == MavoCommand::Kind::kLogin) {
+    hr = control->LoginYouTube(Bstr(command.args[0]), Bstr(command.args[1]));
+  } else {
+    hr = control->GetYouTubeCategoryList(categories.Out());
+  }
+  cf::com::LONG status = 0;
+  control->get_ExecStatus(&status);
+  std::printf("ExecStatus %d\n", static_cast<int>(status));
+  if (command.kind == MavoCommand::Kind::kCategories) {
+    std::printf("%s\n", categories.IsNull() ? "(no category list)"
+                                            : qUtf8Printable(categories.ToQString()));
+  }
+  std::fflush(stdout);
   return cf::com::SUCCEEDED(hr);
 }
 
@@ -125,6 +152,14 @@ int main(int argc, char** argv) {
   int exitCode = 0;
   for (const MavoCommand& command : commands) {
     ended = 0;
+    if (command.kind == MavoCommand::Kind::kLogin ||
+        command.kind == MavoCommand::Kind::kCategories) {
+      if (!RunSynchronous(control.get(), command)) {
+        std::fprintf(stderr, "mavo: the control refused the request\n");
+        exitCode = 1;
+      }
+      continue;
+    }
     if (!Start(control.get(), command)) {
       std::fprintf(stderr, "mavo: the control refused the request\n");
       exitCode = 1;
@@ -133,7 +168,7 @@ int main(int argc, char** argv) {
     QTimer progressTimer;
     cf::com::LONG lastProgress = -1;
     bool cancelled = false;
-    if (command.kind == MavoCommand::Kind::kPutFile) {
+    if (command.IsUpload()) {
       // Polled like the job driver polls it while an upload runs.
       QObject::connect(&progressTimer, &QTimer::timeout, [&] {
         cf::com::LONG progress = 0;
@@ -152,13 +187,19 @@ int main(int argc, char** argv) {
     }
     loop.exec();
     progressTimer.stop();
-    if (command.kind == MavoCommand::Kind::kPutFile) {
+    if (command.IsUpload()) {
       cf::com::LONG progress = 0;
       control->get_UploadingProgress(&progress);
       if (progress != lastProgress) std::printf("progress %d\n", static_cast<int>(progress));
     }
     Bstr response;
-    control->get_Response(response.Out());
+    if (command.kind == MavoCommand::Kind::kPutYouTube) {
+      // The service's verdict when it answered, the control's own document otherwise.
+      control->get_YouTubeReponse(response.Out());
+      if (response.ToQString().isEmpty()) control->get_Response(response.Out());
+    } else {
+      control->get_Response(response.Out());
+    }
     std::printf("%s\n%s\n", EventName(ended), qUtf8Printable(response.ToQString()));
     std::fflush(stdout);
   }

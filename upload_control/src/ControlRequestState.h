@@ -2,6 +2,7 @@
 
 #include "upload_control/src/FieldPair.h"
 #include "upload_control/src/ServerAddress.h"
+#include "upload_control/src/SharingFields.h"
 
 #include <QByteArray>
 #include <QString>
@@ -30,6 +31,7 @@ class ControlRequestState {
   QByteArray version;
   QByteArray extraFields;
   FieldPairs postFields;
+  SharingFields sharing;
 
   void SetUrl(const QString& url, bool dropTrailingSlash = false);
   void SetAccount(const QString& text) { account = ToAnsiBounded(text, kAccountBytes); }

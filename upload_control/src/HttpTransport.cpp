@@ -77,6 +77,44 @@ int HttpTransport::OpenMultipartRequest(const ServerAddress& address) {
   return kOpened;
 }
 
+int HttpTransport::OpenSharingRequest(const QString& host, std::uint16_t port, const char* verb,
+                                      const QByteArray& path, bool secure, const QString& trustFile,
+                                      const QByteArray& headers, std::uint64_t bodyCap) {
+  CloseRequest();
+  auto client = std::make_unique<inet::HttpClient>();
+  if (!client->OpenSession(kUserAgent)) return kNoSession;
+  const QByteArray hostBytes = host.toUtf8();
+  if (host.isEmpty() ||
+      !client->Connect(
+          std::string_view(hostBytes.constData(), static_cast<size_t>(hostBytes.size())), port)) {
+    client->Close();
+    return kNoConnection;
+  }
+  inet::RequestOptions options;
+  options.reload = true;
+  options.secure = secure;
+  options.trustFile = trustFile.toStdString();
+  if (!client->OpenRequest(verb,
+                           std::string_view(path.constData(), static_cast<size_t>(path.size())), "",
+                           options)) {
+    client->Close();
+    return kNoRequest;
+  }
+  if (!client->SetReceiveTimeout(receiveTimeoutMs_.load())) {
+    DebugLog("InternetSetOption INTERNET_OPTION_RECEIVE_TIMEOUT error !!!");
+  }
+  client->SetBodyCap(bodyCap);
+  if (!headers.isEmpty() && !client->AddHeaders(std::string_view(
+                                headers.constData(), static_cast<size_t>(headers.size())))) {
+    DebugLog("the request headers were refused: %s", client->LastError().c_str());
+    client->Close();
+    return kNoHeader;
+  }
+  std::lock_guard guard(clientMutex_);
+  client_ = std::move(client);
+  return kOpened;
+}
+
 bool HttpTransport::StartRequest(std::uint64_t totalLength) {
   return client_ && client_->StartRequest(totalLength);
 }
@@ -140,6 +178,22 @@ bool HttpTransport::ReadBody(QString* body) {
   if (bytes.startsWith("\xEF\xBB\xBF")) start = 3;
   *body = QString::fromUtf8(bytes.constData() + start, bytes.size() - start);
   return true;
+}
+
+bool HttpTransport::ReadPieces(std::size_t pieceBytes, QByteArray* bytes) {
+  bytes->clear();
+  if (!client_) return false;
+  QByteArray piece(static_cast<qsizetype>(pieceBytes), '\0');
+  while (true) {
+    std::size_t read = 0;
+    if (!client_->Read(piece.data(), pieceBytes, read)) {
+      DebugLog("reading the answer failed: %s", client_->LastError().c_str());
+      bytes->clear();
+      return false;
+    }
+    if (read == 0) return true;
+    bytes->append(piece.constData(), static_cast<qsizetype>(read));
+  }
 }
 
 void HttpTransport::CloseRequest() {

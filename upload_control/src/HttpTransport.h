@@ -44,6 +44,14 @@ class HttpTransport {
   // OpenPostRequest and the multipart Content-Type header.
   int OpenMultipartRequest(const ServerAddress& address);
 
+  // The narrow variant the video-sharing calls use: the verb, port and TLS are the caller's,
+  // the version is the client's default, and `headers` (when not empty) are added as given.
+  // `trustFile` replaces the system's trusted authorities for a secure request; `bodyCap`
+  // bounds the answer. Same results as OpenPostRequest, -4 when the headers are refused.
+  int OpenSharingRequest(const QString& host, std::uint16_t port, const char* verb,
+                         const QByteArray& path, bool secure, const QString& trustFile,
+                         const QByteArray& headers, std::uint64_t bodyCap);
+
   bool StartRequest(std::uint64_t totalLength);
   // Returns the bytes written, 0 on failure.
   std::size_t Write(const char* data, std::size_t length);
@@ -57,6 +65,9 @@ class HttpTransport {
   // Reads the whole answer body, drops a UTF-8 byte-order mark and decodes UTF-8. False when the
   // answer broke off, ran past its time-out or grew past the size cap; `body` then holds nothing.
   bool ReadBody(QString* body);
+  // Reads the whole answer as bytes in reads of at most `pieceBytes`, until a read returns
+  // nothing. False when the answer broke off; `bytes` then holds nothing.
+  bool ReadPieces(std::size_t pieceBytes, QByteArray* bytes);
   void CloseRequest();
 
   // The receive time-out of every request opened from now on; tests shorten it.

@@ -1,14 +1,19 @@
 #include "upload_control/src/Mavo2Control.h"
 
+#include "platform/codepage/CodePage.h"
 #include "platform/com/ModuleLock.h"
 #include "upload_control/src/DebugLog.h"
 #include "upload_control/src/HttpTransport.h"
 #include "upload_control/src/Mavo2Window.h"
 #include "upload_control/src/ServerRequests.h"
+#include "upload_control/src/SharingRequests.h"
+#include "upload_control/src/SharingSettings.h"
+#include "upload_control/src/SharingUploadWorker.h"
 #include "upload_control/src/UploadWorker.h"
 
 #include <QCoreApplication>
 #include <QEvent>
+#include <QFileInfo>
 
 #include <array>
 #include <new>
@@ -196,12 +201,24 @@ HRESULT Mavo2Control::Invoke(DISPID member, const IID&, cf::com::LCID, cf::com::
       BSTR a = text(0), b = text(1);
       return typesOk ? Post(a, b) : E_INVALIDARG;
     }
-    case DISPID_LoginYouTube:
-      return LoginYouTube(nullptr, nullptr);
-    case DISPID_GetYouTubeCategoryList:
-    case DISPID_PutYouTubeFile:
-    case DISPID_YouTubeReponse:
-      return E_NOTIMPL;
+    case DISPID_LoginYouTube: {
+      BSTR a = text(0), b = text(1);
+      return typesOk ? LoginYouTube(a, b) : E_INVALIDARG;
+    }
+    case DISPID_GetYouTubeCategoryList: {
+      BSTR value = nullptr;
+      const HRESULT hr = GetYouTubeCategoryList(&value);
+      return returnText(hr, value);
+    }
+    case DISPID_PutYouTubeFile: {
+      BSTR a = text(0), b = text(1), c = text(2), d = text(3), p = text(4);
+      return typesOk ? PutYouTubeFile(a, b, c, d, p) : E_INVALIDARG;
+    }
+    case DISPID_YouTubeReponse: {
+      BSTR value = nullptr;
+      const HRESULT hr = get_YouTubeReponse(&value);
+      return returnText(hr, value);
+    }
     case DISPID_YouTubeUploadingProgress: {
       LONG value = 0;
       const HRESULT hr = get_YouTubeUploadingProgress(&value);
@@ -318,22 +335,85 @@ HRESULT Mavo2Control::Post(BSTR bstrUrl, BSTR bstrParam) {
   return S_OK;
 }
 
-HRESULT Mavo2Control::LoginYouTube(BSTR, BSTR) { return E_NOTIMPL; }
-
-HRESULT Mavo2Control::GetYouTubeCategoryList(BSTR* pVal) {
-  if (pVal != nullptr) *pVal = nullptr;
-  return E_NOTIMPL;
+HRESULT Mavo2Control::LoginYouTube(BSTR username, BSTR password) {
+  const SharingSettings settings = SharingSettings::Load();
+  QByteArray source;
+  {
+    std::lock_guard guard(stateMutex_);
+    source = state_.sharing.source;
+  }
+  SharingRequests::LoginOutcome outcome;
+  {
+    // Synchronous, but still the module's one request in flight.
+    std::unique_lock gate = HttpTransport::Instance().Acquire(this);
+    outcome = SharingRequests::Login(settings, cf::codepage::ToAnsi(Text(username)),
+                                     cf::codepage::ToAnsi(Text(password)), source);
+  }
+  if (outcome.refused) {
+    execStatus_ = 2;
+  } else if (outcome.token) {
+    std::lock_guard guard(stateMutex_);
+    state_.sharing.authToken = *outcome.token;
+    state_.sharing.uploadAddress = settings.UploadAddress();
+  }
+  if (execStatus_ == 0) execStatus_ = 1;
+  return S_OK;
 }
 
-HRESULT Mavo2Control::PutYouTubeFile(BSTR, BSTR, BSTR, BSTR, BSTR) { return E_NOTIMPL; }
+HRESULT Mavo2Control::GetYouTubeCategoryList(BSTR* pVal) {
+  if (pVal == nullptr) return E_POINTER;
+  const SharingSettings settings = SharingSettings::Load();
+  std::optional<QString> categories;
+  {
+    std::unique_lock gate = HttpTransport::Instance().Acquire(this);
+    categories = SharingRequests::CategoryList(settings);
+  }
+  // A failed request leaves the caller's value as it was.
+  if (categories) *pVal = Bstr(*categories).Detach();
+  if (execStatus_ == 0) execStatus_ = 1;
+  return S_OK;
+}
+
+HRESULT Mavo2Control::PutYouTubeFile(BSTR Category, BSTR Title, BSTR Keyword, BSTR Description,
+                                     BSTR bstrPath) {
+  if (Category == nullptr) return cf::com::E_FAIL;
+  const SharingSettings settings = SharingSettings::Load();
+  {
+    std::lock_guard guard(stateMutex_);
+    SharingFields& sharing = state_.sharing;
+    sharing.category = Text(Category).toUtf8();
+    sharing.title = Text(Title).toUtf8();
+    sharing.keywords = Text(Keyword).toUtf8();
+    sharing.description = Text(Description).toUtf8();
+    state_.SetFilePath(Text(bstrPath));
+    sharing.fileName = QFileInfo(state_.filePath).fileName().toUtf8();
+    // An earlier upload's answer must not pass for this one's.
+    sharing.result.clear();
+  }
+  progress_ = 0;
+  cancel_ = 0;
+  StartWorker(
+      WM_MAVO_PUTFILE_DONE, [settings](Mavo2Control& control, const ControlRequestState& request) {
+        const SharingUploadWorker::Outcome outcome =
+            SharingUploadWorker(request, settings, control.Progress(), control.Cancel()).Run();
+        {
+          std::lock_guard guard(control.stateMutex_);
+          control.state_.sharing.result = outcome.sharingResult;
+        }
+        return outcome.response;
+      });
+  return S_OK;
+}
 
 HRESULT Mavo2Control::get_YouTubeUploadingProgress(LONG* pVal) {
   return get_UploadingProgress(pVal);
 }
 
 HRESULT Mavo2Control::get_YouTubeReponse(BSTR* pVal) {
-  if (pVal != nullptr) *pVal = nullptr;
-  return E_NOTIMPL;
+  if (pVal == nullptr) return E_POINTER;
+  std::lock_guard guard(stateMutex_);
+  *pVal = Bstr(state_.sharing.result).Detach();
+  return *pVal == nullptr ? cf::com::E_OUTOFMEMORY : S_OK;
 }
 
 HRESULT Mavo2Control::get_ExecStatus(LONG* pVal) {
