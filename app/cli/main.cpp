@@ -4,6 +4,8 @@
 #include "app/cli/CliCommands.h"
 #include "app/cli/ListCommand.h"
 #include "app/cli/ProbeCommand.h"
+#include "app/cli/RunCommand.h"
+#include "app/cli/ServerCommand.h"
 #include "app/services/MessageService.h"
 
 #include <QApplication>
@@ -11,13 +13,11 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
-  // The upload control lives in a window, so the program needs a GUI application even where
-  // there is no display: it then draws nowhere.
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") && qEnvironmentVariableIsEmpty("DISPLAY") &&
-      qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-  }
+  // The upload control needs a widget to live on; it is never shown, so no display is needed.
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  QApplication::setOrganizationName(QStringLiteral("Quillbox5"));
+  QApplication::setApplicationName(QStringLiteral("clipFerry"));
   // Questions get the answer that changes nothing; what would have been shown is printed.
   SetMessageHandler([](const MessageRequest& request) {
     const QString text = request.title.isEmpty()
@@ -39,6 +39,8 @@ int main(int argc, char** argv) {
   RegisterProbeCommand(commands);
   RegisterAddCommand(commands);
   RegisterListCommand(commands);
+  RegisterRunCommand(commands);
+  RegisterServerCommand(commands);
 
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();

@@ -2,8 +2,10 @@
 
 #include "app/dialogs/DialogShared.h"
 #include "app/dialogs/frmAdd.h"
+#include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "app/services/FormTexts.h"
+#include "app/services/MavoControl.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/SettingsStore.h"
@@ -30,13 +32,9 @@ QString Res(const QString& key, const QString& fallback = {}) {
 
 }  // namespace
 
-QString frmUpload::ProgramVersion() {
-  return Res(QStringLiteral("frmVersion"), QStringLiteral("2.100603"));
-}
+QString frmUpload::ProgramVersion() { return ProgramIdentity::Version(); }
 
-QString frmUpload::WindowTitle() {
-  return Res(QStringLiteral("frmUpload")) + QStringLiteral(" - v.") + ProgramVersion();
-}
+QString frmUpload::WindowTitle() { return ProgramIdentity::WindowTitle(); }
 
 frmUpload::frmUpload(QWidget* parent)
     : QWidget(parent), ui_(std::make_unique<Ui::frmUpload>()), queue_(), commands_(grid_, queue_) {
@@ -45,8 +43,12 @@ frmUpload::frmUpload(QWidget* parent)
   setWindowTitle(WindowTitle());
 
   SetupGrid();
-  exitCaption_ = GetResString(QStringLiteral("frmCommon"), QStringLiteral("btnExit"));
-  serverErrorText_ = Res(QStringLiteral("mavoError"));
+  // The upload control lives on this window; the driver only sees its interface.
+  mavo_ = MavoControl::Create(this, &mavoError_);
+  if (mavo_) {
+    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *mavo_);
+    ConnectDriver();
+  }
 
   ui_->cmdRemove->setEnabled(false);
   ui_->cmdEdit->setEnabled(false);
@@ -68,6 +70,8 @@ frmUpload::frmUpload(QWidget* parent)
   connect(ui_->cmdRemove, &QPushButton::clicked, this, &frmUpload::cmdRemove_Click);
   connect(ui_->cmdClearAll, &QPushButton::clicked, this, &frmUpload::cmdClearAll_Click);
   connect(ui_->cmdExit, &QPushButton::clicked, this, &frmUpload::cmdExit_Click);
+  connect(ui_->cmdStartUpload, &QPushButton::clicked, this, &frmUpload::cmdStartUpload_Click);
+  connect(ui_->cmdStopUpload, &QPushButton::clicked, this, &frmUpload::cmdStopUpload_Click);
   connect(ui_->gridQueue->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &frmUpload::ApplySelectionRule);
   connect(&grid_, &cf::QueueGridModel::noWaitingRow, this,
@@ -110,7 +114,49 @@ void frmUpload::RunStartupTick() {
   if (ui_->chkRemQueue->isChecked()) LoadQueue();
 }
 
+void frmUpload::ConnectDriver() {
+  cf::JobDriver* driver = driver_.get();
+  connect(driver, &cf::JobDriver::statusChanged, ui_->lStatus, &QLabel::setText);
+  connect(driver, &cf::JobDriver::infoChanged, ui_->lConvertInfo, &QLabel::setText);
+  connect(driver, &cf::JobDriver::conversionViewVisible, this, [this](bool visible) {
+    ui_->lConvertInfo->setVisible(visible);
+    ui_->txtOutput->setVisible(visible);
+  });
+  connect(driver, &cf::JobDriver::outputChanged, this, [this](const QString& text) {
+    ui_->txtOutput->setPlainText(text);
+    ui_->txtOutput->moveCursor(QTextCursor::End);
+  });
+  connect(driver, &cf::JobDriver::progressChanged, ui_->ProgressBar1, &QProgressBar::setValue);
+  connect(driver, &cf::JobDriver::startEnabledChanged, ui_->cmdStartUpload,
+          &QPushButton::setEnabled);
+  connect(driver, &cf::JobDriver::stopEnabledChanged, ui_->cmdStopUpload,
+          &QPushButton::setEnabled);
+  connect(driver, &cf::JobDriver::exitEnabledChanged, ui_->cmdExit, &QPushButton::setEnabled);
+  connect(driver, &cf::JobDriver::exitCaptionChanged, this, [this](const QString& caption) {
+    if (!caption.isEmpty()) ui_->cmdExit->setText(caption);
+  });
+  connect(ui_->chkHighSpeed, &QCheckBox::toggled, driver, &cf::JobDriver::setHighSpeed);
+  driver->setHighSpeed(ui_->chkHighSpeed->isChecked());
+  driver->setProcessors(LogicalProcessorCount());
+}
+
+void frmUpload::cmdStartUpload_Click() {
+  if (!driver_) {
+    ShowMessage(mavoError_, QString(), MsgButtons::Ok, MsgIcon::Critical);
+    return;
+  }
+  driver_->Start();
+}
+
+void frmUpload::cmdStopUpload_Click() {
+  if (driver_) driver_->Stop();
+  ui_->cmdStopUpload->setEnabled(false);
+  const QList<int> rows = SelectedRows();
+  ReselectAfterCommand(rows.isEmpty() ? 0 : rows.first());
+}
+
 void frmUpload::ApplyProcessorCheck(int processors) {
+  if (driver_) driver_->setProcessors(processors);
   if (HighSpeedAvailable(processors)) {
     ui_->chkHighSpeed->setEnabled(true);
     ui_->chkHighSpeed->setChecked(ReadPlainSetting(kSettings, QStringLiteral("chkHighSpeed"),
@@ -256,15 +302,15 @@ void frmUpload::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void frmUpload::closeEvent(QCloseEvent* event) {
-  if (grid_.anyTransferring()) {
-    ShowMessage(
-        Res(QStringLiteral("msgStopBeforeExit"), QStringLiteral("Please stop uploading first!")),
-        QString(), MsgButtons::Ok, MsgIcon::Warning);
+  if (driver_ ? !driver_->Close() : grid_.anyTransferring()) {
+    if (!driver_) {
+      ShowMessage(
+          Res(QStringLiteral("msgStopBeforeExit"), QStringLiteral("Please stop uploading first!")),
+          QString(), MsgButtons::Ok, MsgIcon::Warning);
+    }
     event->ignore();
     return;
   }
-  for (const QString& folder : std::as_const(temporaryFolders_)) DeleteFolder(folder);
-  temporaryFolders_.clear();
   SaveQueueOnClose();
   DeleteFileForce(JoinPath(ProgramFolder(), QStringLiteral("tmpTest.bmp")));
   WritePlainSetting(kSettings, QStringLiteral("chkHighSpeed"),

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/queue/JobDriver.h"
 #include "app/queue/QueueCommands.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
@@ -16,10 +17,11 @@ class frmUpload;
 namespace cf::desktop {
 class KeepAwake;
 }
+class MavoControl;
 
 // The main window: the upload queue with its grid and commands. It holds no job logic of its own;
-// it wires the grid model and the queue commands to the buttons and runs the start-up and closing
-// steps.
+// it wires the grid model, the queue commands and the job driver to the widgets, hosts the upload
+// control, and runs the start-up and closing steps.
 class frmUpload : public QWidget {
   Q_OBJECT
 
@@ -35,6 +37,8 @@ class frmUpload : public QWidget {
   cf::QueueGridModel& grid() { return grid_; }
   cf::UploadQueue& queue() { return queue_; }
   Ui::frmUpload& form() { return *ui_; }
+  // Null when the upload control could not be created.
+  cf::JobDriver* driver() { return driver_.get(); }
 
   // The processor check of the start-up timer: more than two processors offer the high-speed
   // conversion, set from its setting; otherwise the box is cleared, disabled and says why.
@@ -61,6 +65,9 @@ class frmUpload : public QWidget {
   void cmdRemove_Click();
   void cmdClearAll_Click();
   void cmdExit_Click();
+  void cmdStartUpload_Click();
+  void cmdStopUpload_Click();
+  void ConnectDriver();
 
   std::unique_ptr<Ui::frmUpload> ui_;
   cf::QueueGridModel grid_;
@@ -70,8 +77,7 @@ class frmUpload : public QWidget {
   QTimer tmrInit_;
   int initTicks_ = 0;
   bool useUniTreeView_ = false;
-  QString exitCaption_;
-  QString serverErrorText_;
-  // Every work folder made during this run; all are deleted when the window closes.
-  QStringList temporaryFolders_;
+  std::unique_ptr<MavoControl> mavo_;
+  QString mavoError_;
+  std::unique_ptr<cf::JobDriver> driver_;
 };

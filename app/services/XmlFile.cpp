@@ -60,3 +60,59 @@ bool WriteFileAtomically(const QString& path, const QByteArray& bytes, bool owne
   }
   return file.commit();
 }
+
+namespace {
+
+std::string Utf8(const QString& text) { return text.toStdString(); }
+
+}  // namespace
+
+QString ChildText(const pugi::xml_node& node, const QString& name) {
+  if (!node) return {};
+  const pugi::xml_node child = node.child(Utf8(name).c_str());
+  return child ? QString::fromUtf8(child.text().get()) : QString();
+}
+
+bool SetChildText(const pugi::xml_node& node, const QString& name, const QString& text) {
+  if (!node) return false;
+  pugi::xml_node child = node.child(Utf8(name).c_str());
+  if (!child) return false;
+  return child.text().set(Utf8(text).c_str());
+}
+
+pugi::xml_node FindByPath(const pugi::xml_document& doc, const QString& path) {
+  pugi::xml_node node = doc.document_element();
+  if (!node || path.isEmpty()) return {};
+  for (const QString& part : path.split(QLatin1Char('.'))) {
+    node = node.child(Utf8(part).c_str());
+    if (!node) return {};
+  }
+  return node;
+}
+
+QString ValueByPath(const pugi::xml_document& doc, const QString& path, const QString& fallback) {
+  const pugi::xml_node node = FindByPath(doc, path);
+  return node ? QString::fromUtf8(node.text().get()) : fallback;
+}
+
+pugi::xml_node AppendElement(const pugi::xml_node& parent, const QString& name,
+                             const QString& text, const QString& attributeName) {
+  pugi::xml_node parentNode = parent;
+  if (!parentNode) return {};
+  pugi::xml_node element = parentNode.append_child(Utf8(name).c_str());
+  if (!element) return {};
+  if (!attributeName.isEmpty()) element.append_attribute(Utf8(attributeName).c_str()).set_value("");
+  if (!text.isEmpty()) element.text().set(Utf8(text).c_str());
+  return element;
+}
+
+bool LoadXmlText(const QByteArray& text, pugi::xml_document* doc) {
+  doc->reset();
+  const pugi::xml_parse_result result =
+      doc->load_buffer(text.constData(), static_cast<size_t>(text.size()));
+  if (!result || !doc->document_element()) {
+    doc->reset();
+    return false;
+  }
+  return true;
+}

@@ -1,3 +1,4 @@
+#include "DriverFixture.h"
 #include "TestProgramFolder.h"
 #include "app/queue/frmUpload.h"
 #include "app/services/MessageService.h"
@@ -192,6 +193,60 @@ TEST_F(MainWindow, RemoveAndClearAllWorkOnTheSelection) {
   EXPECT_EQ(window->grid().rowCount(), 0);
   EXPECT_EQ(window->queue().Count(), 0);
   EXPECT_FALSE(ui.cmdStartUpload->isEnabled());
+}
+
+// The window hosts the control and shows the driver's road: Start to "Finished", with closing
+// refused while the job runs and every folder of the run gone afterwards.
+TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
+  LinkedProgramFolder program;
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
+  QTemporaryDir clips;
+  const QString clip = clips.filePath(QStringLiteral("window.mp4"));
+  ASSERT_TRUE(TestClips::MakeVideo(clip, 2, QStringLiteral("320x240")));
+  QStringList messages;
+  const MessageHandler previous = SetMessageHandler([&](const MessageRequest& request) {
+    messages.append(request.text);
+    return MsgAnswer::Ok;
+  });
+
+  frmUpload window;
+  window.RunStartupTick();
+  ASSERT_NE(window.driver(), nullptr);
+  const cf::UploadJob job = ClipJob(clip, server.BaseUrl(), 2);
+  ASSERT_TRUE(window.queue().Add(job));
+  window.grid().addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
+  Ui::frmUpload& ui = window.form();
+  ui.cmdStartUpload->setEnabled(true);
+
+  bool refused = false;
+  QObject context;
+  QObject::connect(window.driver(), &cf::JobDriver::statusChanged, &context, [&](const QString& text) {
+    if (refused || !text.startsWith(QStringLiteral("Uploading data to"))) return;
+    QCloseEvent event;
+    QCoreApplication::sendEvent(&window, &event);
+    refused = !event.isAccepted();
+  });
+  QSignalSpy running(window.driver(), &cf::JobDriver::runningChanged);
+  QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
+  while (window.driver()->running()) ASSERT_TRUE(running.wait(60000));
+
+  EXPECT_TRUE(refused);
+  EXPECT_EQ(window.grid().cellText(job.path, kColState), cf::kStateFinished)
+      << window.grid().cellText(job.path, cf::kColError).toStdString();
+  EXPECT_EQ(ui.lStatus->text(), GetResString("frmUpload", "msgComplete"));
+  EXPECT_EQ(ui.ProgressBar1->value(), 100);
+  EXPECT_FALSE(ui.cmdStopUpload->isEnabled());
+  EXPECT_TRUE(ui.txtOutput->isHidden());
+  EXPECT_TRUE(messages.contains(GetResString("frmUpload", "msgComplete")));
+
+  QCloseEvent event;
+  QCoreApplication::sendEvent(&window, &event);
+  EXPECT_TRUE(event.isAccepted());
+  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
+  // Finished jobs are not kept.
+  EXPECT_FALSE(QFile::exists(program.filePath(QStringLiteral("project.xml"))));
+  SetMessageHandler(previous);
 }
 
 }  // namespace

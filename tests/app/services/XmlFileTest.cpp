@@ -39,4 +39,30 @@ TEST(XmlFile, AtomicWriteCanRestrictTheFileToItsOwner) {
   EXPECT_FALSE(QFileInfo::exists(dir.filePath("missing")));
 }
 
+// Paths walk below the document element; setters never invent elements the template lacks.
+TEST(XmlFile, PathsAndSettersLeaveMissingElementsAlone) {
+  pugi::xml_document doc;
+  ASSERT_TRUE(LoadXmlText("<r><quota><total>5</total></quota><quota><free>9</free></quota></r>",
+                          &doc));
+  EXPECT_EQ(ValueByPath(doc, "quota.total"), QStringLiteral("5"));
+  EXPECT_EQ(ValueByPath(doc, "quota.free", "none"), QStringLiteral("none"));
+  EXPECT_EQ(ValueByPath(doc, "r.quota", "none"), QStringLiteral("none"));
+  EXPECT_EQ(ValueByPath(doc, "", "none"), QStringLiteral("none"));
+
+  const pugi::xml_node quota = FindByPath(doc, "quota");
+  EXPECT_TRUE(SetChildText(quota, "total", "7"));
+  EXPECT_FALSE(SetChildText(quota, "maxsize", "1"));
+  EXPECT_FALSE(SetChildText(FindByPath(doc, "nothing"), "total", "1"));
+  EXPECT_EQ(ChildText(quota, "total"), QStringLiteral("7"));
+  EXPECT_EQ(ChildText(quota, "maxsize"), QString());
+
+  const pugi::xml_node value = AppendElement(quota, "value", "", "id");
+  EXPECT_TRUE(value.attribute("id"));
+  EXPECT_EQ(XmlText(doc),
+            QByteArray("<r><quota><total>7</total><value id=\"\" /></quota><quota><free>9</free>"
+                       "</quota></r>"));
+  EXPECT_FALSE(LoadXmlText("<r><unclosed></r>", &doc));
+  EXPECT_FALSE(doc.document_element());
+}
+
 }  // namespace

@@ -1,0 +1,178 @@
+#include "app/cli/RunCommand.h"
+
+#include "app/cli/CliCommands.h"
+#include "app/queue/JobDriver.h"
+#include "app/queue/ProgramIdentity.h"
+#include "app/queue/QueueFile.h"
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+#include "app/services/MavoControl.h"
+#include "app/services/MessageService.h"
+#include "app/services/ProgramFolder.h"
+#include "app/services/SettingsStore.h"
+#include "app/services/modConfig.h"
+#include "app/services/modGlobal.h"
+#include "platform/desktop/SingleInstance.h"
+
+#include <QEventLoop>
+#include <QHash>
+#include <QWidget>
+
+#include <cstdio>
+
+namespace {
+
+constexpr const char* kUsage = "usage: clipferry-cli run [--overwrite yes|no|cancel]\n";
+
+void Print(const QString& text) {
+  std::printf("%s\n", text.toLocal8Bit().constData());
+  std::fflush(stdout);
+}
+
+// Prints what the main window would show, one line per change.
+class RunReporter {
+ public:
+  RunReporter(cf::JobDriver& driver, cf::QueueGridModel& grid) : grid_(grid) {
+    for (int row = 1; row <= grid.rowCount(); ++row) states_[grid.pathAt(row)] = grid.stateAt(row);
+    QObject::connect(&driver, &cf::JobDriver::statusChanged, [this](const QString& text) {
+      // The packing animation only adds dots.
+      if (text.isEmpty() || IsAnimationStep(text)) return;
+      lastStatus_ = text;
+      Print(QStringLiteral("status: ") + text);
+    });
+    QObject::connect(&driver, &cf::JobDriver::progressChanged, [this](int percent) {
+      // Conversion progress arrives many times a second; every tenth percent is enough.
+      const int step = percent / 10;
+      if (step == lastStep_) return;
+      lastStep_ = step;
+      Print(QStringLiteral("progress: %1%").arg(percent));
+    });
+    QObject::connect(&grid, &QAbstractItemModel::dataChanged, [this] { ReportStates(); });
+  }
+
+  void ReportStates() {
+    for (int row = 1; row <= grid_.rowCount(); ++row) {
+      const QString path = grid_.pathAt(row);
+      const QString state = grid_.stateAt(row);
+      QString& known = states_[path];
+      if (known == state) continue;
+      known = state;
+      lastStep_ = -1;
+      Print(QStringLiteral("state: ") + path + QStringLiteral(": ") + state);
+      if (state == cf::kStateFailed) {
+        failed_ = true;
+        Print(QStringLiteral("failure: ") + path + QStringLiteral(": ") +
+              grid_.text(row, cf::kColError));
+      }
+    }
+  }
+
+  bool anyFailed() const { return failed_; }
+
+ private:
+  bool IsAnimationStep(const QString& text) const {
+    if (lastStatus_.isEmpty() || !text.startsWith(lastStatus_)) return false;
+    const QString added = text.mid(lastStatus_.size());
+    return !added.isEmpty() && added.count(QLatin1Char('.')) == added.size();
+  }
+
+  cf::QueueGridModel& grid_;
+  QHash<QString, QString> states_;
+  QString lastStatus_;
+  int lastStep_ = -1;
+  bool failed_ = false;
+};
+
+int Run(const QStringList& arguments) {
+  MsgAnswer overwrite = MsgAnswer::Cancel;
+  for (int i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == QLatin1String("--overwrite") && i + 1 < arguments.size()) {
+      const QString answer = arguments[++i];
+      if (answer == QLatin1String("yes")) {
+        overwrite = MsgAnswer::Yes;
+      } else if (answer == QLatin1String("no")) {
+        overwrite = MsgAnswer::No;
+      } else if (answer == QLatin1String("cancel")) {
+        overwrite = MsgAnswer::Cancel;
+      } else {
+        std::fprintf(stderr, "%s", kUsage);
+        return CliCommands::kUsageError;
+      }
+    } else {
+      std::fprintf(stderr, "%s", kUsage);
+      return CliCommands::kUsageError;
+    }
+  }
+
+  // Both would run jobs from, and rewrite, the same queue file.
+  if (cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle())) {
+    std::fprintf(stderr, "clipFerry is running; close it before running the queue here.\n");
+    return 1;
+  }
+
+  const MessageHandler previous = SetMessageHandler([overwrite](const MessageRequest& request) {
+    Print(QStringLiteral("message: ") + request.text);
+    switch (request.buttons) {
+      case MsgButtons::Ok:
+        return MsgAnswer::Ok;
+      case MsgButtons::YesNo:
+        return MsgAnswer::No;
+      case MsgButtons::YesNoCancel:
+        return overwrite;
+    }
+    return MsgAnswer::Ok;
+  });
+
+  cf::UploadQueue queue;
+  cf::QueueGridModel grid;
+  const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
+  const cf::QueueFile::LoadResult loaded = cf::QueueFile::Load(queuePath, queue, grid);
+  if (loaded == cf::QueueFile::LoadResult::Unreadable) {
+    std::fprintf(stderr, "The queue file %s cannot be read.\n", qPrintable(queuePath));
+    SetMessageHandler(previous);
+    return 1;
+  }
+
+  QWidget host;
+  QString why;
+  std::unique_ptr<MavoControl> control = MavoControl::Create(&host, &why);
+  if (!control) {
+    std::fprintf(stderr, "%s\n", why.toLocal8Bit().constData());
+    SetMessageHandler(previous);
+    return 1;
+  }
+  cf::JobDriver driver(grid, queue, *control);
+  const QString settings = QString::fromLatin1(kSettingsSection);
+  driver.setProcessors(LogicalProcessorCount());
+  driver.setHighSpeed(HighSpeedAvailable(LogicalProcessorCount()) &&
+                      ReadPlainSetting(settings, QStringLiteral("chkHighSpeed"),
+                                       QStringLiteral("1")) == QLatin1String("1"));
+  RunReporter reporter(driver, grid);
+
+  QEventLoop loop;
+  QObject::connect(&driver, &cf::JobDriver::runningChanged, &loop, [&loop](bool running) {
+    if (!running) loop.quit();
+  });
+  driver.Start();
+  if (driver.running()) loop.exec();
+  reporter.ReportStates();
+
+  driver.Close();
+  if (ReadPlainSetting(settings, QStringLiteral("chkRemQueue"), QStringLiteral("1")) ==
+      QLatin1String("1")) {
+    if (!cf::QueueFile::Save(queuePath, queue, grid)) {
+      std::fprintf(stderr, "The queue could not be saved to %s\n", qPrintable(queuePath));
+    }
+  } else {
+    DeleteFileForce(queuePath);
+  }
+  SetMessageHandler(previous);
+  return reporter.anyFailed() ? 1 : 0;
+}
+
+}  // namespace
+
+void RegisterRunCommand(CliCommands& commands) {
+  commands.Register(QStringLiteral("run"), QStringLiteral("run [--overwrite yes|no|cancel]"),
+                    QStringLiteral("upload every waiting job of the queue file"), Run);
+}

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "app/queue/UploadJob.h"
+
+#include <QString>
+
+class RunContext;
+
+namespace cf {
+
+class QueueGridModel;
+
+// What the conversion needs beyond the job: the server's wishes and this machine.
+struct ConversionSettings {
+  bool mp4 = true;          // the server's videotype is "mp4"; otherwise FLV
+  bool keepSource = false;  // the server asked for the source as well (videosrc "1")
+  int processors = 1;
+  bool highSpeed = false;
+};
+
+// Turns a job's source into what the upload package needs, inside the job's work folder, with
+// the outside tools of the program folder. Runs on the GUI thread; every wait keeps events
+// flowing, and the context's cancelRequested (set by Stop) ends the running tool.
+class VideoConverter {
+ public:
+  // Result codes of ConvertVideo, as the driver turns them into failure texts.
+  enum Result : int {
+    kFinished = 1,  // done, or stopped by the user (the context's cancelRequested tells)
+    kUnexpected = 0,
+    kFileLocked = -1,
+    kConvertError = -2,
+    kDecodeError = -3,
+    kInjectError = -4,
+    kCopySourceError = -5,
+    kCaptureError = -6,
+    kKeyframeError = -7,
+    kResampleError = -8,
+    kNoSpace = -9,
+  };
+
+  VideoConverter(const UploadJob& job, const ConversionSettings& settings, RunContext& context,
+                 QueueGridModel& grid);
+
+  int ConvertVideo(const QString& sourcePath, const QString& workFolder);
+  int EncodeTwoPass(const QString& sourcePath, const QString& outputPath);
+  bool InterleaveMp4(const QString& filePath);
+  bool ExtractKeyframes(const QString& mp4Path);
+  bool CaptureThumbnails(const QString& videoPath);
+
+  // The converter's command line for one pass; `deinterlace` only takes effect for interlaced
+  // jobs.
+  QString PassCommand(const QString& sourcePath, const QString& outputPath, int pass,
+                      bool deinterlace) const;
+  // "-g" of the encoder: 60, or 30 per ten minutes for videos of half an hour or more.
+  static QString GopLength(int secDuration);
+  // The encoder's frame size; 720x540 is encoded as 720x600 with the 720:540 aspect kept.
+  static QString SizeText(int width, int height);
+  // Encoder threads: all processors when high speed is on or the machine is small, else one.
+  static int EncoderThreads(int processors, bool highSpeed);
+  // The job's failure text for a result code of ConvertVideo (0 takes the error's description).
+  static QString FailureText(int code, const QString& description);
+
+  // Why the last ConvertVideo returned 0.
+  QString errorDescription() const { return errorDescription_; }
+
+ private:
+  int Convert(const QString& sourcePath, const QString& workFolder);
+  bool CopySource(const QString& sourcePath, const QString& workFolder) const;
+  QString SourceCopyName() const;
+
+  UploadJob job_;
+  ConversionSettings settings_;
+  RunContext& context_;
+  QueueGridModel& grid_;
+  QString errorDescription_;
+};
+
+}  // namespace cf

@@ -1,0 +1,258 @@
+#pragma once
+
+#include "KqServerProcess.h"
+#include "app/queue/JobDriver.h"
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+#include "app/services/MavoControl.h"
+#include "app/services/MessageService.h"
+#include "app/services/ProgramFolder.h"
+#include "app/services/modLanguage.h"
+#include "tests/app/media/TestClips.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QWidget>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <memory>
+
+// A program folder for one test: links to every built program and module, copies of the
+// resources (so a test may change them), and nothing written into the shared build.
+class LinkedProgramFolder {
+ public:
+  LinkedProgramFolder() {
+    const QDir built(TestClips::ProgramFolder());
+    for (const QFileInfo& entry : built.entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
+      const QString target = dir_.filePath(entry.fileName());
+      if (entry.isFile() && entry.suffix() == QLatin1String("xml")) {
+        QFile::copy(entry.absoluteFilePath(), target);
+      } else if (entry.fileName() != QLatin1String("project.xml")) {
+        QFile::link(entry.absoluteFilePath(), target);
+      }
+    }
+    SetProgramFolder(dir_.path());
+    ReloadResStrings();
+  }
+  ~LinkedProgramFolder() {
+    SetProgramFolder(QString());
+    ReloadResStrings();
+  }
+  QString path() const { return dir_.path(); }
+  QString filePath(const QString& name) const { return dir_.filePath(name); }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+// A job as the add dialog builds it for a clip made at test time.
+inline cf::UploadJob ClipJob(const QString& path, const QString& url, int cvtType,
+                             const QString& account = QStringLiteral("demo")) {
+  const QFileInfo info(path);
+  cf::UploadJob job;
+  job.fileName = info.fileName();
+  job.title = QStringLiteral("Lab ") + info.completeBaseName();
+  job.Author = QStringLiteral("Dr. Test");
+  job.path = info.absoluteFilePath();
+  job.duration = QStringLiteral("0:00:02");
+  job.secDuration = 2;
+  job.videoWidth = 320;
+  job.videoHeight = 240;
+  job.srcVideoWidth = 320;
+  job.srcVideoHeight = 240;
+  job.vBitRate = QStringLiteral("300k");
+  job.aBitRate = QStringLiteral("64k");
+  job.Url = url;
+  job.account = account;
+  job.password = QStringLiteral("demo");
+  job.bEncPassword = account == QLatin1String("demo-digest");
+  job.folderID = account == QLatin1String("demo") ? QStringLiteral("2") : QStringLiteral("1");
+  job.folderName = QStringLiteral("Physics 101");
+  job.sysVer = QStringLiteral("5.0");
+  job.dstCvtType = cvtType;
+  job.fileSize = info.size();
+  job.dateLastModified = cf::UploadJob::FormatDateLastModified(info.lastModified());
+  return job;
+}
+
+// The real control with one seam: a test may edit the server's version answer, for answers the
+// reference server never gives to a new video (an overwrite question, a refused target).
+class RewritingControl : public UploadControl {
+ public:
+  using Rewrite = std::function<QString(const QString& answer)>;
+
+  explicit RewritingControl(UploadControl& inner) : inner_(inner) {
+    connect(&inner_, &UploadControl::OnGetVersionFinished, this,
+            [this] { emit OnGetVersionFinished(); });
+    connect(&inner_, &UploadControl::OnPutFileFinished, this, [this] { emit OnPutFileFinished(); });
+    connect(&inner_, &UploadControl::OnGetFolderFinished, this,
+            [this] { emit OnGetFolderFinished(); });
+    connect(&inner_, &UploadControl::OnPostFinished, this, [this] { emit OnPostFinished(); });
+  }
+
+  void setVersionRewrite(Rewrite rewrite) { rewrite_ = std::move(rewrite); }
+  QList<int> putFileContentNumbers() const { return putFileContentNumbers_; }
+  QList<int> versionContentNumbers() const { return versionContentNumbers_; }
+
+  bool GetFolder(const QString& url, const QString& account, const QString& password,
+                 const QString& exParam) override {
+    lastWasVersion_ = false;
+    return inner_.GetFolder(url, account, password, exParam);
+  }
+  bool PutFile(const QString& url, const QString& account, const QString& password, int folderID,
+               int docID, const QString& path) override {
+    lastWasVersion_ = false;
+    putFileContentNumbers_.append(docID);
+    return inner_.PutFile(url, account, password, folderID, docID, path);
+  }
+  bool getVersion(const QString& url) override { return inner_.getVersion(url); }
+  bool GetVersion2(const QString& url, const QString& account, const QString& password,
+                   int folderID, int docID, const QString& version,
+                   const QString& exParam) override {
+    lastWasVersion_ = true;
+    versionContentNumbers_.append(docID);
+    return inner_.GetVersion2(url, account, password, folderID, docID, version, exParam);
+  }
+  bool Post(const QString& url, const QString& param) override { return inner_.Post(url, param); }
+  void CancelPutFile() override { inner_.CancelPutFile(); }
+  int UploadingProgress() override { return inner_.UploadingProgress(); }
+  QString Response() override {
+    const QString answer = inner_.Response();
+    return lastWasVersion_ && rewrite_ ? rewrite_(answer) : answer;
+  }
+
+ private:
+  UploadControl& inner_;
+  Rewrite rewrite_;
+  bool lastWasVersion_ = false;
+  QList<int> putFileContentNumbers_;
+  QList<int> versionContentNumbers_;
+};
+
+// The engine as a window would hold it, over the real control, talking to kqserver on loopback.
+class DriverBench {
+ public:
+  DriverBench() {
+    if (!server_.Start({QStringLiteral("--init-demo")})) {
+      ADD_FAILURE() << server_.ErrorText().toStdString();
+      return;
+    }
+    QString why;
+    control_ = MavoControl::Create(&host_, &why);
+    if (!control_) {
+      ADD_FAILURE() << why.toStdString();
+      return;
+    }
+    rewriting_ = std::make_unique<RewritingControl>(*control_);
+    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *rewriting_);
+    previousHandler_ = SetMessageHandler([this](const MessageRequest& request) {
+      messages_.append(request.text);
+      if (request.buttons == MsgButtons::YesNoCancel) return overwriteAnswer_;
+      return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
+    });
+  }
+  ~DriverBench() {
+    if (driver_) driver_->Close();
+    driver_.reset();
+    SetMessageHandler(previousHandler_);
+  }
+
+  bool ready() const { return driver_ != nullptr; }
+  KqServerProcess& server() { return server_; }
+  cf::JobDriver& driver() { return *driver_; }
+  RewritingControl& control() { return *rewriting_; }
+  cf::QueueGridModel& grid() { return grid_; }
+  cf::UploadQueue& queue() { return queue_; }
+  QStringList& messages() { return messages_; }
+  void answerOverwrite(MsgAnswer answer) { overwriteAnswer_ = answer; }
+  QString clipFolder() const { return clips_.path(); }
+
+  // A 2-second 320x240 clip; `bitrate` makes it larger so its archive spans several blocks.
+  QString MakeClip(const QString& name, const QString& bitrate = {}) {
+    const QString path = clips_.filePath(name);
+    if (bitrate.isEmpty()) {
+      EXPECT_TRUE(TestClips::MakeVideo(path, 2, QStringLiteral("320x240")));
+    } else {
+      EXPECT_TRUE(TestClips::Make(
+          path, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                 QStringLiteral("testsrc2=size=320x240:rate=30:duration=2"), QStringLiteral("-f"),
+                 QStringLiteral("lavfi"), QStringLiteral("-i"),
+                 QStringLiteral("anoisesrc=duration=2"), QStringLiteral("-c:a"),
+                 QStringLiteral("aac"), QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"),
+                 QStringLiteral("-c:v"), QStringLiteral("libx264"), QStringLiteral("-preset"),
+                 QStringLiteral("ultrafast"), QStringLiteral("-b:v"), bitrate}));
+    }
+    return path;
+  }
+
+  // Queues the job with its "Waiting" row.
+  void Add(const cf::UploadJob& job) {
+    ASSERT_TRUE(queue_.Add(job));
+    grid_.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
+  }
+  cf::UploadJob AddClip(const QString& name, int cvtType,
+                        const QString& account = QStringLiteral("demo")) {
+    const cf::UploadJob job = ClipJob(MakeClip(name), server_.BaseUrl(), cvtType, account);
+    Add(job);
+    return job;
+  }
+
+  // Presses Start and waits until the driver stops running jobs.
+  void RunQueue(int timeoutMs = 90000) {
+    QSignalSpy idle(driver_.get(), &cf::JobDriver::runningChanged);
+    driver_->Start();
+    while (driver_->running()) {
+      if (!idle.wait(timeoutMs)) {
+        ADD_FAILURE() << "the driver did not finish";
+        return;
+      }
+    }
+  }
+
+  QString State(const QString& path) const { return grid_.cellText(path, cf::kColState); }
+  QString Error(const QString& path) const { return grid_.cellText(path, cf::kColError); }
+
+  // The stored archive of the account's last upload, and its listing.
+  QString LastArchive() {
+    const QByteArray contents = server_.AdminGet(QStringLiteral("/admin/contents"));
+    const int at = contents.lastIndexOf("path=\"");
+    if (at < 0) return {};
+    const int end = contents.indexOf('"', at + 6);
+    return QString::fromUtf8(contents.mid(at + 6, end - at - 6));
+  }
+  // Unpacks the archive into a fresh folder and returns it.
+  QString Unpack(const QString& archive) {
+    auto dir = std::make_unique<QTemporaryDir>();
+    const QString path = dir->path();
+    TestClips::RunProgram(QStringLiteral("/usr/bin/unzip"),
+                          {QStringLiteral("-q"), archive, QStringLiteral("-d"), path});
+    unpacked_.push_back(std::move(dir));
+    return path;
+  }
+
+  // Work and archive folders left under the temporary folder.
+  static QStringList LeftoverFolders() {
+    return QDir(QDir::tempPath())
+        .entryList({QStringLiteral("_kqClipFerry_*"), QStringLiteral("_kqVidZip_*")},
+                   QDir::Dirs | QDir::NoDotAndDotDot);
+  }
+
+ private:
+  KqServerProcess server_;
+  QWidget host_;
+  std::unique_ptr<MavoControl> control_;
+  std::unique_ptr<RewritingControl> rewriting_;
+  cf::QueueGridModel grid_;
+  cf::UploadQueue queue_;
+  std::unique_ptr<cf::JobDriver> driver_;
+  MessageHandler previousHandler_;
+  QStringList messages_;
+  MsgAnswer overwriteAnswer_ = MsgAnswer::Cancel;
+  QTemporaryDir clips_;
+  std::vector<std::unique_ptr<QTemporaryDir>> unpacked_;
+};
