@@ -356,6 +356,51 @@ TEST_F(AddDialog, AccountWithoutUploadableFolderOffersNoOk) {
       QStringLiteral("1"));
 }
 
+// Two full-HD frames stretched over `seconds`: a long source that costs nothing to make.
+QString LongClip(const QTemporaryDir& dir, int seconds) {
+  const QString path = dir.filePath(QStringLiteral("long%1.mp4").arg(seconds));
+  EXPECT_TRUE(TestClips::Make(
+      path, {"-f", "lavfi", "-i", "color=size=1920x1080:rate=1:duration=2", "-vf",
+             QStringLiteral("setpts=PTS*%1").arg(seconds - 1), "-fps_mode", "passthrough", "-c:v",
+             "libx264", "-preset", "ultrafast", "-pix_fmt", "yuv420p"}));
+  return path;
+}
+
+TEST_F(AddDialog, SizeNearTheLimitWarnsOnceAndOverTheLimitIsRefused) {
+  auto dialog = Open();
+  LogIn(*dialog, QStringLiteral("demo"));
+  Ui::frmAdd& ui = dialog->form();
+
+  // 4200 kbps for about 66.5 minutes is 1.95 GB: accepted, with one warning per dialog.
+  dialog->ChooseFile(LongClip(clips_, 3989));
+  ASSERT_TRUE(ui.cmdOK->isEnabled());
+  EXPECT_EQ(ui.lFileSize->text(), AddText("lFileSize") + QStringLiteral("  約 309 MB"));
+  ui.optSrcRes->click();
+  EXPECT_EQ(dialog->setup().dstResType, 0);
+  EXPECT_EQ(ui.lFileSize->text(), AddText("lFileSize") + QStringLiteral("  約 1.95 GB"));
+  EXPECT_EQ(
+      messages_,
+      QStringList{AddText("msg_nearly2GB").replace(QStringLiteral("%s"), QStringLiteral("1.95"))});
+  EXPECT_EQ(titles_, QStringList{AddText("ttl_Warning")});
+  ui.optStdRes->click();
+  ui.optSrcRes->click();
+  EXPECT_EQ(messages_.size(), 1);
+
+  // 70 minutes at that rate is over 2 GiB: the choice is refused and the previous one stays.
+  dialog->ChooseFile(LongClip(clips_, 4201));
+  messages_.clear();
+  ui.optSrcRes->click();
+  EXPECT_EQ(messages_, QStringList{AddText("msg_exceed2GB")});
+  EXPECT_EQ(dialog->setup().dstResType, 2);
+  EXPECT_TRUE(ui.optStdRes->isChecked());
+  // Server-side conversion sends the small file itself, whatever the resolution.
+  ui.optServerCvt->click();
+  EXPECT_EQ(dialog->setup().dstCvtType, 1);
+  ui.optSrcRes->click();
+  EXPECT_EQ(dialog->setup().dstResType, 0);
+  EXPECT_EQ(messages_.size(), 1);
+}
+
 TEST(CustomBandwidth, PresetsStepUpAndStopAtTheLimit) {
   TestProgramFolder folder;
   QList<std::pair<int, int>> applied;
