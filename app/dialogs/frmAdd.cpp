@@ -17,6 +17,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMouseEvent>
+#include <QToolButton>
 
 using namespace cf::estimate;
 
@@ -50,7 +51,17 @@ frmAdd::frmAdd(cf::UploadQueue& queue, cf::QueueGridModel& grid, QAbstractButton
   ui_->setupUi(this);
   ApplyFormTexts(this);
   ui_->lTestLen->hide();
-  ui_->imgOpenTVGray->hide();
+  // Pictures without captions: made after the texts were applied, which would blank them.
+  for (QToolButton** arrow : {&imgOpenTV_, &imgOpenTVGray_}) {
+    *arrow = new QToolButton(ui_->picFolder);
+    (*arrow)->setArrowType(Qt::DownArrow);
+    (*arrow)->setAutoRaise(true);
+    ui_->layPicFolder->addWidget(*arrow);
+  }
+  imgOpenTV_->setObjectName(QStringLiteral("imgOpenTV"));
+  imgOpenTVGray_->setObjectName(QStringLiteral("imgOpenTVGray"));
+  imgOpenTVGray_->setEnabled(false);
+  imgOpenTVGray_->hide();
 
   ServerFolderPicker::Controls controls;
   controls.txtServerIP = ui_->txtServerIP;
@@ -62,7 +73,7 @@ frmAdd::frmAdd(cf::UploadQueue& queue, cf::QueueGridModel& grid, QAbstractButton
   controls.lOldSysHelp = ui_->lOldSysHelp;
   controls.lFolderPath = ui_->lFolderPath;
   controls.picFolder = ui_->picFolder;
-  controls.imgOpenTV = ui_->imgOpenTV;
+  controls.imgOpenTV = imgOpenTV_;
   controls.tree = ui_->TreeView1;
   picker_ = std::make_unique<ServerFolderPicker>(this, controls);
   picker_->setProjectFolderSource([this]() -> QString {
@@ -197,8 +208,8 @@ void frmAdd::EnableSourceAndInfo(bool enable) {
                      static_cast<QWidget*>(ui_->txtAuthor)}) {
     w->setEnabled(enable);
   }
-  ui_->imgOpenTV->setVisible(enable);
-  ui_->imgOpenTVGray->setVisible(!enable);
+  imgOpenTV_->setVisible(enable);
+  imgOpenTVGray_->setVisible(!enable);
 }
 
 void frmAdd::OnLoginStarted() {

@@ -9,6 +9,7 @@
 
 class QAbstractButton;
 class QRadioButton;
+class QToolButton;
 class ServerFolderPicker;
 class UploadControl;
 
@@ -34,6 +35,8 @@ class frmAdd : public QDialog {
   ~frmAdd() override;
 
   Ui::frmAdd& form() { return *ui_; }
+  // The drop-down arrow of the folder box and its grey twin shown while the box is disabled.
+  QToolButton* imgOpenTV() const { return imgOpenTV_; }
   ServerFolderPicker& picker() { return *picker_; }
   const JobSetup& setup() const { return setup_; }
   bool cancelled() const { return cancelled_; }
@@ -82,6 +85,8 @@ class frmAdd : public QDialog {
   QAbstractButton* cmdStartUpload_;
   std::unique_ptr<ServerFolderPicker> picker_;
   JobSetup setup_;
+  QToolButton* imgOpenTV_ = nullptr;
+  QToolButton* imgOpenTVGray_ = nullptr;
   QTimer tmrInit_;
   bool initDone_ = false;
   bool cancelled_ = false;

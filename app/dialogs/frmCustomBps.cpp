@@ -5,6 +5,7 @@
 #include "ui_frmCustomBps.h"
 
 #include <QKeyEvent>
+#include <QRadioButton>
 
 using namespace cf::estimate;
 
@@ -14,8 +15,14 @@ frmCustomBps::frmCustomBps(int32_t defaultKbps, int32_t seconds, int32_t current
   ui_->setupUi(this);
   // The option captions are built below; the texts must come first or they would blank them.
   ApplyFormTexts(this);
-  options_ = {ui_->optBps_0, ui_->optBps_1, ui_->optBps_2,
-              ui_->optBps_3, ui_->optBps_4, ui_->optBps_5};
+  // The options get their captions from the presets, not from the texts file: they are made
+  // here, after the texts were applied.
+  for (int i = 0; i < kPresetCount; ++i) {
+    auto* button = new QRadioButton(this);
+    button->setObjectName(QStringLiteral("optBps_%1").arg(i));
+    ui_->layOptions->addWidget(button);
+    options_[static_cast<size_t>(i)] = button;
+  }
   Initialise(defaultKbps, seconds, currentCustomBps);
 
   connect(ui_->cmdSet, &QPushButton::clicked, this, &frmCustomBps::cmdSet_Click);
