@@ -85,8 +85,19 @@ TEST_F(AddDialog, LoginFailsThenSucceedsAndRemembersTheServer) {
   EXPECT_EQ(ReadSetting(QStringLiteral("clipFerry"), QStringLiteral("account"), QString()),
             QString());
 
+  // While the folder list is on its way the window cannot be closed.
+  ui.cmdLogIn->click();
+  ASSERT_EQ(DialogShared::Instance().DialogBusy, DialogShared::kFetchingFolders);
+  EXPECT_FALSE(ui.cmdCancel->isEnabled());
+  dialog->reject();
+  EXPECT_TRUE(dialog->isVisible());
+  EXPECT_EQ(messages_.last(), AddText("msg_ExitOnGetFolder"));
+  ASSERT_TRUE(WaitIdle());
+  messages_.clear();
+  titles_.clear();
+
   LogIn(*dialog, QStringLiteral("demo"));
-  EXPECT_EQ(messages_.size(), 1);
+  EXPECT_TRUE(messages_.isEmpty());
   EXPECT_TRUE(dialog->picker().loginState());
   EXPECT_EQ(ui.cmdLogIn->text(), AddText("cmdRefresh"));
   EXPECT_TRUE(ui.frameFile->isEnabled());
