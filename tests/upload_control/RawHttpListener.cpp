@@ -110,12 +110,22 @@ void RawHttpListener::AcceptLoop() {
     connections_.emplace_back([this, connection] {
       Serve(connection);
       close(connection);
-      --active_;
     });
   }
 }
 
 void RawHttpListener::Serve(int socket) {
+  // A request counts as in flight from its connection until its answer starts: a client that
+  // waits for one answer before its next request never has two in flight.
+  struct InFlight {
+    std::atomic<int>& active;
+    bool counted = true;
+    void End() {
+      if (counted) --active;
+      counted = false;
+    }
+    ~InFlight() { End(); }
+  } inFlight{active_};
   Request request;
   qsizetype headEnd = -1;
   qint64 wanted = -1;
@@ -141,6 +151,7 @@ void RawHttpListener::Serve(int socket) {
     requests_.push_back(request);
   }
   const Reply reply = responder_(request, index);
+  inFlight.End();
   if (reply.closeOnly) return;
   if (reply.hold) {
     // Keep the connection open without a word until the client leaves or the test ends.

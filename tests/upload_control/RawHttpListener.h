@@ -47,6 +47,7 @@ class RawHttpListener {
   quint16 Port() const { return port_; }
   QString Url(const QString& path) const;
   std::vector<Request> Requests() const;
+  // Most requests ever in flight at once (connected, answer not yet begun).
   int MaxConcurrent() const { return maxConcurrent_; }
   int Accepted() const { return accepted_; }
 

@@ -248,6 +248,9 @@ HRESULT Mavo2Control::PutFile(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword,
     state_.SetFilePath(Text(bstrPath));
   }
   progress_ = 0;
+  // Cleared here rather than when the worker gets the handles: a Stop pressed while the upload
+  // still waits for another request must not be forgotten.
+  cancel_ = 0;
   StartWorker(WM_MAVO_PUTFILE_DONE, [](Mavo2Control& control, const ControlRequestState& request) {
     return UploadWorker(request, control.Progress(), control.Cancel()).Run();
   });

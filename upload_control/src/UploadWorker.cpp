@@ -61,7 +61,6 @@ void UploadWorker::RaiseProgress(std::uint64_t bytesDone) {
 }
 
 QString UploadWorker::Run() {
-  cancel_ = 0;
   QFile file(request_.filePath);
   if (request_.filePath.isEmpty() || !file.open(QIODevice::ReadOnly)) {
     return ResultDocument::Build(kVersionedRoot, ResultDocument::kFileUnreadable);

@@ -4,6 +4,7 @@
 #include "upload_control/src/ExtraFields.h"
 
 #include <QByteArray>
+#include <QList>
 
 #include <cstdint>
 #include <cstdlib>

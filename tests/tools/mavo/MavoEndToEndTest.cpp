@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRandomGenerator>
 
 #include <gtest/gtest.h>
 
@@ -70,31 +71,51 @@ TEST(MavoEndToEnd, ChainedRequestsRunOneAfterAnotherOnOneControl) {
   EXPECT_TRUE(lines[5].contains(QStringLiteral("<errInfo>"))) << lines[5].toStdString();
 }
 
-TEST(MavoEndToEnd, PutFileSendsAnArchiveThatArrivesWholeAndReportsProgress) {
+QString WriteRandomFile(const QString& name, qsizetype size, QByteArray* data) {
+  const QString path = QDir::temp().filePath(name);
+  data->resize(size);
+  QRandomGenerator generator(20101);
+  generator.fillRange(reinterpret_cast<quint32*>(data->data()), size / 4);
+  QFile file(path);
+  EXPECT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(*data);
+  return path;
+}
+
+QStringList PutFileArgs(const QString& base, const QString& path) {
+  return {QStringLiteral("getfolder"),
+          base + QStringLiteral("/mavo/getfolder/"),
+          QStringLiteral("demo"),
+          QStringLiteral("demo"),
+          QStringLiteral("tool=v.2.100603"),
+          QStringLiteral("+"),
+          QStringLiteral("putfile"),
+          base + QStringLiteral("/mavo/putFile/"),
+          QStringLiteral("demo"),
+          QStringLiteral("demo"),
+          QStringLiteral("2"),
+          QStringLiteral("-1"),
+          path};
+}
+
+TEST(MavoEndToEnd, A64MiBArchiveArrivesByteIdenticalThoughEveryBlockFailsOnce) {
   KqServerProcess server;
   ASSERT_TRUE(server.Start({QStringLiteral("--init-demo"), QStringLiteral("--accept-any-archive")}))
       << server.ErrorText().toStdString();
-  // Every block fails on its first attempt, each in another way; the retries carry the upload.
-  for (const char* fault :
-       {"path=/mavo/putFile,block=0,status=500", "path=/mavo/putFile,block=1,drop",
-        "path=/mavo/putFile,block=2,nourl", "path=/mavo/putFile,block=3,empty"}) {
-    ASSERT_TRUE(server.ArmFault(QString::fromLatin1(fault))) << fault;
+  constexpr int kBlocks = 128;
+  // Every block fails on its first attempt, in turn with a status, a dropped connection, an
+  // empty answer and (before the last block) an answer without its address.
+  for (int block = 0; block < kBlocks; ++block) {
+    const char* kinds[] = {"status=500", "drop", "empty", "nourl"};
+    const char* kind = block == kBlocks - 1 ? "status=503" : kinds[block % 4];
+    ASSERT_TRUE(server.ArmFault(
+        QStringLiteral("path=/mavo/putFile,block=%1,%2").arg(block).arg(QLatin1String(kind))));
   }
-  const QString path = QDir::temp().filePath(QStringLiteral("mavo_file.zip"));
-  QFile file(path);
-  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-  QByteArray data(3 * 524288 + 1000, Qt::Uninitialized);
-  for (qsizetype i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 131) >> 3);
-  file.write(data);
-  file.close();
+  QByteArray data;
+  const QString path =
+      WriteRandomFile(QStringLiteral("mavo_file.zip"), qsizetype{kBlocks} * 524288, &data);
 
-  const QString base = QStringLiteral("http://") + server.BaseUrl();
-  const MavoRun run =
-      Mavo({QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
-            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("tool=v.2.100603"),
-            QStringLiteral("+"), QStringLiteral("putfile"), base + QStringLiteral("/mavo/putFile/"),
-            QStringLiteral("demo"), QStringLiteral("demo"), QStringLiteral("2"),
-            QStringLiteral("-1"), path});
+  const MavoRun run = Mavo(PutFileArgs(QStringLiteral("http://") + server.BaseUrl(), path));
   ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
   const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   const qsizetype event = lines.indexOf(QStringLiteral("OnPutFileFinished"));
@@ -112,6 +133,29 @@ TEST(MavoEndToEnd, PutFileSendsAnArchiveThatArrivesWholeAndReportsProgress) {
   ASSERT_TRUE(archive.open(QIODevice::ReadOnly));
   EXPECT_EQ(QCryptographicHash::hash(archive.readAll(), QCryptographicHash::Sha256),
             QCryptographicHash::hash(data, QCryptographicHash::Sha256));
+}
+
+TEST(MavoEndToEnd, CancelAtAPercentageStopsTheUploadAndTheServerKeepsNothing) {
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo"), QStringLiteral("--accept-any-archive")}))
+      << server.ErrorText().toStdString();
+  // Slow blocks, so the half-second progress polls see the upload under way.
+  ASSERT_TRUE(server.ArmFault(QStringLiteral("path=/mavo/putFile,delay=300,always")));
+  QByteArray data;
+  const QString path = WriteRandomFile(QStringLiteral("cancelled.zip"), 8 * 524288, &data);
+  QStringList args = PutFileArgs(QStringLiteral("http://") + server.BaseUrl(), path);
+  args << QStringLiteral("--cancel-at") << QStringLiteral("30");
+  const MavoRun run = Mavo(args);
+  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+  const qsizetype event = lines.indexOf(QStringLiteral("OnPutFileFinished"));
+  ASSERT_GT(event, 2) << run.out.toStdString();
+  EXPECT_TRUE(lines[event + 1].contains(QStringLiteral("<errInfo>1004</errInfo>")))
+      << run.out.toStdString();
+  EXPECT_NE(lines[event - 1], QStringLiteral("progress 100"));
+  EXPECT_TRUE(QDir(QDir(server.DataDir()).filePath(QStringLiteral("contents")))
+                  .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+                  .isEmpty());
 }
 
 TEST(MavoEndToEnd, ABadCommandLineExitsWithUsage) {
