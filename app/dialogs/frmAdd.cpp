@@ -104,13 +104,17 @@ frmAdd::frmAdd(cf::UploadQueue& queue, cf::QueueGridModel& grid, QAbstractButton
   const std::pair<QRadioButton*, int32_t> conversions[] = {{ui_->optLocalCvt, kLocalCvt},
                                                            {ui_->optServerCvt, kServerCvt},
                                                            {ui_->optNoCvtForMp4, kNoCvt}};
-  for (const auto& [option, value] : conversions) {
-    connect(option, &QRadioButton::clicked, this, [this, value] { OnConversionClicked(value); });
+  for (const auto& choice : conversions) {
+    const int32_t value = choice.second;
+    connect(choice.first, &QRadioButton::clicked, this,
+            [this, value] { OnConversionClicked(value); });
   }
   const std::pair<QRadioButton*, int32_t> resolutions[] = {
       {ui_->optSrcRes, kSourceRes}, {ui_->optHiRes, kHighRes}, {ui_->optStdRes, kStandardRes}};
-  for (const auto& [option, value] : resolutions) {
-    connect(option, &QRadioButton::clicked, this, [this, value] { OnResolutionClicked(value); });
+  for (const auto& choice : resolutions) {
+    const int32_t value = choice.second;
+    connect(choice.first, &QRadioButton::clicked, this,
+            [this, value] { OnResolutionClicked(value); });
   }
 
   DialogShared& shared = DialogShared::Instance();
