@@ -1,6 +1,8 @@
 // clipferry-cli: the engine without windows, for unattended use and checks from a shell.
 
+#include "app/cli/AddCommand.h"
 #include "app/cli/CliCommands.h"
+#include "app/cli/ListCommand.h"
 #include "app/cli/ProbeCommand.h"
 #include "app/cli/RunCommand.h"
 #include "app/cli/ServerCommand.h"
@@ -35,6 +37,8 @@ int main(int argc, char** argv) {
 
   CliCommands commands;
   RegisterProbeCommand(commands);
+  RegisterAddCommand(commands);
+  RegisterListCommand(commands);
   RegisterRunCommand(commands);
   RegisterServerCommand(commands);
 

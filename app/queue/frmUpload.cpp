@@ -1,5 +1,7 @@
 #include "app/queue/frmUpload.h"
 
+#include "app/dialogs/DialogShared.h"
+#include "app/dialogs/frmAdd.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "app/services/FormTexts.h"
@@ -53,8 +55,7 @@ frmUpload::frmUpload(QWidget* parent)
   ui_->cmdEdit->setEnabled(false);
   ui_->cmdStartUpload->setEnabled(false);
   ui_->cmdStopUpload->setEnabled(false);
-  // The add and edit dialogs are not part of this build yet: their buttons stay off.
-  ui_->cmdAdd->setEnabled(false);
+  // The batch dialog is not part of this build yet: its button stays off.
   ui_->cmdAddKqp->setEnabled(false);
   ui_->lStatus->clear();
   ui_->lConvertInfo->clear();
@@ -65,6 +66,8 @@ frmUpload::frmUpload(QWidget* parent)
   setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   keepAwake_ = std::make_unique<cf::desktop::KeepAwake>(QStringLiteral("Uploading lecture videos"));
 
+  connect(ui_->cmdAdd, &QPushButton::clicked, this, &frmUpload::cmdAdd_Click);
+  connect(ui_->cmdEdit, &QPushButton::clicked, this, &frmUpload::cmdEdit_Click);
   connect(ui_->cmdRemove, &QPushButton::clicked, this, &frmUpload::cmdRemove_Click);
   connect(ui_->cmdClearAll, &QPushButton::clicked, this, &frmUpload::cmdClearAll_Click);
   connect(ui_->cmdExit, &QPushButton::clicked, this, &frmUpload::cmdExit_Click);
@@ -209,8 +212,56 @@ void frmUpload::ApplySelectionRule() {
                                                                             : selected.first();
   const cf::QueueButtons buttons = commands_.selectionRuleForRow(row);
   ui_->cmdRemove->setEnabled(buttons.removeEnabled);
-  // Editing opens the add dialog, which this build does not have yet.
-  ui_->cmdEdit->setEnabled(false);
+  ui_->cmdEdit->setEnabled(buttons.editEnabled);
+}
+
+void frmUpload::cmdAdd_Click() {
+  const cf::QueueMessage refusal = commands_.checkAdd();
+  if (!refusal.isEmpty()) {
+    ShowQueueMessage(refusal);
+    return;
+  }
+  DialogShared::Instance().editRequest.clear();
+  const int rowsBefore = grid_.rowCount();
+  {
+    frmAdd dialog(queue_, grid_, ui_->cmdStartUpload, this);
+    dialog.exec();
+  }
+  ui_->gridQueue->setFocus();
+  if (grid_.rowCount() > rowsBefore) {
+    ui_->gridQueue->selectRow(grid_.rowCount() - 1);
+    ApplySelectionRule();
+  }
+}
+
+void frmUpload::cmdEdit_Click() {
+  const cf::EditCheck check = commands_.checkEdit(SelectedRows());
+  switch (check.outcome) {
+    case cf::EditCheck::Outcome::Refused:
+      ShowQueueMessage(check.message);
+      return;
+    case cf::EditCheck::Outcome::FileMissing: {
+      const QString text = check.message.key.isEmpty() ? check.message.text
+                                                       : Res(check.message.key, check.message.text);
+      const bool remove =
+          ShowMessage(text, QString(), MsgButtons::YesNo, MsgIcon::Question) == MsgAnswer::Yes;
+      commands_.resolveMissingFile(check.path, remove);
+      ReselectAfterCommand(check.row);
+      return;
+    }
+    case cf::EditCheck::Outcome::Ready:
+      break;
+  }
+  if (!commands_.beginEdit(check.path)) return;
+  EditRequest& request = DialogShared::Instance().editRequest;
+  request.editing = true;
+  request.path = check.path;
+  request.row = check.row;
+  {
+    frmAdd dialog(queue_, grid_, ui_->cmdStartUpload, this);
+    dialog.exec();
+  }
+  ReselectAfterCommand(check.row);
 }
 
 void frmUpload::ReselectAfterCommand(int row) {

@@ -61,6 +61,8 @@ class frmUpload : public QWidget {
   void ReselectAfterCommand(int row);
   void ShowQueueMessage(const cf::QueueMessage& message);
 
+  void cmdAdd_Click();
+  void cmdEdit_Click();
   void cmdRemove_Click();
   void cmdClearAll_Click();
   void cmdExit_Click();

@@ -1,0 +1,257 @@
+#include "app/cli/AddCommand.h"
+
+#include "app/cli/CliCommands.h"
+#include "app/dialogs/CFolderTree.h"
+#include "app/dialogs/FolderReply.h"
+#include "app/dialogs/JobSetup.h"
+#include "app/media/VideoProbe.h"
+#include "app/queue/QueueFile.h"
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+#include "app/services/MavoControl.h"
+#include "app/services/PasswordDigest.h"
+#include "app/services/ProgramFolder.h"
+#include "app/services/modConfig.h"
+#include "app/services/modLanguage.h"
+
+#include <QEventLoop>
+#include <QFileInfo>
+#include <QHash>
+#include <QTimer>
+#include <QWidget>
+
+#include <cstdio>
+
+using namespace cf::estimate;
+
+namespace {
+
+constexpr char kUsage[] =
+    "usage: clipferry-cli add FILE --url URL --account A --password P --folder-id ID\n"
+    "         [--resolution source|high|standard] [--conversion local|server|none]\n"
+    "         [--title T] [--author A]\n";
+// The control answers or times out on its own; this only keeps a broken control from hanging.
+constexpr int kReplyWaitMs = 10 * 60 * 1000;
+
+void Fail(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
+
+struct AddOptions {
+  QString file;
+  QHash<QString, QString> values;
+};
+
+bool ParseOptions(const QStringList& arguments, AddOptions* options) {
+  static const QStringList kOptions = {
+      QStringLiteral("--url"),       QStringLiteral("--account"),    QStringLiteral("--password"),
+      QStringLiteral("--folder-id"), QStringLiteral("--resolution"), QStringLiteral("--conversion"),
+      QStringLiteral("--title"),     QStringLiteral("--author")};
+  bool optionsEnded = false;
+  for (qsizetype i = 0; i < arguments.size(); ++i) {
+    const QString& argument = arguments[i];
+    if (!optionsEnded && argument == QLatin1String("--")) {
+      optionsEnded = true;
+    } else if (!optionsEnded && argument.startsWith(QLatin1String("--"))) {
+      if (!kOptions.contains(argument) || i + 1 >= arguments.size()) {
+        Fail(QStringLiteral("clipferry-cli add: unknown option or missing value: ") + argument);
+        return false;
+      }
+      options->values.insert(argument, arguments[++i]);
+    } else if (options->file.isEmpty()) {
+      options->file = argument;
+    } else {
+      Fail(QStringLiteral("clipferry-cli add: only one file may be added at a time"));
+      return false;
+    }
+  }
+  for (const char* required : {"--url", "--account", "--password", "--folder-id"}) {
+    if (!options->values.contains(QLatin1String(required))) {
+      Fail(QStringLiteral("clipferry-cli add: %1 is required").arg(QLatin1String(required)));
+      return false;
+    }
+  }
+  return !options->file.isEmpty();
+}
+
+// Logs in as the dialog does: a digest first, the plain password once more when the server asks
+// for it. On success `reply` holds the folder reply and `sentDigest` how the password went.
+bool LogIn(const AddOptions& options, FolderReply* reply, bool* sentDigest) {
+  QWidget host;
+  QString why;
+  std::unique_ptr<MavoControl> control = MavoControl::Create(&host, &why);
+  if (!control) {
+    Fail(QStringLiteral("The upload control cannot be started: ") + why);
+    return false;
+  }
+  const QString address = NormalizeServerAddress(options.values.value(QStringLiteral("--url")));
+  const QString account = options.values.value(QStringLiteral("--account"));
+  const QString password = options.values.value(QStringLiteral("--password")).trimmed();
+  const QString exParam = QStringLiteral("tool=v.") + GetResString(QStringLiteral("frmUpload"),
+                                                                   QStringLiteral("frmVersion"),
+                                                                   QStringLiteral("2.100603"));
+  *sentDigest = true;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const QString sent = *sentDigest ? PasswordDigest(password) : password;
+    if (sent.isEmpty()) {
+      Fail(QStringLiteral("The password could not be digested."));
+      return false;
+    }
+    QEventLoop loop;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(control.get(), &UploadControl::OnGetFolderFinished, &loop, &QEventLoop::quit);
+    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+    if (!control->GetFolder(
+            QStringLiteral("http://") + address + QStringLiteral("/mavo/getfolder/"), account, sent,
+            exParam)) {
+      Fail(GetResString(QStringLiteral("frmUpload"), QStringLiteral("msg_0")));
+      return false;
+    }
+    guard.start(kReplyWaitMs);
+    loop.exec();
+    if (!guard.isActive()) {
+      Fail(GetResString(QStringLiteral("frmUpload"), QStringLiteral("mavoNoResponse"),
+                        QStringLiteral("The server did not answer.")));
+      return false;
+    }
+    *reply = FolderReply::Read(control->Response(), *sentDigest);
+    if (reply->outcome() == FolderReply::Outcome::RetryPlainPassword && *sentDigest) {
+      *sentDigest = false;
+      continue;
+    }
+    break;
+  }
+  if (!reply->ok()) {
+    Fail(
+        reply->MessageText(GetResString(QStringLiteral("frmUpload"), QStringLiteral("mavoError"))));
+    return false;
+  }
+  return true;
+}
+
+int Add(const QStringList& arguments) {
+  AddOptions options;
+  if (!ParseOptions(arguments, &options)) {
+    std::fprintf(stderr, "%s", kUsage);
+    return CliCommands::kUsageError;
+  }
+  static const QHash<QString, int32_t> kConversions = {{QStringLiteral("local"), kLocalCvt},
+                                                       {QStringLiteral("server"), kServerCvt},
+                                                       {QStringLiteral("none"), kNoCvt}};
+  static const QHash<QString, int32_t> kResolutions = {{QStringLiteral("source"), kSourceRes},
+                                                       {QStringLiteral("high"), kHighRes},
+                                                       {QStringLiteral("standard"), kStandardRes}};
+  const QString conversionName = options.values.value(QStringLiteral("--conversion"));
+  const QString resolutionName = options.values.value(QStringLiteral("--resolution"));
+  if ((!conversionName.isEmpty() && !kConversions.contains(conversionName)) ||
+      (!resolutionName.isEmpty() && !kResolutions.contains(resolutionName))) {
+    std::fprintf(stderr, "%s", kUsage);
+    return CliCommands::kUsageError;
+  }
+
+  cf::UploadQueue queue;
+  cf::QueueGridModel grid;
+  const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
+  if (cf::QueueFile::Load(queuePath, queue, grid) == cf::QueueFile::LoadResult::Unreadable) {
+    Fail(QStringLiteral("clipferry-cli add: cannot read ") + queuePath);
+    return 1;
+  }
+  const QString path = QFileInfo(options.file).absoluteFilePath();
+  const DialogMessage refusal = JobSetup::CheckFile(path, queue, QString());
+  if (!refusal.isEmpty()) {
+    Fail(refusal.text());
+    return 1;
+  }
+  if (JobSetup::IsProjectPath(path)) {
+    Fail(GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_projectUnavailable")));
+    return 1;
+  }
+
+  FolderReply reply;
+  bool sentDigest = true;
+  if (!LogIn(options, &reply, &sentDigest)) return 1;
+  const ServerCaps& caps = reply.caps();
+  CFolderTree tree;
+  tree.setAdID(caps.adID);
+  if (!tree.LoadFolderList(reply.root())) return 1;
+  const QString folderID = options.values.value(QStringLiteral("--folder-id")).trimmed();
+  bool numeric = false;
+  const CFolderNode* folder = tree.FindNode(folderID.toInt(&numeric));
+  if (!numeric || folder == nullptr || !folder->Uploadable) {
+    Fail(QStringLiteral("Folder %1 is not a folder of this account that accepts uploads.")
+             .arg(folderID));
+    return 1;
+  }
+  tree.Select(tree.FindNode(folder->ID));
+
+  JobSetup setup;
+  setup.StartFile(path);
+  VideoInfo info;
+  if (!ProbeVideo(path, false, &info)) return 1;
+  setup.ApplyProbe(info);
+  // The same steps as the dialog: enabling the settings applies both rules, then the options the
+  // user clicks are tested against the upload limit.
+  JobSetup::ConversionChoices conversions = setup.ApplyConversionRule(caps, true);
+  ResolutionChoices resolutions = setup.ApplyResolutionRule(caps, true);
+  const QString exceed = GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_exceed2GB"));
+  if (!conversionName.isEmpty()) {
+    const int32_t conversion = kConversions.value(conversionName);
+    const bool offered = conversion == kLocalCvt    ? conversions.local
+                         : conversion == kServerCvt ? conversions.server
+                                                    : conversions.noConversion;
+    if (!offered) {
+      Fail(QStringLiteral("The conversion \"%1\" is not offered for this file on this server.")
+               .arg(conversionName));
+      return 1;
+    }
+    if (conversion != setup.dstCvtType && !setup.ChooseConversion(conversion)) {
+      Fail(exceed);
+      return 1;
+    }
+    resolutions = setup.ApplyResolutionRule(caps, true);
+  }
+  if (!resolutionName.isEmpty() && setup.dstCvtType != kNoCvt) {
+    const int32_t resolution = kResolutions.value(resolutionName);
+    if (!resolutions.allows(resolution)) {
+      std::fprintf(stderr,
+                   "The %s resolution is not offered for this source; keeping the one the "
+                   "dialog would choose.\n",
+                   qPrintable(resolutionName));
+    } else if (resolution != setup.dstResType && !setup.ChooseResolution(resolution)) {
+      Fail(exceed);
+      return 1;
+    }
+  }
+  setup.Recompute();
+
+  const QString title = options.values.contains(QStringLiteral("--title"))
+                            ? options.values.value(QStringLiteral("--title"))
+                            : QFileInfo(path).completeBaseName();
+  const JobServer server{NormalizeServerAddress(options.values.value(QStringLiteral("--url"))),
+                         options.values.value(QStringLiteral("--account")).trimmed(),
+                         options.values.value(QStringLiteral("--password")).trimmed(),
+                         tree.SelectedID(), tree.SelectedName()};
+  const cf::UploadJob job = setup.BuildJob(server, caps, sentDigest, title,
+                                           options.values.value(QStringLiteral("--author")));
+  if (!queue.Add(job)) {
+    Fail(GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_hasBeenAdded")));
+    return 1;
+  }
+  grid.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
+  if (!cf::QueueFile::Save(queuePath, queue, grid)) {
+    Fail(QStringLiteral("clipferry-cli add: cannot write ") + queuePath);
+    return 1;
+  }
+  std::printf("%s\n", job.path.toLocal8Bit().constData());
+  return 0;
+}
+
+}  // namespace
+
+void RegisterAddCommand(CliCommands& commands) {
+  commands.Register(QStringLiteral("add"),
+                    QStringLiteral("add FILE --url U --account A --password P --folder-id ID"),
+                    QStringLiteral("queue a video as the add dialog would ([--resolution "
+                                   "source|high|standard] [--conversion local|server|none] "
+                                   "[--title T] [--author A])"),
+                    Add);
+}

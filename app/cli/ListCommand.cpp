@@ -1,0 +1,53 @@
+#include "app/cli/ListCommand.h"
+
+#include "app/cli/CliCommands.h"
+#include "app/queue/QueueFile.h"
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+#include "app/services/ProgramFolder.h"
+
+#include <cstdio>
+
+namespace {
+
+int List(const QStringList& arguments) {
+  if (!arguments.isEmpty()) {
+    std::fprintf(stderr, "usage: clipferry-cli list\n");
+    return CliCommands::kUsageError;
+  }
+  cf::UploadQueue queue;
+  cf::QueueGridModel grid;
+  const QString path = cf::QueueFile::PathIn(ProgramFolder());
+  const cf::QueueFile::LoadResult result = cf::QueueFile::Load(path, queue, grid);
+  if (result == cf::QueueFile::LoadResult::Unreadable) {
+    std::fprintf(stderr, "clipferry-cli: cannot read %s\n", qPrintable(path));
+    return 1;
+  }
+  if (result == cf::QueueFile::LoadResult::Discarded) {
+    std::fprintf(stderr, "clipferry-cli: %s was not a queue file and has been removed\n",
+                 qPrintable(path));
+    return 1;
+  }
+  for (int i = 1; i <= queue.Count(); ++i) {
+    const cf::UploadJob* job = queue.item(i);
+    const QString line = QStringList{QString::number(i),
+                                     grid.cellText(job->path, cf::kColState),
+                                     cf::QueueGridModel::KindText(job->fileName),
+                                     job->title,
+                                     job->Url,
+                                     job->folderName,
+                                     job->path}
+                             .join(QLatin1Char('\t'));
+    std::printf("%s\n", line.toLocal8Bit().constData());
+  }
+  return 0;
+}
+
+}  // namespace
+
+void RegisterListCommand(CliCommands& commands) {
+  commands.Register(QStringLiteral("list"), QStringLiteral("list"),
+                    QStringLiteral("print the queued jobs: number, state, kind, title, server, "
+                                   "folder, path"),
+                    List);
+}

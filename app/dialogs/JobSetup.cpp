@@ -1,0 +1,173 @@
+#include "app/dialogs/JobSetup.h"
+
+#include "app/queue/UploadQueue.h"
+#include "app/services/modLanguage.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+using namespace cf::estimate;
+
+namespace {
+
+const QString kSection = QStringLiteral("frmAdd");
+
+}  // namespace
+
+QString DialogMessage::text() const {
+  return key.isEmpty() ? fallback : GetResString(kSection, key, fallback);
+}
+
+bool JobSetup::IsProjectPath(const QString& path) {
+  return QFileInfo(path).suffix().toLower() == QLatin1String("kqp");
+}
+
+bool JobSetup::IsMp4Path(const QString& path) {
+  return QFileInfo(path).suffix().toLower() == QLatin1String("mp4");
+}
+
+DialogMessage JobSetup::CheckFile(const QString& path, const cf::UploadQueue& queue,
+                                  const QString& editedPath) {
+  const QFileInfo file(path);
+  if (!file.isFile()) {
+    return {QString(), QStringLiteral("\"") + path + QStringLiteral("\" does not exists!"), {}};
+  }
+  const QString extension = file.suffix().toLower();
+  if (extension == QLatin1String("rm") || extension == QLatin1String("rmvb")) {
+    return {QStringLiteral("msg_rm_and_rmvb"),
+            QStringLiteral("rm and rmvb file are not supported!"),
+            {}};
+  }
+  if (file.fileName().toUpper() == QLatin1String("VIDEO_TS.VOB")) {
+    return {QStringLiteral("msg_VIDEO_TS_VOB"), QString(), {}};
+  }
+  if (extension == QLatin1String("kqp") &&
+      !QFileInfo(file.dir().filePath(QStringLiteral("media.kq"))).isFile()) {
+    return {QStringLiteral("msg_noMediaKq"), QString(), {}};
+  }
+  const bool editing = !editedPath.isEmpty();
+  if (queue.itemExist(path) && !(editing && path.trimmed() == editedPath.trimmed())) {
+    return {QStringLiteral("msg_hasBeenAdded"), QString(),
+            editing ? QStringLiteral("Edit Video") : QStringLiteral("Add Video")};
+  }
+  return {};
+}
+
+void JobSetup::StartFile(const QString& path) {
+  ClearFile();
+  path_ = path;
+  customBps = 0;
+  dstCvtType = kLocalCvt;
+  dstResType = kStandardRes;
+}
+
+void JobSetup::ClearFile() {
+  path_.clear();
+  source_ = Source();
+  duration.clear();
+  bInterlaced = false;
+  videoWidth = 0;
+  videoHeight = 0;
+  totalKbps = 0;
+  dateLastModified.clear();
+}
+
+void JobSetup::ApplyProbe(const VideoInfo& info) {
+  duration = info.durationText;
+  source_.secDuration = info.secDuration;
+  source_.codedWidth = info.codedWidth;
+  source_.codedHeight = info.codedHeight;
+  source_.darNum = info.darNum;
+  source_.darDen = info.darDen;
+  source_.srcVideoWidth = info.displayWidth;
+  source_.srcVideoHeight = info.displayHeight;
+  bInterlaced = info.interlaced;
+  const QFileInfo file(path_);
+  source_.fileSize = file.size();
+  dateLastModified = cf::UploadJob::FormatDateLastModified(file.lastModified());
+}
+
+JobSetup::ConversionChoices JobSetup::ApplyConversionRule(const ServerCaps& caps,
+                                                          bool groupEnabled) {
+  ConversionChoices choices;
+  if (groupEnabled) {
+    choices.local = true;
+    choices.server = !caps.oldSystem();
+    choices.noConversion = !caps.oldSystem() && caps.noCvtForMp4 && IsMp4Path(path_);
+  }
+  // A choice the server no longer offers (an edited job, another server) is not kept behind a
+  // disabled option: the job would ask for what the server refuses.
+  if (groupEnabled && ((dstCvtType == kServerCvt && !choices.server) ||
+                       (dstCvtType == kNoCvt && !choices.noConversion))) {
+    dstCvtType = kLocalCvt;
+  }
+  return choices;
+}
+
+ResolutionChoices JobSetup::ApplyResolutionRule(const ServerCaps& caps, bool groupEnabled) {
+  if (!groupEnabled || dstCvtType == kNoCvt) return {};
+  const ResolutionChoices choices = AllowedResolutions(caps.oldSystem(), source_.codedWidth);
+  const int32_t allowed = FirstAllowedResolution(choices, dstResType);
+  if (allowed >= 0) dstResType = allowed;
+  return choices;
+}
+
+bool JobSetup::ChooseConversion(int32_t conversion) {
+  if (ExceedsUploadLimit(EstimateOutputBytes(source_, conversion, dstResType))) return false;
+  customBps = 0;
+  dstCvtType = conversion;
+  return true;
+}
+
+bool JobSetup::ChooseResolution(int32_t resolution) {
+  if (ExceedsUploadLimit(EstimateOutputBytes(source_, dstCvtType, resolution))) return false;
+  customBps = 0;
+  dstResType = resolution;
+  return true;
+}
+
+void JobSetup::Recompute() {
+  const Destination destination = ComputeDestination(source_, dstCvtType, dstResType, customBps);
+  videoWidth = destination.frame.width;
+  videoHeight = destination.frame.height;
+  totalKbps = destination.totalKbps;
+  if (destination.hasBitrates) {
+    vBitRate = QString::number(destination.videoKbps) + QLatin1Char('k');
+    aBitRate = QString::number(destination.audioKbps) + QLatin1Char('k');
+  }
+}
+
+cf::UploadJob JobSetup::BuildJob(const JobServer& server, const ServerCaps& caps,
+                                 bool encryptPassword, const QString& title,
+                                 const QString& author) const {
+  cf::UploadJob job;
+  job.fileName = QFileInfo(path_).fileName();
+  job.title = title.trimmed();
+  job.Author = author.trimmed();
+  job.path = path_.trimmed();
+  job.duration = duration;
+  job.secDuration = source_.secDuration;
+  job.videoWidth = videoWidth;
+  job.videoHeight = videoHeight;
+  job.srcVideoWidth = source_.srcVideoWidth;
+  job.srcVideoHeight = source_.srcVideoHeight;
+  job.vBitRate = vBitRate;
+  job.aBitRate = aBitRate;
+  job.Url = server.Url;
+  job.account = server.account;
+  job.password = server.password;
+  job.folderID = server.folderID;
+  job.contentID = QStringLiteral("0");
+  job.folderName = server.folderName;
+  job.sysVer = caps.sysVer;
+  job.bEncPassword = encryptPassword;
+  job.dstCvtType = dstCvtType;
+  job.dstResType = dstResType;
+  job.dstPostfix = DestinationPostfix(caps.oldSystem(), videoWidth);
+  job.customBps = customBps;
+  job.bInterlaced = bInterlaced;
+  const QFileInfo file(path_);
+  job.fileSize = file.size();
+  job.dateLastModified = cf::UploadJob::FormatDateLastModified(file.lastModified());
+  return job;
+}
