@@ -142,8 +142,8 @@ KqServerProcess::Reply KqServerProcess::Post(const QString& path, const QByteArr
   return Exchange(request);
 }
 
-bool KqServerProcess::ArmFault(const QString& spec) {
-  return Post("/admin/fault", spec.toUtf8(), "text/plain").status == 200;
+bool KqServerProcess::ArmFault(const QString& rule) {
+  return Post("/admin/fault", rule.toUtf8(), "text/plain").status == 200;
 }
 
 bool KqServerProcess::ClearFaults() {

@@ -42,7 +42,7 @@ class KqServerProcess {
   QString ErrorText() const { return error_; }
 
   // Arms a fault (syntax in tools/kqserver/README.md); true when the server took it.
-  bool ArmFault(const QString& spec);
+  bool ArmFault(const QString& rule);
   bool ClearFaults();
   // Adds accounts, folders, contents or replies from a seed document.
   bool Seed(const QString& xml);

@@ -39,9 +39,9 @@ const char* FaultInjector::KindName(Kind kind) {
   return "";
 }
 
-bool FaultInjector::Parse(const std::string& spec, Fault* fault, std::string* error) {
+bool FaultInjector::Parse(const std::string& rule, Fault* fault, std::string* error) {
   Fault parsed;
-  parsed.spec = spec;
+  parsed.rule = rule;
   bool haveKind = false;
   const auto setKind = [&](Kind kind) {
     if (haveKind) return false;
@@ -49,7 +49,7 @@ bool FaultInjector::Parse(const std::string& spec, Fault* fault, std::string* er
     haveKind = true;
     return true;
   };
-  std::string_view rest(spec);
+  std::string_view rest(rule);
   while (!rest.empty()) {
     const size_t comma = rest.find(',');
     std::string_view item = rest.substr(0, comma);

@@ -25,7 +25,7 @@ class FaultInjector {
 
   struct Fault {
     int id = 0;
-    std::string spec;
+    std::string rule;
     std::string path = "/";
     std::optional<int64_t> block;
     Kind kind = Kind::kStatus;
@@ -35,7 +35,7 @@ class FaultInjector {
     int hits = 0;
   };
 
-  static bool Parse(const std::string& spec, Fault* fault, std::string* error);
+  static bool Parse(const std::string& rule, Fault* fault, std::string* error);
   static const char* KindName(Kind kind);
 
   int Arm(Fault fault);

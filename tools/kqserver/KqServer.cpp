@@ -221,9 +221,9 @@ bool KqServer::Prepare(std::string* error) {
     db_.SaveSetting("checkArchive", "0");
     sessions_->SetCheckArchive(false);
   }
-  for (const auto& spec : options_.faults) {
+  for (const auto& rule : options_.faults) {
     FaultInjector::Fault fault;
-    if (!FaultInjector::Parse(spec, &fault, error)) return false;
+    if (!FaultInjector::Parse(rule, &fault, error)) return false;
     faults_.Arm(fault);
   }
 
@@ -301,7 +301,7 @@ void KqServer::HandlePost(const httplib::Request& request, httplib::Response& re
     }
   } else {
     exchange.fault = faults_.Take(request.path, std::nullopt);
-    if (exchange.fault) exchange.Note(std::string("fault ") + exchange.fault->spec);
+    if (exchange.fault) exchange.Note(std::string("fault ") + exchange.fault->rule);
     if (path == "/mavo/getfolder/" || path == "/mavo/getfolder") {
       GetFolder(exchange);
     } else if (path == "/mavo/getversion/" || path == "/mavo/getversion") {
@@ -331,7 +331,7 @@ void KqServer::HandleGet(const httplib::Request& request, httplib::Response& res
     Admin(exchange);
   } else if (UpdateFeed::Handles(Lower(request.path))) {
     exchange.fault = faults_.Take(request.path, std::nullopt);
-    if (exchange.fault) exchange.Note(std::string("fault ") + exchange.fault->spec);
+    if (exchange.fault) exchange.Note(std::string("fault ") + exchange.fault->rule);
     ServeUpdate(exchange);
   } else if (SharingService::IsCategoriesPath(Lower(request.path))) {
     sharing_->HandleCategories(response);
@@ -673,7 +673,7 @@ void KqServer::PutFile(Exchange& exchange, const std::string& urlValue) {
     exchange.fault =
         faults_.Take(exchange.request.path, numbers ? std::optional(fields.seqno) : std::nullopt);
     if (exchange.fault) {
-      exchange.Note(std::string("fault ") + exchange.fault->spec);
+      exchange.Note(std::string("fault ") + exchange.fault->rule);
       if (exchange.fault->kind == FaultInjector::Kind::kDrop) {
         exchange.dropAt = std::max(exchange.bodyBytes + 1, exchange.contentLength / 2);
         return;
@@ -844,7 +844,7 @@ void KqServer::Admin(Exchange& exchange) {
     for (const auto& fault : faults_.List()) {
       auto node = list.append_child("fault");
       node.append_attribute("id") = fault.id;
-      node.append_attribute("spec") = fault.spec.c_str();
+      node.append_attribute("rule") = fault.rule.c_str();
       node.append_attribute("kind") = FaultInjector::KindName(fault.kind);
       node.append_attribute("remaining") = fault.remaining;
       node.append_attribute("hits") = fault.hits;

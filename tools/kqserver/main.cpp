@@ -12,14 +12,14 @@ namespace {
 
 const char* const kUsage =
     "usage: kqserver --listen HOST:PORT --data DIR [--init-demo] [--seed FILE.xml]...\n"
-    "                [--fault SPEC]... [--accept-any-archive] [--verbose]\n"
+    "                [--fault RULE]... [--accept-any-archive] [--verbose]\n"
     "                [--sharing-tls HOST:PORT --sharing-cert FILE --sharing-key FILE]\n"
     "                [--sharing-developer-key KEY]\n"
     "  --listen HOST:PORT   address to serve on; port 0 picks a free port\n"
     "  --data DIR           folder for the database, received archives and requests.log\n"
     "  --init-demo          add the demo accounts and folders (see README.md)\n"
     "  --seed FILE.xml      add accounts, folders, contents and replies from a seed file\n"
-    "  --fault SPEC         arm a fault, e.g. path=/mavo/putFile,block=1,status=500,once\n"
+    "  --fault RULE         arm a fault, e.g. path=/mavo/putFile,block=1,status=500,once\n"
     "  --accept-any-archive store uploads without checking that they are zip archives\n"
     "  --verbose            echo the request log on standard error\n"
     "  --sharing-tls HOST:PORT  TLS listener of the video-sharing login; port 0 picks one\n"

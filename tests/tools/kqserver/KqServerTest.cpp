@@ -238,9 +238,9 @@ TEST_F(KqServerTest, BadSeedsAndFaultSpecsAreRefused) {
         "<kqserver><account name=\"a\"><quota total=\"1O\"/></account></kqserver>"}) {
     EXPECT_FALSE(server_.Seed(seed)) << seed;
   }
-  for (const char* spec : {"", "path=/mavo/putFile", "status=99", "status=500,empty", "delay=abc",
+  for (const char* rule : {"", "path=/mavo/putFile", "status=99", "status=500,empty", "delay=abc",
                            "block=-1,drop", "times=0,drop", "bogus"}) {
-    EXPECT_FALSE(server_.ArmFault(spec)) << spec;
+    EXPECT_FALSE(server_.ArmFault(rule)) << rule;
   }
   EXPECT_TRUE(server_.ArmFault("path=/mavo/putFile,block=3,status=503,times=2"));
   EXPECT_TRUE(server_.AdminGet("/admin/faults").contains("remaining=\"2\""));
