@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
+
+#include <algorithm>
 
 bool modDirectory::Matches(const QString& fileName, const QString& patterns) {
   const qsizetype dot = fileName.lastIndexOf(QLatin1Char('.'));
@@ -43,9 +46,27 @@ bool modDirectory::AfterEntry() {
 
 bool modDirectory::WalkFolder(const QString& folder, const QString& patterns,
                               const std::function<void(const QString&)>& onMatch) {
-  const QDir dir(folder);
-  const QStringList files =
-      dir.entryList(QDir::Files | QDir::Hidden | QDir::System, QDir::Name | QDir::IgnoreCase);
+  // One pass over the folder: the entry types come with the listing, so no file is looked at on
+  // its own. Names are sorted so that a walk always reports in the same order.
+  QStringList files;
+  QStringList folders;
+  QDirIterator it(folder,
+                  QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+  while (it.hasNext()) {
+    it.next();
+    const QFileInfo entry = it.fileInfo();
+    if (entry.isDir()) {
+      // Linked folders are not followed: a link back up the tree would never end.
+      if (!entry.isSymLink()) folders.append(entry.fileName());
+    } else {
+      files.append(entry.fileName());
+    }
+  }
+  const auto byName = [](const QString& a, const QString& b) {
+    return QString::compare(a, b, Qt::CaseInsensitive) < 0;
+  };
+  std::sort(files.begin(), files.end(), byName);
+  std::sort(folders.begin(), folders.end(), byName);
   for (const QString& name : files) {
     if (Matches(name, patterns)) {
       if (matches_.size() >= kMaxMatches) {
@@ -58,10 +79,6 @@ bool modDirectory::WalkFolder(const QString& folder, const QString& patterns,
     }
     if (!AfterEntry()) return false;
   }
-  // Linked folders are not followed: a link back up the tree would never end.
-  const QStringList folders = dir.entryList(
-      QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot | QDir::NoSymLinks,
-      QDir::Name | QDir::IgnoreCase);
   for (const QString& name : folders) {
     if (!AfterEntry()) return false;
     if (!WalkFolder(folder + name + QLatin1Char('/'), patterns, onMatch)) return false;
