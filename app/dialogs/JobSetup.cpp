@@ -87,6 +87,16 @@ void JobSetup::ApplyProbe(const VideoInfo& info) {
   dateLastModified = cf::UploadJob::FormatDateLastModified(file.lastModified());
 }
 
+void JobSetup::ApplyProject(const QString& durationText, int32_t seconds) {
+  duration = durationText;
+  source_.secDuration = seconds;
+  videoWidth = 0;
+  videoHeight = 0;
+  const QFileInfo file(path_);
+  source_.fileSize = file.size();
+  dateLastModified = cf::UploadJob::FormatDateLastModified(file.lastModified());
+}
+
 JobSetup::ConversionChoices JobSetup::ApplyConversionRule(const ServerCaps& caps,
                                                           bool groupEnabled) {
   ConversionChoices choices;

@@ -48,6 +48,8 @@ class JobSetup {
   void StartFile(const QString& path);
   // Takes over what the probe learned, and the file's size and modification time.
   void ApplyProbe(const VideoInfo& info);
+  // Takes over a recorded project's length; a project has no frame size of its own.
+  void ApplyProject(const QString& durationText, int32_t seconds);
   // Forgets the source (a failed probe or a refused project).
   void ClearFile();
 

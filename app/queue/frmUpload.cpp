@@ -2,6 +2,7 @@
 
 #include "app/dialogs/DialogShared.h"
 #include "app/dialogs/frmAdd.h"
+#include "app/dialogs/frmAddBatch.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "app/services/FormTexts.h"
@@ -55,8 +56,6 @@ frmUpload::frmUpload(QWidget* parent)
   ui_->cmdEdit->setEnabled(false);
   ui_->cmdStartUpload->setEnabled(false);
   ui_->cmdStopUpload->setEnabled(false);
-  // The batch dialog is not part of this build yet: its button stays off.
-  ui_->cmdAddKqp->setEnabled(false);
   ui_->lStatus->clear();
   ui_->lConvertInfo->clear();
 
@@ -67,6 +66,7 @@ frmUpload::frmUpload(QWidget* parent)
   keepAwake_ = std::make_unique<cf::desktop::KeepAwake>(QStringLiteral("Uploading lecture videos"));
 
   connect(ui_->cmdAdd, &QPushButton::clicked, this, &frmUpload::cmdAdd_Click);
+  connect(ui_->cmdAddKqp, &QPushButton::clicked, this, &frmUpload::cmdAddKqp_Click);
   connect(ui_->cmdEdit, &QPushButton::clicked, this, &frmUpload::cmdEdit_Click);
   connect(ui_->cmdRemove, &QPushButton::clicked, this, &frmUpload::cmdRemove_Click);
   connect(ui_->cmdClearAll, &QPushButton::clicked, this, &frmUpload::cmdClearAll_Click);
@@ -225,6 +225,25 @@ void frmUpload::cmdAdd_Click() {
   const int rowsBefore = grid_.rowCount();
   {
     frmAdd dialog(queue_, grid_, ui_->cmdStartUpload, this);
+    dialog.exec();
+  }
+  ui_->gridQueue->setFocus();
+  if (grid_.rowCount() > rowsBefore) {
+    ui_->gridQueue->selectRow(grid_.rowCount() - 1);
+    ApplySelectionRule();
+  }
+}
+
+void frmUpload::cmdAddKqp_Click() {
+  const cf::QueueMessage refusal = commands_.checkAdd();
+  if (!refusal.isEmpty()) {
+    ShowQueueMessage(refusal);
+    return;
+  }
+  DialogShared::Instance().editRequest.clear();
+  const int rowsBefore = grid_.rowCount();
+  {
+    frmAddBatch dialog(queue_, grid_, ui_->cmdStartUpload, this);
     dialog.exec();
   }
   ui_->gridQueue->setFocus();

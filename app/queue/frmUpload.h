@@ -62,6 +62,7 @@ class frmUpload : public QWidget {
   void ShowQueueMessage(const cf::QueueMessage& message);
 
   void cmdAdd_Click();
+  void cmdAddKqp_Click();
   void cmdEdit_Click();
   void cmdRemove_Click();
   void cmdClearAll_Click();

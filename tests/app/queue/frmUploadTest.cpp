@@ -5,10 +5,12 @@
 #include "app/services/SettingsStore.h"
 #include "ui_frmUpload.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -248,6 +250,30 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
   // Finished jobs are not kept.
   EXPECT_FALSE(QFile::exists(program.filePath(QStringLiteral("project.xml"))));
   SetMessageHandler(previous);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(MainWindow, AddKqpOpensTheBatchDialog) {
+  auto window = Open();
+  Ui::frmUpload& ui = window->form();
+  ASSERT_TRUE(ui.cmdAddKqp->isEnabled());
+  QString opened;
+  QTimer closer;
+  closer.setInterval(10);
+  QObject::connect(&closer, &QTimer::timeout, [&opened, &closer] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (modal == nullptr) return;
+    opened = modal->objectName();
+    closer.stop();
+    QMetaObject::invokeMethod(modal, "reject");
+  });
+  closer.start();
+  ui.cmdAddKqp->click();
+  EXPECT_EQ(opened, QStringLiteral("frmAddBatch"));
+  EXPECT_EQ(window->grid().rowCount(), 0);
 }
 
 }  // namespace

@@ -1,0 +1,510 @@
+#include "app/dialogs/frmAddBatch.h"
+
+#include "app/dialogs/DialogShared.h"
+#include "app/dialogs/ServerFolderPicker.h"
+#include "app/dialogs/frmConfirm.h"
+#include "app/media/VideoProbe.h"
+#include "app/project/CProjectFile.h"
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
+#include "app/services/FormTexts.h"
+#include "app/services/MessageService.h"
+#include "app/services/ProgramFolder.h"
+#include "app/services/SettingsStore.h"
+#include "app/services/modLanguage.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMouseEvent>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QToolButton>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <set>
+
+using namespace cf::estimate;
+
+namespace {
+
+const QString kSection = QStringLiteral("frmAddBatch");
+const QString kSettings = QString::fromLatin1(kSettingsSection);
+const QColor kUnsupportedColor(255, 0, 0);
+constexpr int kProgressStep = 5;
+constexpr int kProgressMax = 100;
+// Width limits of the resolution fallback on OK: below them the source cannot fill the frame.
+constexpr int32_t kHighResMinWidth = 1024;
+constexpr int32_t kStandardResWidth = 640;
+const QString kProjectFileName = QStringLiteral("project.kqp");
+const QString kMediaStore = QStringLiteral("media.kq");
+
+template <typename T>
+T* Named(T* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
+// The major version digit of a project version text ("6.0" -> 6); -1 when there is none.
+int MajorVersion(const QString& version) {
+  if (version.isEmpty() || !version.at(0).isDigit()) return -1;
+  return version.at(0).digitValue();
+}
+
+}  // namespace
+
+frmAddBatch::frmAddBatch(cf::UploadQueue& queue, cf::QueueGridModel& grid,
+                         QAbstractButton* cmdStartUpload, QWidget* parent)
+    : QDialog(parent), queue_(queue), grid_(grid), cmdStartUpload_(cmdStartUpload) {
+  BuildForm();
+  ApplyFormTexts(this);
+  txtLocation_->setText(QString::fromLatin1(kSelectPath));
+  // Created after the texts were applied, which would blank their pictures.
+  for (QToolButton** arrow : {&imgOpenTV_, &imgOpenTVGray_}) {
+    *arrow = new QToolButton(picFolder_);
+    (*arrow)->setArrowType(Qt::DownArrow);
+    (*arrow)->setAutoRaise(true);
+    picFolder_->layout()->addWidget(*arrow);
+  }
+  imgOpenTV_->setObjectName(QStringLiteral("imgOpenTV"));
+  imgOpenTVGray_->setObjectName(QStringLiteral("imgOpenTVGray"));
+  imgOpenTVGray_->setEnabled(false);
+  imgOpenTVGray_->hide();
+
+  ServerFolderPicker::Controls controls;
+  controls.txtServerIP = txtServerIP_;
+  controls.txtAccount = txtAccount_;
+  controls.txtPassword = txtPassword_;
+  controls.cmdLogIn = cmdLogIn_;
+  controls.cmdCancel = cmdCancel_;
+  controls.lRefresh = lRefresh_;
+  controls.lOldSysHelp = lOldSysHelp_;
+  controls.lFolderPath = lFolderPath_;
+  controls.picFolder = picFolder_;
+  controls.imgOpenTV = imgOpenTV_;
+  controls.tree = TreeView1_;
+  picker_ = std::make_unique<ServerFolderPicker>(this, controls);
+  connect(picker_.get(), &ServerFolderPicker::loginStarted, this, &frmAddBatch::OnLoginStarted);
+  connect(picker_.get(), &ServerFolderPicker::loggedIn, this, &frmAddBatch::OnLoginFinished);
+  connect(picker_.get(), &ServerFolderPicker::loginFailed, this, &frmAddBatch::OnLoginFinished);
+  connect(picker_.get(), &ServerFolderPicker::serverFieldsChanged, this,
+          &frmAddBatch::OnServerFieldsChanged);
+
+  for (QWidget* w :
+       {static_cast<QWidget*>(this), static_cast<QWidget*>(frameFile_),
+        static_cast<QWidget*>(frameServer_), static_cast<QWidget*>(frameVidSetting_)}) {
+    w->installEventFilter(this);
+  }
+  connect(cmdOK_, &QPushButton::clicked, this, &frmAddBatch::cmdOK_Click);
+  connect(cmdCancel_, &QPushButton::clicked, this, &frmAddBatch::cmdCancel_Click);
+  connect(cmdBrowse_, &QPushButton::clicked, this, &frmAddBatch::cmdBrowse_Click);
+  connect(cmdStopSearch_, &QPushButton::clicked, this, [this] { walker_.Stop(); });
+
+  DialogShared& shared = DialogShared::Instance();
+  shared.DialogBusy = DialogShared::kIdle;
+  rememberedFolderID_ = picker_->LoadRememberedServer();
+  setup_.dstCvtType = kLocalCvt;
+  setup_.dstResType = kStandardRes;
+  optStdRes_->setChecked(true);
+  if (shared.FolderListKnown) {
+    picker_->SetStatus(
+        GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_analyzingFolder")), false);
+    cmdLogIn_->setEnabled(false);
+    cmdCancel_->setEnabled(false);
+  } else {
+    picker_->SetStatus(Res(QStringLiteral("msg_refreshFirst")), true);
+  }
+  EnableGroups(false);
+  cmdOK_->setEnabled(false);
+  ProgressBarSearch_->hide();
+  cmdStopSearch_->hide();
+
+  tmrInit_.setSingleShot(true);
+  tmrInit_.setInterval(0);
+  connect(&tmrInit_, &QTimer::timeout, this, &frmAddBatch::RunInitTick);
+}
+
+frmAddBatch::~frmAddBatch() = default;
+
+void frmAddBatch::BuildForm() {
+  setObjectName(QStringLiteral("frmAddBatch"));
+  setWindowTitle(QStringLiteral("Add Videos from a Folder"));
+  setModal(true);
+  auto* layout = new QGridLayout(this);
+
+  frameServer_ = Named(new QGroupBox(this), "frameServer");
+  auto* server = new QGridLayout(frameServer_);
+  server->addWidget(Named(new QLabel(frameServer_), "lServerIP"), 0, 0);
+  txtServerIP_ = Named(new QLineEdit(frameServer_), "txtServerIP");
+  server->addWidget(txtServerIP_, 0, 1, 1, 2);
+  server->addWidget(Named(new QLabel(frameServer_), "lAccount"), 1, 0);
+  txtAccount_ = Named(new QLineEdit(frameServer_), "txtAccount");
+  server->addWidget(txtAccount_, 1, 1, 1, 2);
+  server->addWidget(Named(new QLabel(frameServer_), "lPassword"), 2, 0);
+  txtPassword_ = Named(new QLineEdit(frameServer_), "txtPassword");
+  txtPassword_->setEchoMode(QLineEdit::Password);
+  server->addWidget(txtPassword_, 2, 1);
+  cmdLogIn_ = Named(new QPushButton(frameServer_), "cmdLogIn");
+  server->addWidget(cmdLogIn_, 2, 2);
+  lRefresh_ = Named(new QLabel(frameServer_), "lRefresh");
+  server->addWidget(lRefresh_, 3, 0, 1, 3);
+  // The shared login code drives an old-system tip; this window has none, so it stays hidden and
+  // unnamed (no caption of its own).
+  lOldSysHelp_ = new QLabel(frameServer_);
+  lOldSysHelp_->hide();
+  lFolder_ = Named(new QLabel(frameServer_), "lFolder");
+  server->addWidget(lFolder_, 4, 0);
+  auto* pic = new QFrame(frameServer_);
+  pic->setObjectName(QStringLiteral("picFolder"));
+  pic->setFrameShape(QFrame::StyledPanel);
+  pic->setCursor(Qt::PointingHandCursor);
+  picFolder_ = pic;
+  auto* picLayout = new QHBoxLayout(picFolder_);
+  lFolderPath_ = Named(new QLabel(picFolder_), "lFolderPath");
+  lFolderPath_->setCursor(Qt::PointingHandCursor);
+  picLayout->addWidget(lFolderPath_, 1);
+  server->addWidget(picFolder_, 4, 1, 1, 2);
+  TreeView1_ = Named(new QTreeWidget(frameServer_), "TreeView1");
+  TreeView1_->setHeaderHidden(true);
+  server->addWidget(TreeView1_, 5, 1, 1, 2);
+  lAdWarning_ = Named(new QLabel(frameServer_), "lAdWarning");
+  server->addWidget(lAdWarning_, 6, 0, 1, 3);
+  layout->addWidget(frameServer_, 0, 0);
+
+  frameVidSetting_ = Named(new QGroupBox(this), "frameVidSetting");
+  auto* video = new QVBoxLayout(frameVidSetting_);
+  lMaxVidSize_ = Named(new QLabel(frameVidSetting_), "lMaxVidSize");
+  video->addWidget(lMaxVidSize_);
+  optHiRes_ = Named(new QRadioButton(frameVidSetting_), "optHiRes");
+  optStdRes_ = Named(new QRadioButton(frameVidSetting_), "optStdRes");
+  video->addWidget(optHiRes_);
+  video->addWidget(optStdRes_);
+  video->addStretch(1);
+  layout->addWidget(frameVidSetting_, 0, 1);
+
+  frameFile_ = Named(new QGroupBox(this), "frameFile");
+  auto* files = new QGridLayout(frameFile_);
+  lLocation_ = Named(new QLabel(frameFile_), "lLocation");
+  files->addWidget(lLocation_, 0, 0);
+  txtLocation_ = Named(new QLineEdit(frameFile_), "txtLocation");
+  txtLocation_->setReadOnly(true);
+  files->addWidget(txtLocation_, 0, 1);
+  cmdBrowse_ = Named(new QPushButton(frameFile_), "cmdBrowse");
+  files->addWidget(cmdBrowse_, 0, 2);
+  cmdStopSearch_ = Named(new QPushButton(frameFile_), "cmdStopSearch");
+  files->addWidget(cmdStopSearch_, 0, 3);
+  ProgressBarSearch_ = Named(new QProgressBar(frameFile_), "ProgressBarSearch");
+  ProgressBarSearch_->setRange(0, kProgressMax);
+  files->addWidget(ProgressBarSearch_, 1, 0, 1, 3);
+  lHelp_ = Named(new QLabel(frameFile_), "lHelp");
+  files->addWidget(lHelp_, 1, 3);
+  gridQueue_ = Named(new QTableWidget(0, kColumnCount, frameFile_), "gridQueue");
+  gridQueue_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  gridQueue_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+  gridQueue_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  gridQueue_->verticalHeader()->hide();
+  gridQueue_->horizontalHeader()->setStretchLastSection(true);
+  const QString headers[kColumnCount] = {QStringLiteral("gridClassify"),
+                                         QStringLiteral("gridTitle"), QStringLiteral("gridAuthor"),
+                                         QStringLiteral("gridRecDate"), QStringLiteral("gridPath")};
+  QStringList labels;
+  for (const QString& key : headers) labels << GetResString(QStringLiteral("frmUpload"), key);
+  gridQueue_->setHorizontalHeaderLabels(labels);
+  files->addWidget(gridQueue_, 2, 0, 1, 4);
+  layout->addWidget(frameFile_, 1, 0, 1, 2);
+
+  auto* buttons = new QHBoxLayout();
+  buttons->addStretch(1);
+  cmdOK_ = Named(new QPushButton(this), "cmdOK");
+  cmdCancel_ = Named(new QPushButton(this), "cmdCancel");
+  buttons->addWidget(cmdOK_);
+  buttons->addWidget(cmdCancel_);
+  layout->addLayout(buttons, 2, 0, 1, 2);
+  for (QPushButton* button : {cmdOK_, cmdCancel_, cmdBrowse_, cmdLogIn_, cmdStopSearch_}) {
+    button->setAutoDefault(false);
+  }
+}
+
+QString frmAddBatch::Res(const QString& key, const QString& fallback) const {
+  return GetResString(kSection, key, fallback);
+}
+
+void frmAddBatch::showEvent(QShowEvent* event) {
+  QDialog::showEvent(event);
+  if (!initDone_ && !tmrInit_.isActive()) tmrInit_.start();
+}
+
+void frmAddBatch::RunInitTick() {
+  tmrInit_.stop();
+  if (initDone_) return;
+  initDone_ = true;
+  DialogShared& shared = DialogShared::Instance();
+  if (!shared.FolderListKnown) {
+    shared.EncryptPassword = true;
+    return;
+  }
+  picker_->ShowCachedList(rememberedFolderID_);
+  cmdLogIn_->setEnabled(true);
+  cmdCancel_->setEnabled(true);
+  picker_->SetStatus(QString(), false);
+  if (!picker_->hasFolder()) {
+    picker_->SetStatus(
+        GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_noUploadableFolder")), true);
+  }
+  picker_->setLoginState(true);
+  EnableGroups(true);
+}
+
+void frmAddBatch::EnableGroups(bool enable) {
+  for (QWidget* w : {static_cast<QWidget*>(frameVidSetting_), static_cast<QWidget*>(lFolder_),
+                     static_cast<QWidget*>(picFolder_), static_cast<QWidget*>(lFolderPath_),
+                     static_cast<QWidget*>(frameFile_), static_cast<QWidget*>(cmdBrowse_),
+                     static_cast<QWidget*>(lLocation_), static_cast<QWidget*>(lAdWarning_),
+                     static_cast<QWidget*>(gridQueue_), static_cast<QWidget*>(lMaxVidSize_)}) {
+    w->setEnabled(enable);
+  }
+  imgOpenTV_->setVisible(enable);
+  imgOpenTVGray_->setVisible(!enable);
+}
+
+void frmAddBatch::OnLoginStarted() {
+  cmdOK_->setEnabled(false);
+  EnableGroups(false);
+}
+
+void frmAddBatch::OnLoginFinished() {
+  if (picker_->loginState()) EnableGroups(true);
+  cmdOK_->setEnabled(gridQueue_->rowCount() > 0);
+}
+
+void frmAddBatch::OnServerFieldsChanged() { EnableGroups(false); }
+
+void frmAddBatch::cmdBrowse_Click() {
+  const QString folder = QFileDialog::getExistingDirectory(
+      this, QStringLiteral("Select your Windows\\System\\ directory"), QString(),
+      QFileDialog::ShowDirsOnly);
+  QDir::setCurrent(ProgramFolder());
+  if (folder.isEmpty()) {
+    cmdCancel_->setFocus();
+    return;
+  }
+  ChooseLocation(folder);
+}
+
+void frmAddBatch::ChooseLocation(const QString& folder) {
+  txtLocation_->setText(modDirectory::CutAtNul(folder));
+  Search();
+}
+
+void frmAddBatch::Search() {
+  if (searching_ || txtLocation_->text() == QLatin1String(kSelectPath)) return;
+  gridQueue_->setRowCount(0);
+  cmdLogIn_->setEnabled(false);
+  cmdOK_->setEnabled(false);
+  cmdCancel_->setEnabled(false);
+  lHelp_->hide();
+  cmdBrowse_->hide();
+  cmdStopSearch_->show();
+  ProgressBarSearch_->setValue(kProgressStep);
+  ProgressBarSearch_->show();
+  searching_ = true;
+  walker_.Walk(txtLocation_->text(), QString::fromLatin1(kPatterns),
+               [this](const QString& path) { AddFoundFile(path); });
+  searching_ = false;
+  cmdLogIn_->setEnabled(true);
+  cmdOK_->setEnabled(true);
+  cmdCancel_->setEnabled(true);
+  lHelp_->show();
+  cmdBrowse_->show();
+  cmdStopSearch_->hide();
+  ProgressBarSearch_->hide();
+}
+
+void frmAddBatch::AddFoundFile(const QString& path) {
+  const QFileInfo file(path);
+  if (path.contains(QLatin1String("$Recycle"), Qt::CaseInsensitive) ||
+      file.fileName().startsWith(QLatin1Char('$')) || !file.isFile()) {
+    return;
+  }
+  if (file.suffix().toLower() == QLatin1String("kqp")) {
+    if (file.fileName() != kProjectFileName) return;
+    cf::CProjectFile project;
+    if (!project.Load(path, true)) return;
+    if (MajorVersion(project.version) > DialogShared::Instance().serverCaps.kqpver) return;
+    if (project.duration() == 0) return;
+    if (!QFileInfo(file.dir().filePath(kMediaStore)).isFile()) return;
+    const QString date = project.IndexCount() > 0 ? project.Item(1).RecDate : QString();
+    AppendRow(QString::fromLatin1(kKindProject), project.title, project.Author, date, path, false);
+    return;
+  }
+  DialogShared& shared = DialogShared::Instance();
+  shared.DialogBusy = DialogShared::kProbing;
+  VideoInfo info;
+  const bool probed = ProbeVideo(path, true, &info);
+  shared.DialogBusy = DialogShared::kIdle;
+  AppendRow(QString::fromLatin1(probed ? kKindVideo : kKindUnsupported), file.completeBaseName(),
+            QString(), cf::UploadJob::FormatDateLastModified(file.lastModified()), path, !probed);
+}
+
+void frmAddBatch::AppendRow(const QString& kind, const QString& title, const QString& author,
+                            const QString& date, const QString& path, bool unsupported) {
+  const int row = gridQueue_->rowCount();
+  gridQueue_->insertRow(row);
+  const QString cells[kColumnCount] = {kind, title, author, date, path};
+  for (int column = 0; column < kColumnCount; ++column) {
+    auto* item = new QTableWidgetItem(cells[column]);
+    if (unsupported) item->setForeground(kUnsupportedColor);
+    gridQueue_->setItem(row, column, item);
+  }
+  AdvanceProgress();
+  if (rowAddedHook_) rowAddedHook_(gridQueue_->rowCount());
+}
+
+void frmAddBatch::AdvanceProgress() {
+  // The bar shows that the search is alive, not how much of it is done.
+  if (ProgressBarSearch_->value() >= kProgressMax) ProgressBarSearch_->setValue(0);
+  ProgressBarSearch_->setValue(ProgressBarSearch_->value() + kProgressStep);
+}
+
+void frmAddBatch::SetButtonsEnabled(bool enable) {
+  for (QPushButton* button : {cmdLogIn_, cmdOK_, cmdCancel_, cmdBrowse_}) {
+    button->setEnabled(enable);
+  }
+}
+
+bool frmAddBatch::PrepareRow(const QString& path) {
+  setup_.StartFile(path);
+  setup_.dstCvtType = kLocalCvt;
+  setup_.customBps = 0;
+  setup_.dstResType = optStdRes_->isChecked() ? kStandardRes : kHighRes;
+  if (JobSetup::IsProjectPath(path)) {
+    cf::CProjectFile project;
+    if (!project.Load(path, false)) return false;
+    setup_.ApplyProject(project.durationText(), project.duration() / 1000);
+    return true;
+  }
+  VideoInfo info;
+  DialogShared& shared = DialogShared::Instance();
+  shared.DialogBusy = DialogShared::kProbing;
+  const bool probed = ProbeVideo(path, false, &info);
+  shared.DialogBusy = DialogShared::kIdle;
+  // The probe has told the user why; a job without a known source would only fail later.
+  if (!probed) return false;
+  setup_.ApplyProbe(info);
+  const int32_t width = setup_.source().codedWidth;
+  if (setup_.dstResType == kHighRes && width < kHighResMinWidth) {
+    setup_.dstResType = width == kStandardResWidth ? kStandardRes : kSourceRes;
+  } else if (setup_.dstResType == kStandardRes && width < kStandardResWidth) {
+    setup_.dstResType = kSourceRes;
+  }
+  setup_.Recompute();
+  return true;
+}
+
+int frmAddBatch::AskDuplicate(const QString& path) {
+  frmConfirm confirm(this);
+  confirm.SetFile(path);
+  if (confirmHook_) {
+    confirmHook_(confirm);
+    if (confirm.answer() != frmConfirm::kNone) return confirm.answer();
+  }
+  confirm.exec();
+  return confirm.answer();
+}
+
+void frmAddBatch::cmdOK_Click() {
+  std::set<int> selected;
+  for (const QModelIndex& index : gridQueue_->selectionModel()->selectedRows()) {
+    selected.insert(index.row());
+  }
+  if (selected.empty()) {
+    ShowMessage(QStringLiteral("Please select items."));
+    return;
+  }
+  if (!picker_->loginState() || !picker_->hasFolder()) {
+    // Without a server folder the jobs would have nowhere to go.
+    picker_->SetStatus(Res(QStringLiteral("msg_refreshFirst")), true);
+    return;
+  }
+  SetButtonsEnabled(false);
+  const JobServer server = picker_->CurrentServer();
+  if (cmdStartUpload_ != nullptr && !grid_.anyTransferring()) cmdStartUpload_->setEnabled(true);
+  DialogShared& shared = DialogShared::Instance();
+
+  int mode = frmConfirm::kNone;
+  for (const int row : selected) {
+    if (gridQueue_->item(row, kColKind)->text() == QLatin1String(kKindUnsupported)) continue;
+    const QString title = gridQueue_->item(row, kColTitle)->text();
+    const QString author = gridQueue_->item(row, kColAuthor)->text();
+    const QString path = gridQueue_->item(row, kColPath)->text();
+    if (!PrepareRow(path)) continue;
+    const bool queued = queue_.itemExist(path);
+    if (queued) {
+      if (mode < frmConfirm::kAllYes) mode = AskDuplicate(path);
+      if (mode == frmConfirm::kYes || mode == frmConfirm::kAllYes) {
+        const cf::UploadJob job =
+            setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword, title, author);
+        queue_.Remove(path);
+        grid_.updateRow(path, job.fileName, job.title, job.Author, job.Url, job.folderName);
+        queue_.Add(job);
+      }
+    } else {
+      const cf::UploadJob job =
+          setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword, title, author);
+      grid_.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
+      queue_.Add(job);
+    }
+    // A single answer holds for one file; the "all" answers hold for the rest of the run.
+    if (mode < frmConfirm::kAllYes) mode = frmConfirm::kNone;
+  }
+  cmdCancel_->setEnabled(true);
+  WriteSetting(kSettings, QStringLiteral("folderID"), server.folderID);
+  WriteSetting(kSettings, QStringLiteral("folderName"), server.folderName);
+  accept();
+}
+
+void frmAddBatch::cmdCancel_Click() {
+  if (searching_) {
+    ShowMessage(Res(QStringLiteral("msg_searchSopWarning")),
+                Res(QStringLiteral("ttl_Help"), QStringLiteral("Help")));
+    return;
+  }
+  reject();
+}
+
+void frmAddBatch::done(int result) {
+  if (searching_) {
+    ShowMessage(Res(QStringLiteral("msg_searchSopWarning")),
+                Res(QStringLiteral("ttl_Help"), QStringLiteral("Help")));
+    return;
+  }
+  DialogShared& shared = DialogShared::Instance();
+  if (shared.DialogBusy == DialogShared::kProbing) {
+    ShowMessage(Res(QStringLiteral("msg_ExitOnGetVidInfo")));
+    return;
+  }
+  if (shared.DialogBusy == DialogShared::kFetchingFolders) {
+    ShowMessage(Res(QStringLiteral("msg_ExitOnGetFolder")));
+    return;
+  }
+  if (!cmdCancel_->isEnabled()) return;
+  shared.editRequest.clear();
+  shared.FolderListKnown = picker_->loginState();
+  QDialog::done(result);
+}
+
+bool frmAddBatch::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::MouseButtonRelease && TreeView1_->isVisible()) {
+    picFolder_->setFocus();
+  }
+  return QDialog::eventFilter(watched, event);
+}
