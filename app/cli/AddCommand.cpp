@@ -161,10 +161,6 @@ int Add(const QStringList& arguments) {
     Fail(refusal.text());
     return 1;
   }
-  if (JobSetup::IsProjectPath(path)) {
-    Fail(GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_projectUnavailable")));
-    return 1;
-  }
 
   FolderReply reply;
   bool sentDigest = true;
@@ -183,8 +179,44 @@ int Add(const QStringList& arguments) {
   }
   tree.Select(tree.FindNode(folder->ID));
 
+  const JobServer server{NormalizeServerAddress(options.values.value(QStringLiteral("--url"))),
+                         options.values.value(QStringLiteral("--account")).trimmed(),
+                         options.values.value(QStringLiteral("--password")).trimmed(),
+                         tree.SelectedID(), tree.SelectedName()};
+  const auto queueJob = [&](const cf::UploadJob& job) {
+    if (!queue.Add(job)) {
+      Fail(GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_hasBeenAdded")));
+      return 1;
+    }
+    grid.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
+    if (!cf::QueueFile::Save(queuePath, queue, grid)) {
+      Fail(QStringLiteral("clipferry-cli add: cannot write ") + queuePath);
+      return 1;
+    }
+    std::printf("%s\n", job.path.toLocal8Bit().constData());
+    return 0;
+  };
+
   JobSetup setup;
   setup.StartFile(path);
+  if (JobSetup::IsProjectPath(path)) {
+    QString title;
+    QString author;
+    DialogMessage refusal;
+    if (!setup.OpenProject(caps, false, &title, &author, &refusal)) {
+      Fail(refusal.isEmpty() ? QStringLiteral("The project file could not be read.")
+                             : refusal.text());
+      return 1;
+    }
+    // The texts given here become the project's own, as the dialog's boxes do.
+    title = options.values.value(QStringLiteral("--title"), title);
+    author = options.values.value(QStringLiteral("--author"), author);
+    if (!JobSetup::SaveProjectTexts(title, author)) {
+      Fail(QStringLiteral("The project file could not be saved."));
+      return 1;
+    }
+    return queueJob(setup.BuildJob(server, caps, sentDigest, title, author));
+  }
   VideoInfo info;
   if (!ProbeVideo(path, false, &info)) return 1;
   setup.ApplyProbe(info);
@@ -226,23 +258,8 @@ int Add(const QStringList& arguments) {
   const QString title = options.values.contains(QStringLiteral("--title"))
                             ? options.values.value(QStringLiteral("--title"))
                             : QFileInfo(path).completeBaseName();
-  const JobServer server{NormalizeServerAddress(options.values.value(QStringLiteral("--url"))),
-                         options.values.value(QStringLiteral("--account")).trimmed(),
-                         options.values.value(QStringLiteral("--password")).trimmed(),
-                         tree.SelectedID(), tree.SelectedName()};
-  const cf::UploadJob job = setup.BuildJob(server, caps, sentDigest, title,
-                                           options.values.value(QStringLiteral("--author")));
-  if (!queue.Add(job)) {
-    Fail(GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_hasBeenAdded")));
-    return 1;
-  }
-  grid.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
-  if (!cf::QueueFile::Save(queuePath, queue, grid)) {
-    Fail(QStringLiteral("clipferry-cli add: cannot write ") + queuePath);
-    return 1;
-  }
-  std::printf("%s\n", job.path.toLocal8Bit().constData());
-  return 0;
+  return queueJob(setup.BuildJob(server, caps, sentDigest, title,
+                                 options.values.value(QStringLiteral("--author"))));
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/dialogs/JobSetup.h"
 
+#include "app/project/CProjectFile.h"
+
 #include "app/queue/UploadQueue.h"
 #include "app/services/modLanguage.h"
 
@@ -70,6 +72,38 @@ void JobSetup::ClearFile() {
   videoHeight = 0;
   totalKbps = 0;
   dateLastModified.clear();
+}
+
+bool JobSetup::OpenProject(const ServerCaps& caps, bool quiet, QString* title, QString* author,
+                           DialogMessage* refusal) {
+  *refusal = {};
+  cf::CProjectFile& project = cf::CProjectFile::Shared();
+  if (!project.Load(path_, quiet)) return false;
+  const QString major = project.version.trimmed().left(1);
+  bool numeric = false;
+  const int version = major.toInt(&numeric);
+  // A version that is no number cannot be shown to be one the server takes.
+  if (!numeric || version > caps.kqpver) {
+    const QString text = GetResString(
+        QStringLiteral("frmCommon"), QStringLiteral("msgUnsupportKqpVer"),
+        QStringLiteral("This server does not accept Quillbox projects of version %s."));
+    *refusal = {QString(), QString(text).replace(QStringLiteral("%s"), major), {}};
+    return false;
+  }
+  *title = project.title;
+  *author = project.Author;
+  const QFileInfo file(path_);
+  source_.fileSize = file.size();
+  dateLastModified = cf::UploadJob::FormatDateLastModified(file.lastModified());
+  return true;
+}
+
+bool JobSetup::SaveProjectTexts(const QString& title, const QString& author) {
+  cf::CProjectFile& project = cf::CProjectFile::Shared();
+  if (project.title == title && project.Author == author) return true;
+  project.title = title;
+  project.Author = author;
+  return project.Save();
 }
 
 void JobSetup::ApplyProbe(const VideoInfo& info) {

@@ -53,6 +53,15 @@ class JobSetup {
   // Forgets the source (a failed probe or a refused project).
   void ClearFile();
 
+  // Opens the chosen project (the shared project) and tests its version against what the server
+  // accepts. False when it cannot be read, or, with `refusal` set, when it is too new. On success
+  // the file's size and time are taken over and `title` and `author` hold the project's own.
+  bool OpenProject(const ServerCaps& caps, bool quiet, QString* title, QString* author,
+                   DialogMessage* refusal);
+  // Writes a changed title or author into the opened project and saves it. True when nothing
+  // needed saving or the save worked.
+  static bool SaveProjectTexts(const QString& title, const QString& author);
+
   // Which conversions the server and the file allow; a current choice that is not allowed falls
   // back to local conversion.
   struct ConversionChoices {

@@ -241,7 +241,7 @@ void frmAdd::UpdateOkButton() {
   const bool ready = picker_->loginState() && picker_->hasFolder() &&
                      !ui_->txtFile->text().isEmpty() && !setup_.path().isEmpty() &&
                      DialogShared::Instance().DialogBusy == DialogShared::kIdle &&
-                     ui_->lSrcSize->isEnabled();
+                     (ui_->lSrcSize->isEnabled() || projectOpened_);
   ui_->cmdOK->setEnabled(ready);
 }
 
@@ -276,17 +276,27 @@ void frmAdd::ChooseFile(const QString& path) {
 void frmAdd::ProbeChosenFile() {
   const QString path = ui_->txtFile->text();
   if (JobSetup::IsProjectPath(path)) {
-    // Recorded projects are read by the project reader, which this build does not have: refuse
-    // the file rather than queue a job nobody could check.
-    ShowMessage(Res(QStringLiteral("msg_projectUnavailable")), QString(), MsgButtons::Ok,
-                MsgIcon::Warning);
-    ui_->txtFile->clear();
-    ui_->txtTitle->clear();
-    ui_->txtAuthor->clear();
-    setup_.ClearFile();
+    QString title;
+    QString author;
+    DialogMessage refusal;
+    projectOpened_ =
+        setup_.OpenProject(DialogShared::Instance().serverCaps, false, &title, &author, &refusal);
+    if (!projectOpened_) {
+      if (!refusal.isEmpty()) ShowDialogMessage(refusal);
+      ui_->txtFile->clear();
+      ui_->txtTitle->clear();
+      ui_->txtAuthor->clear();
+      setup_.ClearFile();
+    } else {
+      ui_->txtTitle->setText(title);
+      ui_->txtAuthor->setText(author);
+    }
+    ShowSourceSize(false);
+    EnableVideoSettings(false);
     UpdateOkButton();
     return;
   }
+  projectOpened_ = false;
   DialogShared& shared = DialogShared::Instance();
   shared.DialogBusy = DialogShared::kProbing;
   ui_->cmdCancel->setEnabled(false);
@@ -508,6 +518,9 @@ void frmAdd::cmdOK_Click() {
     ShowDialogMessage({QStringLiteral("msg_hasBeenAdded"), QString(),
                        editing ? QStringLiteral("Edit Video") : QStringLiteral("Add Video")});
     return;
+  }
+  if (JobSetup::IsProjectPath(path) && projectOpened_) {
+    JobSetup::SaveProjectTexts(ui_->txtTitle->text(), ui_->txtAuthor->text());
   }
   const cf::UploadJob job = setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword,
                                             ui_->txtTitle->text(), ui_->txtAuthor->text());

@@ -92,5 +92,7 @@ class frmAdd : public QDialog {
   bool cancelled_ = false;
   bool nearLimitWarned_ = false;
   bool videoGroupEnabled_ = false;
+  // The chosen file is a project that opened and that the server accepts.
+  bool projectOpened_ = false;
   QString rememberedFolderID_;
 };

@@ -3,6 +3,9 @@
 #include "app/queue/ProgramIdentity.h"
 
 #include "app/media/ProcessRunner.h"
+#include "app/project/CProjectFile.h"
+#include "app/project/KqLibrary.h"
+#include "app/queue/ProjectSlides.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadPackage.h"
 #include "app/queue/UploadQueue.h"
@@ -35,6 +38,8 @@ constexpr const char* kArchiveFolderPrefix = "_kqVidZip_";
 constexpr const char* kVersionRoute = "/mavo/getVersion/";
 constexpr const char* kPutFileRoute = "/mavo/putFile/";
 constexpr double kBytesPerMegabyte = 1048576.0;
+// Pictures larger than this on a side are no slides; a server asking for them is ignored.
+constexpr int kMaxSlideSide = 8192;
 // A cancelled upload still ends with the control's completion event; no new request may start
 // before it, but a control that never answers must not hang the program.
 constexpr int kCancelAnswerWaitMs = 120000;
@@ -176,22 +181,23 @@ void JobDriver::Start() {
   state_.workFolder.clear();
 
   if (state_.work.isProject()) {
-    // Recorded projects are read and prepared by their own upload step, which this build lacks.
-    grid_.setFailure(state_.currentPath,
-                     QStringLiteral("Recorded projects cannot be uploaded by this version."));
-    SetInfo(grid_.cellText(state_.currentPath, kColError) + Res(QStringLiteral("lInfoFail")));
-    StartNextWhenWaiting();
-    return;
+    emit conversionViewVisible(false);
+    const QFileInfo projectFile(state_.currentPath);
+    state_.workFolder = projectFile.absolutePath();
+    if (!CProjectFile::Shared().Load(projectFile.absoluteFilePath(), true)) {
+      FailAndContinue(QStringLiteral("The project file could not be read."));
+      return;
+    }
+  } else {
+    SetInfo(QString());
+    emit conversionViewVisible(true);
+    state_.workFolder = FreshFolder(tempRoot, kWorkFolderPrefix);
+    if (!QDir().mkpath(state_.workFolder)) {
+      FailAndContinue(QStringLiteral("Error description: the work folder could not be created."));
+      return;
+    }
+    state_.temporaryFolders.append(state_.workFolder);
   }
-
-  SetInfo(QString());
-  emit conversionViewVisible(true);
-  state_.workFolder = FreshFolder(tempRoot, kWorkFolderPrefix);
-  if (!QDir().mkpath(state_.workFolder)) {
-    FailAndContinue(QStringLiteral("Error description: the work folder could not be created."));
-    return;
-  }
-  state_.temporaryFolders.append(state_.workFolder);
 
   emit startEnabledChanged(false);
   ProjectProfile profile;
@@ -238,7 +244,11 @@ void JobDriver::OnVersionReply() {
   if (!running_ || state_.currentPath.isEmpty()) return;
   const QString response = control_.Response();
   try {
-    HandleVideoReply(response);
+    if (state_.work.isProject()) {
+      HandleProjectReply(response);
+    } else {
+      HandleVideoReply(response);
+    }
   } catch (const std::exception& e) {
     FailUnexpected(QString::fromLocal8Bit(e.what()));
   }
@@ -264,51 +274,18 @@ void JobDriver::HandleVideoReply(const QString& response) {
   state_.videoType = ValueByPath(doc, QStringLiteral("videotype"));
   state_.sendSource = ValueByPath(doc, QStringLiteral("videosrc")) == QLatin1String("1");
   state_.thumbnailsWanted = ValueByPath(doc, QStringLiteral("thumbnail")) == QLatin1String("1");
-  const QString slideSize = ValueByPath(doc, QStringLiteral("slidesize"));
-  if (!slideSize.isEmpty()) {
-    const QStringList parts = slideSize.split(QLatin1Char('x'));
-    if (parts.size() == 2 && parts[0].toInt() > 0 && parts[1].toInt() > 0) {
-      state_.slideWidth = parts[0].toInt();
-      state_.slideHeight = parts[1].toInt();
-    }
-  }
+  ReadSlideSize(doc);
 
-  const QString totalText = ValueByPath(doc, QStringLiteral("quota.total"));
-  const QString freeText = ValueByPath(doc, QStringLiteral("quota.free"));
-  const QString maxText = ValueByPath(doc, QStringLiteral("quota.maxsize"));
-  if (FindByPath(doc, QStringLiteral("quota.total")) &&
-      FindByPath(doc, QStringLiteral("quota.free")) &&
-      FindByPath(doc, QStringLiteral("quota.maxsize"))) {
-    qint64 total = 0, free = 0, maxsize = 0;
-    if (!ParseNumber(totalText, &total) || !ParseNumber(freeText, &free) ||
-        !ParseNumber(maxText, &maxsize)) {
-      FailAndContinue(QStringLiteral("GetVersion: ") + state_.serverErrorText +
-                      QStringLiteral(" (quota)"));
-      return;
-    }
-    qint64 required = 0;
-    if (state_.firstCheck) {
-      required = RoundHalfEven(
-          static_cast<double>(Kbps(state_.work.vBitRate) + Kbps(state_.work.aBitRate)) * 1000.0 *
-          state_.work.secDuration / (8.0 * 1024 * 1024));
-    } else {
-      required =
-          RoundHalfEven(static_cast<double>(GetFolderSize(state_.workFolder)) / kBytesPerMegabyte);
-    }
-    if (maxsize < required) {
-      FailAndContinue(QStringLiteral("Exceed the maximum upload size!, maxsize=") +
-                      maxText.trimmed() + QStringLiteral("MB, required=") +
-                      QString::number(required) + QStringLiteral("MB"));
-      return;
-    }
-    if (free < required) {
-      FailAndContinue(QStringLiteral("No enough space to upload data, total=") +
-                      totalText.trimmed() + QStringLiteral("MB, free=") + freeText.trimmed() +
-                      QStringLiteral("MB, required=") + QString::number(required) +
-                      QStringLiteral("MB"));
-      return;
-    }
+  qint64 required = 0;
+  if (state_.firstCheck) {
+    required =
+        RoundHalfEven(static_cast<double>(Kbps(state_.work.vBitRate) + Kbps(state_.work.aBitRate)) *
+                      1000.0 * state_.work.secDuration / (8.0 * 1024 * 1024));
+  } else {
+    required =
+        RoundHalfEven(static_cast<double>(GetFolderSize(state_.workFolder)) / kBytesPerMegabyte);
   }
+  if (!CheckQuota(doc, required)) return;
 
   if (state_.firstCheck) {
     state_.firstCheck = false;
@@ -338,14 +315,130 @@ void JobDriver::HandleVideoReply(const QString& response) {
       return;
     }
   } else if (overwrite == QLatin1String("2") || overwrite == QLatin1String("3")) {
-    const QString localized = Res(QStringLiteral("msg_folder") + overwrite);
-    FailAndContinue(QStringLiteral("GetVersion: ") +
-                    (localized.isEmpty() ? state_.serverErrorText + QStringLiteral(" (") +
-                                               overwrite + QLatin1Char(')')
-                                         : localized));
+    RefuseTarget(overwrite);
     return;
   }
   PackAndUpload(QLatin1String(UploadPackage::kKindVideo));
+}
+
+void JobDriver::ReadSlideSize(const pugi::xml_document& doc) {
+  const QString slideSize = ValueByPath(doc, QStringLiteral("slidesize"));
+  if (slideSize.isEmpty()) return;
+  const QStringList parts = slideSize.split(QLatin1Char('x'));
+  if (parts.size() == 2 && parts[0].toInt() > 0 && parts[1].toInt() > 0 &&
+      parts[0].toInt() <= kMaxSlideSide && parts[1].toInt() <= kMaxSlideSide) {
+    state_.slideWidth = parts[0].toInt();
+    state_.slideHeight = parts[1].toInt();
+  }
+}
+
+bool JobDriver::CheckQuota(const pugi::xml_document& doc, qint64 required) {
+  if (!FindByPath(doc, QStringLiteral("quota.total")) ||
+      !FindByPath(doc, QStringLiteral("quota.free")) ||
+      !FindByPath(doc, QStringLiteral("quota.maxsize"))) {
+    return true;
+  }
+  const QString totalText = ValueByPath(doc, QStringLiteral("quota.total"));
+  const QString freeText = ValueByPath(doc, QStringLiteral("quota.free"));
+  const QString maxText = ValueByPath(doc, QStringLiteral("quota.maxsize"));
+  qint64 total = 0, free = 0, maxsize = 0;
+  if (!ParseNumber(totalText, &total) || !ParseNumber(freeText, &free) ||
+      !ParseNumber(maxText, &maxsize)) {
+    FailAndContinue(QStringLiteral("GetVersion: ") + state_.serverErrorText +
+                    QStringLiteral(" (quota)"));
+    return false;
+  }
+  if (maxsize < required) {
+    FailAndContinue(QStringLiteral("Exceed the maximum upload size!, maxsize=") +
+                    maxText.trimmed() + QStringLiteral("MB, required=") +
+                    QString::number(required) + QStringLiteral("MB"));
+    return false;
+  }
+  if (free < required) {
+    FailAndContinue(QStringLiteral("No enough space to upload data, total=") + totalText.trimmed() +
+                    QStringLiteral("MB, free=") + freeText.trimmed() +
+                    QStringLiteral("MB, required=") + QString::number(required) +
+                    QStringLiteral("MB"));
+    return false;
+  }
+  return true;
+}
+
+void JobDriver::RefuseTarget(const QString& overwrite) {
+  const QString localized = Res(QStringLiteral("msg_folder") + overwrite);
+  FailAndContinue(QStringLiteral("GetVersion: ") +
+                  (localized.isEmpty() ? state_.serverErrorText + QStringLiteral(" (") + overwrite +
+                                             QLatin1Char(')')
+                                       : localized));
+}
+
+void JobDriver::HandleProjectReply(const QString& response) {
+  pugi::xml_document doc;
+  if (!LoadXmlText(response.toUtf8(), &doc)) {
+    FailAndContinue(QStringLiteral("GetVersion: Parse XML error!"));
+    return;
+  }
+  const QString errInfo = ValueByPath(doc, QStringLiteral("errInfo"));
+  if (!errInfo.isEmpty()) {
+    if (ValueByPath(doc, QStringLiteral("showInfo")) == QLatin1String("1")) {
+      FailAndContinue(QStringLiteral("GetVersion: ") + errInfo);
+    } else {
+      FailAndContinue(ResultErrorText(errInfo, true));
+    }
+    return;
+  }
+  state_.firstCheck = false;
+  state_.thumbnailsWanted = ValueByPath(doc, QStringLiteral("thumbnail")) == QLatin1String("1");
+  ReadSlideSize(doc);
+  if (!CheckQuota(doc, RoundHalfEven(static_cast<double>(GetFolderSize(state_.workFolder)) /
+                                     kBytesPerMegabyte))) {
+    return;
+  }
+
+  const QString overwrite = ValueByPath(doc, QStringLiteral("overwrite"));
+  if (overwrite == QLatin1String("1")) {
+    // A project keeps its content number in its folder; the server asking means the old content
+    // is gone or taken, so the project goes up as new content.
+    state_.contentNumber = QStringLiteral("0");
+  } else if (overwrite == QLatin1String("2") || overwrite == QLatin1String("3")) {
+    RefuseTarget(overwrite);
+    return;
+  }
+
+  const QString store = JoinPath(state_.workFolder, QLatin1String(ProjectSlides::kMediaStore));
+  KqLibrary library;
+  const bool libraryLoaded = library.Load(CProjectFile::Shared().version);
+  if (QFileInfo::exists(store)) {
+    SetStatus(GetResString(QStringLiteral("frmCommon"), QStringLiteral("msgVerifyWholeKq"),
+                           QStringLiteral("Verifying whole \"media.kq\". Please wait.")));
+    // Without its library the store cannot be shown to be whole, and a damaged one must not go up.
+    if (!libraryLoaded || !library.VerifyWholeKqFile(store)) {
+      FailAndContinue(GetResString(QStringLiteral("frmCommon"), QStringLiteral("msgVerifyKqErr"),
+                                   QStringLiteral("Verify media.kq error!")));
+      return;
+    }
+  }
+  if (state_.stopInConversion) {
+    state_.stopInConversion = false;
+    grid_.setState(state_.currentPath, kStateWaiting);
+    SetInfo(Res(QStringLiteral("lInfoCancel")));
+    SetStatus(Res(QStringLiteral("lInfoCancel")));
+    if (grid_.anyWaiting()) emit startEnabledChanged(true);
+    SetRunning(false);
+    return;
+  }
+
+  emit stopEnabledChanged(false);
+  if (libraryLoaded) {
+    ProjectSlides slides(state_.workFolder, CProjectFile::Shared(), library, state_.slideWidth,
+                         state_.slideHeight, [this](const QString& text) { SetStatus(text); });
+    slides.Create();
+  }
+  emit stopEnabledChanged(true);
+
+  state_.serverStage = true;
+  state_.stopInUpload = false;
+  PackAndUpload(QLatin1String(UploadPackage::kKindProject));
 }
 
 void JobDriver::ServerSidePreparation() {
@@ -411,11 +504,20 @@ void JobDriver::StopBeforeServerStage() {
 }
 
 void JobDriver::PackAndUpload(const QString& kind) {
-  Q_UNUSED(kind);
   try {
     QString why;
-    if (!UploadPackage::WriteMetadataProfile(state_.workFolder, state_.work, state_.sendSource,
-                                             &why)) {
+    const bool project = kind == QLatin1String(UploadPackage::kKindProject);
+    bool written = false;
+    if (project) {
+      const CProjectFile& file = CProjectFile::Shared();
+      written = UploadPackage::WriteProjectMetadataProfile(
+          state_.workFolder, {state_.work.title, state_.work.Author, file.Keywords, file.Comments},
+          &why);
+    } else {
+      written = UploadPackage::WriteMetadataProfile(state_.workFolder, state_.work,
+                                                    state_.sendSource, &why);
+    }
+    if (!written) {
       FailUnexpected(why);
       return;
     }
@@ -426,7 +528,8 @@ void JobDriver::PackAndUpload(const QString& kind) {
     RecreateFolder(state_.archiveFolder);
     SetStatus(Res(QStringLiteral("msgPack"), QStringLiteral("Packing files.")));
     animation_.start();
-    UploadPackage::Pack(state_.workFolder, archive);
+    UploadPackage::Pack(state_.workFolder, archive,
+                        project ? UploadPackage::PresentationFile(state_.workFolder) : QString());
     animation_.stop();
     state_.archiveMade = QFileInfo::exists(archive);
     if (!state_.archiveMade || state_.stopInUpload) DeleteFolder(state_.archiveFolder);

@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QTimer>
+#include <pugixml.hpp>
 
 class UploadControl;
 
@@ -72,6 +73,13 @@ class JobDriver : public QObject {
 
   void OnVersionReply();
   void HandleVideoReply(const QString& response);
+  // A recorded project: quota, overwrite rule, media store check, slides, then pack and upload.
+  void HandleProjectReply(const QString& response);
+  void ReadSlideSize(const pugi::xml_document& doc);
+  // False (the job failed) when the reply's quota leaves no room for `required` megabytes.
+  bool CheckQuota(const pugi::xml_document& doc, qint64 required);
+  // The server refused the target folder (overwrite "2" or "3").
+  void RefuseTarget(const QString& overwrite);
   void Conversion();
   void ServerSidePreparation();
   // A stop before the server stage: the row waits again and the queue stops.

@@ -6,6 +6,7 @@
 #include "app/services/modConfig.h"
 #include "app/services/modGlobal.h"
 
+#include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -39,9 +40,11 @@ void SetError(QString* error, const QString& text) {
 
 }  // namespace
 
-bool UploadPackage::WriteMetadataProfile(const QString& workFolder, const UploadJob& job,
-                                         bool sendSource, QString* error) {
-  const QString path = JoinPath(workFolder, QString::fromLatin1(kProjectProfileName));
+namespace {
+
+// Loads the work folder's profile, starting from the program folder's template when the folder's
+// copy is missing or too small to be one. False unless `type` and `metadata` are there.
+bool OpenProfile(const QString& path, pugi::xml_document* doc, QString* error) {
   if (GetFileSize(path) < kSmallestProfile) {
     DeleteFileForce(path);
     if (!CopyFileForce(JoinPath(ProgramFolder(), QString::fromLatin1(kProjectProfileName)), path)) {
@@ -49,17 +52,27 @@ bool UploadPackage::WriteMetadataProfile(const QString& workFolder, const Upload
       return false;
     }
   }
-  pugi::xml_document doc;
-  if (!LoadXmlFile(path, &doc)) {
+  if (!LoadXmlFile(path, doc)) {
     SetError(error, QStringLiteral("mavo_profile.xml is not a readable XML file."));
     return false;
   }
-  const pugi::xml_node root = doc.document_element();
-  const pugi::xml_node metadata = root.child("metadata");
-  if (!root.child("type") || !metadata) {
+  const pugi::xml_node root = doc->document_element();
+  if (!root.child("type") || !root.child("metadata")) {
     SetError(error, QStringLiteral("mavo_profile.xml lacks the type or metadata element."));
     return false;
   }
+  return true;
+}
+
+}  // namespace
+
+bool UploadPackage::WriteMetadataProfile(const QString& workFolder, const UploadJob& job,
+                                         bool sendSource, QString* error) {
+  const QString path = JoinPath(workFolder, QString::fromLatin1(kProjectProfileName));
+  pugi::xml_document doc;
+  if (!OpenProfile(path, &doc, error)) return false;
+  const pugi::xml_node root = doc.document_element();
+  const pugi::xml_node metadata = root.child("metadata");
   if (job.dstCvtType == 1) {
     SetChildText(root, QStringLiteral("type"), QStringLiteral("Source"));
   } else if (job.dstCvtType == 2) {
@@ -82,6 +95,38 @@ bool UploadPackage::WriteMetadataProfile(const QString& workFolder, const Upload
     return false;
   }
   return true;
+}
+
+bool UploadPackage::WriteProjectMetadataProfile(const QString& workFolder,
+                                                const ProjectMetadata& project, QString* error) {
+  const QString path = JoinPath(workFolder, QString::fromLatin1(kProjectProfileName));
+  pugi::xml_document doc;
+  if (!OpenProfile(path, &doc, error)) return false;
+  const pugi::xml_node root = doc.document_element();
+  const pugi::xml_node metadata = root.child("metadata");
+  SetChildText(root, QStringLiteral("type"), QLatin1String(kKindProject));
+  SetChildText(metadata, QStringLiteral("title"), project.title);
+  SetChildText(metadata, QStringLiteral("author"), project.author);
+  SetChildText(metadata, QStringLiteral("keywords"), project.keywords);
+  SetChildText(metadata, QStringLiteral("abstract"), project.comments);
+  const QString presentation = PresentationFile(workFolder);
+  SetChildText(metadata, QStringLiteral("project"),
+               presentation.isEmpty() ? QFileInfo(workFolder).fileName()
+                                      : QFileInfo(presentation).fileName());
+  if (!SaveXmlWithLineBreaks(doc, path)) {
+    SetError(error, QStringLiteral("mavo_profile.xml could not be saved."));
+    return false;
+  }
+  return true;
+}
+
+QString UploadPackage::PresentationFile(const QString& workFolder) {
+  const QFileInfo folder(QDir::cleanPath(workFolder));
+  const QString ppt = JoinPath(folder.absolutePath(), folder.fileName() + QStringLiteral(".ppt"));
+  if (QFileInfo(ppt).isFile()) return ppt;
+  const QString pptx = ppt + QLatin1Char('x');
+  if (QFileInfo(pptx).isFile()) return pptx;
+  return {};
 }
 
 bool UploadPackage::WriteFlvDescription(const QString& xmlPath, int width, int height) {
@@ -158,10 +203,18 @@ bool UploadPackage::WriteFileList(const QString& path, const UploadJob& job) {
   return SaveXmlWithLineBreaks(doc, path);
 }
 
-bool UploadPackage::Pack(const QString& workFolder, const QString& archiveFile) {
+bool UploadPackage::Pack(const QString& workFolder, const QString& archiveFile,
+                         const QString& presentation) {
   if (workFolder.isEmpty() || !QFileInfo(workFolder).isDir()) return false;
+  QString copy;
+  if (!presentation.isEmpty()) {
+    copy = JoinPath(workFolder, QFileInfo(presentation).fileName());
+    // A file of that name the user keeps in the folder is neither replaced nor removed.
+    if (QFileInfo::exists(copy) || !CopyFileForce(presentation, copy)) copy.clear();
+  }
   // The archive's paths are relative to the work folder, so zip runs inside it.
   RunHidden(QStringLiteral("zip -0 -r -q \"") + archiveFile + QStringLiteral("\" *"), workFolder);
+  if (!copy.isEmpty()) DeleteFileForce(copy);
   return QFileInfo::exists(archiveFile);
 }
 

@@ -14,12 +14,30 @@ class UploadPackage {
   static constexpr const char* kFileListName = "fileList.xml";
   static constexpr const char* kVideoTemplateName = "default_video.xml";
   static constexpr const char* kKindVideo = "Video";
+  static constexpr const char* kKindProject = "Quillbox";
+
+  // What a recorded project's profile tells the server about it.
+  struct ProjectMetadata {
+    QString title;
+    QString author;
+    QString keywords;
+    QString comments;
+  };
 
   // Fills the work folder's mavo_profile.xml from the job (starting from the program folder's
   // template when the folder has none). `sendSource` adds the source file's name, size and size in
   // pixels. False when the profile cannot be made, read or saved, or lacks `type` or `metadata`.
   static bool WriteMetadataProfile(const QString& workFolder, const UploadJob& job, bool sendSource,
                                    QString* error = nullptr);
+
+  // The profile of a recorded project whose own folder is `workFolder`: its texts, and the name of
+  // the presentation kept beside the folder (or the folder's name when there is none).
+  static bool WriteProjectMetadataProfile(const QString& workFolder, const ProjectMetadata& project,
+                                          QString* error = nullptr);
+
+  // The presentation recorded with a project: the ".ppt", else the ".pptx", named like the project
+  // folder in its parent folder. Empty when there is neither.
+  static QString PresentationFile(const QString& workFolder);
 
   // Clears the first attribute of `flv` (the injector writes its absolute file name there) and
   // puts the job's size in pixels into the injector's description.
@@ -39,8 +57,10 @@ class UploadPackage {
   static double DurationSeconds(const QString& duration);
 
   // Stores every file below `workFolder` without compression in `archiveFile` by running zip in
-  // that folder. True when the archive exists afterwards.
-  static bool Pack(const QString& workFolder, const QString& archiveFile);
+  // that folder. A `presentation` is copied in for the time of packing and removed again. True when
+  // the archive exists afterwards.
+  static bool Pack(const QString& workFolder, const QString& archiveFile,
+                   const QString& presentation = {});
 
   // Deletes a file, trying up to `tries` times half a second apart while events are handled; a
   // missing file counts as deleted.

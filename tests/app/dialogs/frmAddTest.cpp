@@ -4,12 +4,14 @@
 #include "app/dialogs/ServerFolderPicker.h"
 #include "app/dialogs/frmAdd.h"
 #include "app/dialogs/frmCustomBps.h"
+#include "app/project/CProjectFile.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 #include "app/services/SettingsStore.h"
 #include "app/services/modLanguage.h"
 #include "tests/app/media/TestClips.h"
+#include "tests/app/project/TestProjects.h"
 #include "ui_frmAdd.h"
 
 #include <QPushButton>
@@ -273,16 +275,81 @@ TEST_F(AddDialog, FileRulesRefuseWhatCannotBeQueued) {
     EXPECT_TRUE(dialog->form().txtFile->text().isEmpty());
     EXPECT_FALSE(dialog->form().cmdOK->isEnabled());
   }
+}
 
-  // A project with its media store is still refused until projects can be read.
-  QFile media(dvd.filePath(QStringLiteral("media.kq")));
-  ASSERT_TRUE(media.open(QIODevice::WriteOnly));
-  media.close();
+// A recorded project with its media store: one too new for the server is refused, one it takes
+// brings its title and author, and an edited title is written back into the project on OK. The
+// command line opens projects the same way.
+TEST_F(AddDialog, ProjectsAreOpenedTestedAndTheirTextsSavedBack) {
+  QTemporaryDir projects;
+  const auto make = [&](const QString& name, const QString& version) {
+    TestProject project;
+    project.version = version;
+    project.items = {IndexEntry(QStringLiteral("Start"), QStringLiteral("0"))};
+    const QString kqp = TestProjects::WriteProject(projects.filePath(name), project);
+    QFile media(projects.filePath(name + QStringLiteral("/media.kq")));
+    EXPECT_TRUE(media.open(QIODevice::WriteOnly));
+    return kqp;
+  };
+  const QString tooNew = make(QStringLiteral("new"), QStringLiteral("7.0"));
+  const QString lesson = make(QStringLiteral("lesson one"), QStringLiteral("6.0"));
+  const QString other = make(QStringLiteral("lesson two"), QStringLiteral("5.0"));
+  ASSERT_FALSE(tooNew.isEmpty() || lesson.isEmpty() || other.isEmpty());
+
+  auto dialog = Open();
+  LogIn(*dialog, QStringLiteral("demo"));
+  Ui::frmAdd& ui = dialog->form();
   messages_.clear();
-  dialog->ChooseFile(project);
-  EXPECT_EQ(messages_, QStringList{AddText("msg_projectUnavailable")});
-  EXPECT_TRUE(dialog->form().txtFile->text().isEmpty());
-  EXPECT_FALSE(dialog->form().cmdOK->isEnabled());
+  dialog->ChooseFile(tooNew);
+  EXPECT_EQ(messages_, QStringList{GetResString(QStringLiteral("frmCommon"),
+                                                QStringLiteral("msgUnsupportKqpVer"))
+                                       .replace(QStringLiteral("%s"), QStringLiteral("7"))});
+  EXPECT_TRUE(ui.txtFile->text().isEmpty());
+  EXPECT_TRUE(ui.txtAuthor->text().isEmpty());
+  EXPECT_FALSE(ui.cmdOK->isEnabled());
+
+  messages_.clear();
+  dialog->ChooseFile(lesson);
+  EXPECT_TRUE(messages_.isEmpty()) << messages_.join(QLatin1Char('|')).toStdString();
+  EXPECT_EQ(ui.txtTitle->text(), QStringLiteral("Fractions"));
+  EXPECT_EQ(ui.txtAuthor->text(), QStringLiteral("Ms. Lee"));
+  EXPECT_FALSE(ui.frameVidSetting->isEnabled());
+  ASSERT_TRUE(ui.cmdOK->isEnabled());
+  ui.txtTitle->setText(QStringLiteral("Fractions, revised"));
+  ui.cmdOK->click();
+  ASSERT_EQ(queue_.Count(), 1);
+  const cf::UploadJob* job = queue_.item(1);
+  EXPECT_TRUE(job->isProject());
+  EXPECT_EQ(job->title, QStringLiteral("Fractions, revised"));
+  // The job describes the saved file, so the driver does not see it as changed.
+  EXPECT_EQ(job->fileSize, QFileInfo(lesson).size());
+  cf::CProjectFile reread;
+  ASSERT_TRUE(reread.Load(lesson, true));
+  EXPECT_EQ(reread.title, QStringLiteral("Fractions, revised"));
+  EXPECT_EQ(reread.Author, QStringLiteral("Ms. Lee"));
+
+  QTemporaryDir cliFolder;
+  for (const char* name : {"libkqmavo2.so", "res.xml", "encfiles"}) {
+    QFile::link(folder_.filePath(QLatin1String(name)), cliFolder.filePath(QLatin1String(name)));
+  }
+  int exitCode = -1;
+  const QString output = TestClips::RunProgram(
+      TestClips::ProgramFolder() + QStringLiteral("/clipferry-cli"),
+      {QStringLiteral("--program-folder"), cliFolder.path(), QStringLiteral("add"), other,
+       QStringLiteral("--url"), ServerUrl(), QStringLiteral("--account"), QStringLiteral("demo"),
+       QStringLiteral("--password"), QStringLiteral("demo"), QStringLiteral("--folder-id"),
+       QStringLiteral("2"), QStringLiteral("--author"), QStringLiteral("Mr. Chen")},
+      &exitCode);
+  ASSERT_EQ(exitCode, 0) << output.toStdString();
+  cf::UploadQueue cliQueue;
+  cf::QueueGridModel cliGrid;
+  ASSERT_EQ(cf::QueueFile::Load(cf::QueueFile::PathIn(cliFolder.path()), cliQueue, cliGrid),
+            cf::QueueFile::LoadResult::Loaded);
+  ASSERT_EQ(cliQueue.Count(), 1);
+  EXPECT_EQ(cliQueue.item(1)->title, QStringLiteral("Fractions"));
+  EXPECT_EQ(cliQueue.item(1)->Author, QStringLiteral("Mr. Chen"));
+  ASSERT_TRUE(reread.Load(other, true));
+  EXPECT_EQ(reread.Author, QStringLiteral("Mr. Chen"));
 }
 
 TEST_F(AddDialog, ResolutionOptionsFollowTheSourceWidth) {

@@ -169,3 +169,47 @@ TEST(UploadPackage, LoopDeleteCountsAMissingFileAsDeleted) {
 }
 
 }  // namespace
+
+namespace {
+
+// The presentation beside a project folder: ".ppt" before ".pptx", the folder's name without one.
+// A file of the same name that the user keeps inside the folder survives packing.
+TEST(UploadPackage, ProjectProfileNamesThePresentationBesideTheFolder) {
+  TestProgramFolder program;
+  struct Case {
+    QStringList beside;
+    QString project;
+  };
+  const QList<Case> cases = {
+      {{}, QStringLiteral("Unit 3")},
+      {{QStringLiteral("Unit 3.pptx")}, QStringLiteral("Unit 3.pptx")},
+      {{QStringLiteral("Unit 3.ppt"), QStringLiteral("Unit 3.pptx")}, QStringLiteral("Unit 3.ppt")},
+      {{QStringLiteral("Unit 3x.pptx")}, QStringLiteral("Unit 3")},
+  };
+  for (const Case& c : cases) {
+    QTemporaryDir parent;
+    const QString folder = parent.filePath(QStringLiteral("Unit 3"));
+    ASSERT_TRUE(QDir().mkpath(folder));
+    for (const QString& name : c.beside) ASSERT_TRUE(Write(parent.filePath(name), "deck"));
+    ASSERT_TRUE(UploadPackage::WriteProjectMetadataProfile(
+        folder,
+        {QStringLiteral("T"), QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("c")}));
+    pugi::xml_document doc;
+    ASSERT_TRUE(LoadXmlFile(folder + QStringLiteral("/mavo_profile.xml"), &doc));
+    EXPECT_EQ(ValueByPath(doc, QStringLiteral("type")), QStringLiteral("Quillbox"));
+    EXPECT_EQ(ValueByPath(doc, QStringLiteral("metadata.project")), c.project)
+        << c.beside.join(QLatin1Char(',')).toStdString();
+  }
+
+  QTemporaryDir parent;
+  QTemporaryDir archiveFolder;
+  const QString folder = parent.filePath(QStringLiteral("Unit 3"));
+  ASSERT_TRUE(QDir().mkpath(folder));
+  ASSERT_TRUE(Write(parent.filePath(QStringLiteral("Unit 3.ppt")), "deck beside"));
+  ASSERT_TRUE(Write(folder + QStringLiteral("/Unit 3.ppt"), "the user's own"));
+  const QString archive = archiveFolder.filePath(QStringLiteral("mavo_file.zip"));
+  ASSERT_TRUE(UploadPackage::Pack(folder, archive, UploadPackage::PresentationFile(folder)));
+  EXPECT_EQ(Read(folder + QStringLiteral("/Unit 3.ppt")), QByteArray("the user's own"));
+}
+
+}  // namespace
