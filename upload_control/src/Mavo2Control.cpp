@@ -494,8 +494,10 @@ void Mavo2Control::StartWorker(int message, Run run) {
         const QString result = run(*this, request);
         StoreResult(result);
       }
+      // Posted while the gate is still held, so a request that waited for this one can never
+      // announce its end first.
+      PostCompletion(message);
     }
-    PostCompletion(message);
     *done = true;
   });
   std::lock_guard guard(workersMutex_);
