@@ -215,7 +215,9 @@ void frmUpload::ApplySelectionRule() {
   ui_->cmdEdit->setEnabled(buttons.editEnabled);
 }
 
-void frmUpload::cmdAdd_Click() {
+// Add and AddKqp: refused while a job runs; afterwards the last row is selected when rows came in.
+template <typename Dialog>
+void frmUpload::RunAddDialog() {
   const cf::QueueMessage refusal = commands_.checkAdd();
   if (!refusal.isEmpty()) {
     ShowQueueMessage(refusal);
@@ -224,7 +226,7 @@ void frmUpload::cmdAdd_Click() {
   DialogShared::Instance().editRequest.clear();
   const int rowsBefore = grid_.rowCount();
   {
-    frmAdd dialog(queue_, grid_, ui_->cmdStartUpload, this);
+    Dialog dialog(queue_, grid_, ui_->cmdStartUpload, this);
     dialog.exec();
   }
   ui_->gridQueue->setFocus();
@@ -234,24 +236,9 @@ void frmUpload::cmdAdd_Click() {
   }
 }
 
-void frmUpload::cmdAddKqp_Click() {
-  const cf::QueueMessage refusal = commands_.checkAdd();
-  if (!refusal.isEmpty()) {
-    ShowQueueMessage(refusal);
-    return;
-  }
-  DialogShared::Instance().editRequest.clear();
-  const int rowsBefore = grid_.rowCount();
-  {
-    frmAddBatch dialog(queue_, grid_, ui_->cmdStartUpload, this);
-    dialog.exec();
-  }
-  ui_->gridQueue->setFocus();
-  if (grid_.rowCount() > rowsBefore) {
-    ui_->gridQueue->selectRow(grid_.rowCount() - 1);
-    ApplySelectionRule();
-  }
-}
+void frmUpload::cmdAdd_Click() { RunAddDialog<frmAdd>(); }
+
+void frmUpload::cmdAddKqp_Click() { RunAddDialog<frmAddBatch>(); }
 
 void frmUpload::cmdEdit_Click() {
   const cf::EditCheck check = commands_.checkEdit(SelectedRows());

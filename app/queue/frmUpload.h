@@ -63,6 +63,8 @@ class frmUpload : public QWidget {
 
   void cmdAdd_Click();
   void cmdAddKqp_Click();
+  template <typename Dialog>
+  void RunAddDialog();
   void cmdEdit_Click();
   void cmdRemove_Click();
   void cmdClearAll_Click();
