@@ -254,22 +254,25 @@ void JobDriver::OnVersionReply() {
   }
 }
 
-void JobDriver::HandleVideoReply(const QString& response) {
-  pugi::xml_document doc;
-  if (!LoadXmlText(response.toUtf8(), &doc)) {
+bool JobDriver::AcceptVersionReply(const QString& response, pugi::xml_document* doc) {
+  if (!LoadXmlText(response.toUtf8(), doc)) {
     // An answer that is no document at all must not read as the server's permission.
     FailAndContinue(QStringLiteral("GetVersion: Parse XML error!"));
-    return;
+    return false;
   }
-  const QString errInfo = ValueByPath(doc, QStringLiteral("errInfo"));
-  if (!errInfo.isEmpty()) {
-    if (ValueByPath(doc, QStringLiteral("showInfo")) == QLatin1String("1")) {
-      FailAndContinue(QStringLiteral("GetVersion: ") + errInfo);
-    } else {
-      FailAndContinue(ResultErrorText(errInfo, true));
-    }
-    return;
+  const QString errInfo = ValueByPath(*doc, QStringLiteral("errInfo"));
+  if (errInfo.isEmpty()) return true;
+  if (ValueByPath(*doc, QStringLiteral("showInfo")) == QLatin1String("1")) {
+    FailAndContinue(QStringLiteral("GetVersion: ") + errInfo);
+  } else {
+    FailAndContinue(ResultErrorText(errInfo, true));
   }
+  return false;
+}
+
+void JobDriver::HandleVideoReply(const QString& response) {
+  pugi::xml_document doc;
+  if (!AcceptVersionReply(response, &doc)) return;
 
   state_.videoType = ValueByPath(doc, QStringLiteral("videotype"));
   state_.sendSource = ValueByPath(doc, QStringLiteral("videosrc")) == QLatin1String("1");
@@ -374,19 +377,7 @@ void JobDriver::RefuseTarget(const QString& overwrite) {
 
 void JobDriver::HandleProjectReply(const QString& response) {
   pugi::xml_document doc;
-  if (!LoadXmlText(response.toUtf8(), &doc)) {
-    FailAndContinue(QStringLiteral("GetVersion: Parse XML error!"));
-    return;
-  }
-  const QString errInfo = ValueByPath(doc, QStringLiteral("errInfo"));
-  if (!errInfo.isEmpty()) {
-    if (ValueByPath(doc, QStringLiteral("showInfo")) == QLatin1String("1")) {
-      FailAndContinue(QStringLiteral("GetVersion: ") + errInfo);
-    } else {
-      FailAndContinue(ResultErrorText(errInfo, true));
-    }
-    return;
-  }
+  if (!AcceptVersionReply(response, &doc)) return;
   state_.firstCheck = false;
   state_.thumbnailsWanted = ValueByPath(doc, QStringLiteral("thumbnail")) == QLatin1String("1");
   ReadSlideSize(doc);

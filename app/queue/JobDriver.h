@@ -72,6 +72,8 @@ class JobDriver : public QObject {
   void SetInfo(const QString& text);
 
   void OnVersionReply();
+  // Parses a version answer; a document that does not parse or carries errInfo fails the job.
+  bool AcceptVersionReply(const QString& response, pugi::xml_document* doc);
   void HandleVideoReply(const QString& response);
   // A recorded project: quota, overwrite rule, media store check, slides, then pack and upload.
   void HandleProjectReply(const QString& response);
