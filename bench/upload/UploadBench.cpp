@@ -6,7 +6,10 @@
 // against curl posting the same file once, streamed, to the same server's /sink route. Goal:
 // mavo reaches at least 0.8 of curl's throughput. Each round runs both; wall time is the
 // measure, and the processor time of the client and of the server is printed beside it, because
-// on a busy machine the wall time is mostly the wait for a processor.
+// on a busy machine the wall time is mostly the wait for a processor. Two references run in each
+// round: bare_putfile, the same requests from plain sockets (the uploader's own cost is what
+// mavo loses against it), and curl posting the same bytes cut into blocks to /sink (the cost of
+// the request pattern without storing).
 //
 // Memory: peak resident size of `mavo putfile` for a 16 MiB and a 1 GiB archive. Goal: less
 // than 4 MiB apart (the upload holds one block buffer, nothing grows with the file).
@@ -181,6 +184,7 @@ class Server {
   }
 
   QString Url(const char* path) const { return base_ + QLatin1String(path); }
+  QString Port() const { return base_.section(QLatin1Char(':'), -1); }
 
  private:
   pid_t pid_ = 0;
@@ -212,6 +216,16 @@ QStringList MavoPutFile(const QString& mavo, const Server& server, const QString
           archive};
 }
 
+QStringList BarePutFile(const Server& server, const QString& archive) {
+  return {QStringLiteral(CLIPFERRY_BARE_PUTFILE),
+          server.Port(),
+          QLatin1String(kAccount),
+          QLatin1String(kAccount),
+          QLatin1String(kFolderId),
+          QLatin1String(kContentId),
+          archive};
+}
+
 bool UploadStored(const Run& run) {
   return run.ok && run.output.contains(QByteArray("<contentID>") + kContentId + "</contentID>");
 }
@@ -225,6 +239,31 @@ double Median(std::vector<double> values) {
 double LoadAverage() {
   double load[1] = {0};
   return getloadavg(load, 1) == 1 ? load[0] : -1;
+}
+
+// Writes a curl configuration that posts the archive the way the uploader's protocol cuts it: one
+// HTTP/1.0 request, on a connection of its own, per 512 KiB block, one after the other, to the
+// sink route. The blocks are written to files beside the archive.
+bool WriteBlockConfig(const QString& archive, const QString& folder, const Server& server,
+                      QString* config) {
+  constexpr qint64 kBlock = 512 * 1024;
+  QFile in(archive);
+  if (!in.open(QIODevice::ReadOnly)) return false;
+  QDir dir(folder);
+  if (!dir.mkpath(QStringLiteral("blocks"))) return false;
+  *config = dir.filePath(QStringLiteral("blocks.curlrc"));
+  QFile out(*config);
+  if (!out.open(QIODevice::WriteOnly)) return false;
+  const QByteArray url = server.Url("/sink").toUtf8();
+  for (int index = 0; !in.atEnd(); ++index) {
+    const QByteArray bytes = in.read(kBlock);
+    const QString name = dir.filePath(QStringLiteral("blocks/%1").arg(index));
+    QFile block(name);
+    if (!block.open(QIODevice::WriteOnly) || block.write(bytes) != bytes.size()) return false;
+    out.write("upload-file = \"" + QFile::encodeName(name) + "\"\nurl = \"" + url +
+              "\"\noutput = \"/dev/null\"\n");
+  }
+  return out.error() == QFileDevice::NoError;
 }
 
 bool Throughput(const QString& mavo, const Server& server, const QString& folder, int rounds) {
@@ -243,6 +282,14 @@ bool Throughput(const QString& mavo, const Server& server, const QString& folder
                             QStringLiteral("-T"),
                             archive,
                             server.Url("/sink")};
+  QString blockConfig;
+  if (!WriteBlockConfig(archive, folder, server, &blockConfig)) {
+    std::fprintf(stderr, "cannot cut the archive into blocks\n");
+    return false;
+  }
+  const QStringList curlBlocks = {QStringLiteral("curl"), QStringLiteral("-s"),
+                                  QStringLiteral("-S"),   QStringLiteral("-0"),
+                                  QStringLiteral("-K"),   blockConfig};
   // One unmeasured upload first: the first run pays for loading libraries and for the server's
   // first content file.
   const Run warmUp = RunMeasured(MavoPutFile(mavo, server, archive), out);
@@ -252,10 +299,12 @@ bool Throughput(const QString& mavo, const Server& server, const QString& folder
   }
   std::printf("throughput: %.1f MiB archive, %d rounds, load average %.1f\n", mib, rounds,
               LoadAverage());
-  std::printf("%6s %12s %12s %12s %12s %12s %12s\n", "round", "curl s", "curl cpu", "srv cpu",
-              "mavo s", "mavo cpu", "srv cpu");
+  std::printf("%6s %9s %9s %9s %9s %9s %9s %9s %9s %9s\n", "round", "curl s", "curl cpu", "srv cpu",
+              "mavo s", "mavo cpu", "srv cpu", "bare s", "srv cpu", "blocks s");
   std::vector<double> curlTimes;
   std::vector<double> mavoTimes;
+  std::vector<double> bareTimes;
+  std::vector<double> blockTimes;
   for (int round = 1; round <= rounds; ++round) {
     const Measured sink = MeasureWithServer(server, curl, out);
     const QByteArray expected = "<bytes>" + QByteArray::number(QFile(archive).size()) + "</bytes>";
@@ -268,12 +317,27 @@ bool Throughput(const QString& mavo, const Server& server, const QString& folder
       std::fprintf(stderr, "mavo putfile failed: %s\n", upload.run.output.right(400).constData());
       return false;
     }
+    const Measured bare = MeasureWithServer(server, BarePutFile(server, archive), out);
+    if (!UploadStored(bare.run)) {
+      std::fprintf(stderr, "bare_putfile failed: %s\n", bare.run.output.right(400).constData());
+      return false;
+    }
+    const Run blocks = RunMeasured(curlBlocks, out);
+    if (!blocks.ok) {
+      std::fprintf(stderr, "curl posting blocks to /sink failed: %s\n", blocks.output.constData());
+      return false;
+    }
     curlTimes.push_back(sink.run.seconds);
     mavoTimes.push_back(upload.run.seconds);
-    std::printf("%6d %12.3f %12.3f %12.3f %12.3f %12.3f %12.3f\n", round, sink.run.seconds,
-                sink.run.cpuSeconds, sink.serverCpu, upload.run.seconds, upload.run.cpuSeconds,
-                upload.serverCpu);
+    bareTimes.push_back(bare.run.seconds);
+    blockTimes.push_back(blocks.seconds);
+    std::printf("%6d %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f %9.3f\n", round,
+                sink.run.seconds, sink.run.cpuSeconds, sink.serverCpu, upload.run.seconds,
+                upload.run.cpuSeconds, upload.serverCpu, bare.run.seconds, bare.serverCpu,
+                blocks.seconds);
   }
+  const double bareMedian = Median(bareTimes);
+  const double blockMedian = Median(blockTimes);
   const double curlMedian = Median(curlTimes);
   const double mavoMedian = Median(mavoTimes);
   const double curlBest = *std::min_element(curlTimes.begin(), curlTimes.end());
@@ -284,7 +348,21 @@ bool Throughput(const QString& mavo, const Server& server, const QString& folder
               mib / curlBest, mavoBest, mib / mavoBest, curlBest / mavoBest);
   std::printf("goal: mavo at least %.1f of curl's throughput (median): %s\n", kThroughputGoal,
               curlMedian / mavoMedian >= kThroughputGoal ? "met" : "NOT met");
+  // The same bytes cut into the protocol's requests, sent by curl and stored nowhere: what the
+  // request pattern itself costs on this machine, whoever the client.
+  std::printf(
+      "blocks: curl posting the %lld blocks to /sink, one HTTP/1.0 request each: median "
+      "%.3f s (%.0f MiB/s), %.2f of one post; mavo reaches %.2f of it\n",
+      static_cast<long long>((QFile(archive).size() + 512 * 1024 - 1) / (512 * 1024)), blockMedian,
+      mib / blockMedian, curlMedian / blockMedian, blockMedian / mavoMedian);
+  // The same requests from plain sockets to the same route: what the server's storing costs.
+  std::printf(
+      "bare: a plain-socket client sending the same requests to /mavo/putFile/: median "
+      "%.3f s (%.0f MiB/s), %.2f of one post; mavo reaches %.2f of it\n",
+      bareMedian, mib / bareMedian, curlMedian / bareMedian, bareMedian / mavoMedian);
   QFile::remove(archive);
+  QDir(QDir(folder).filePath(QStringLiteral("blocks"))).removeRecursively();
+  QFile::remove(blockConfig);
   return true;
 }
 

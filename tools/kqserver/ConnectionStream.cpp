@@ -14,6 +14,7 @@ namespace kqserver {
 namespace {
 
 constexpr size_t kReadBufferSize = 65536;
+constexpr size_t kDirectRead = 16384;
 
 thread_local ConnectionStream* tCurrent = nullptr;
 
@@ -68,12 +69,17 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
   if (dropped_) return -1;
   if (readBegin_ == readEnd_) {
     if (!Poll(POLLIN, readTimeoutMs_)) return -1;
+    // A caller that asks for a buffer's worth (a body being read) gets the bytes straight from
+    // the socket; small reads (header lines) go through the buffer.
+    const bool direct = size >= kDirectRead;
+    char* target = direct ? ptr : readBuffer_.data();
     ssize_t received;
     do {
-      received = ::recv(socket_, readBuffer_.data(), readBuffer_.size(), 0);
+      received = ::recv(socket_, target, direct ? size : readBuffer_.size(), 0);
     } while (received < 0 && errno == EINTR);
     if (received <= 0) return received < 0 ? -1 : 0;
     bytesIn_ += static_cast<uint64_t>(received);
+    if (direct) return received;
     readBegin_ = 0;
     readEnd_ = static_cast<size_t>(received);
   }

@@ -46,13 +46,35 @@ std::string NowText() {
   return text;
 }
 
-// A prepared statement that finalises itself.
+using PreparedStatements = std::unordered_map<std::string, sqlite3_stmt*>;
+
+// A prepared statement, taken from the connection's cache (or prepared) and handed back reset.
 class Statement {
  public:
-  Statement(sqlite3* db, const char* sql) {
-    ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK;
+  Statement(PreparedStatements& cache, sqlite3* db, const char* sql) : cache_(cache), sql_(sql) {
+    const auto found = cache_.find(sql_);
+    if (found != cache_.end() && found->second != nullptr) {
+      stmt_ = found->second;
+      found->second = nullptr;
+      ok_ = true;
+    } else {
+      ok_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) == SQLITE_OK;
+    }
   }
-  ~Statement() { sqlite3_finalize(stmt_); }
+  ~Statement() {
+    if (!ok_) {
+      sqlite3_finalize(stmt_);
+      return;
+    }
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
+    sqlite3_stmt*& slot = cache_[sql_];
+    if (slot == nullptr) {
+      slot = stmt_;
+    } else {
+      sqlite3_finalize(stmt_);
+    }
+  }
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
@@ -77,6 +99,8 @@ class Statement {
   int64_t Int(int column) const { return sqlite3_column_int64(stmt_, column); }
 
  private:
+  PreparedStatements& cache_;
+  std::string sql_;
   sqlite3_stmt* stmt_ = nullptr;
   bool ok_ = false;
 };
@@ -100,6 +124,7 @@ const char* const kContentColumns =
 }  // namespace
 
 KqDatabase::~KqDatabase() {
+  for (const auto& [sql, statement] : prepared_) sqlite3_finalize(statement);
   if (db_ != nullptr) sqlite3_close(db_);
 }
 
@@ -136,7 +161,7 @@ bool KqDatabase::Execute(const char* sql) {
 
 std::optional<Account> KqDatabase::FindAccount(const std::string& name) {
   std::lock_guard lock(mutex_);
-  Statement row(db_,
+  Statement row(prepared_, db_,
                 "SELECT name, password, digest, videotype, videosrc, thumbnail, slidesize, kqpver,"
                 " folder_form, has_quota, total_mb, maxsize_mb, free_bytes, has_sysinfo, sys_ver,"
                 " no_cvt_mp4, custom_bps, ad_id FROM accounts WHERE name = ?");
@@ -167,7 +192,7 @@ std::optional<Account> KqDatabase::FindAccount(const std::string& name) {
 bool KqDatabase::SaveAccount(const Account& account) {
   std::lock_guard lock(mutex_);
   Statement statement(
-      db_,
+      prepared_, db_,
       "INSERT OR REPLACE INTO accounts(name, password, digest, videotype, videosrc, thumbnail,"
       " slidesize, kqpver, folder_form, has_quota, total_mb, maxsize_mb, free_bytes, has_sysinfo,"
       " sys_ver, no_cvt_mp4, custom_bps, ad_id)"
@@ -190,7 +215,8 @@ std::vector<Folder> KqDatabase::Folders(const std::string& account) {
   std::lock_guard lock(mutex_);
   std::vector<Folder> folders;
   Statement row(
-      db_, "SELECT id, pid, name, uploadable FROM folders WHERE account = ? ORDER BY position");
+      prepared_, db_,
+      "SELECT id, pid, name, uploadable FROM folders WHERE account = ? ORDER BY position");
   row.Bind(1, account);
   while (row.Step() == SQLITE_ROW) {
     folders.push_back({row.Int(0), row.Int(1), row.Text(2), row.Int(3) != 0});
@@ -200,7 +226,8 @@ std::vector<Folder> KqDatabase::Folders(const std::string& account) {
 
 std::optional<Folder> KqDatabase::FindFolder(const std::string& account, int64_t id) {
   std::lock_guard lock(mutex_);
-  Statement row(db_, "SELECT id, pid, name, uploadable FROM folders WHERE account = ? AND id = ?");
+  Statement row(prepared_, db_,
+                "SELECT id, pid, name, uploadable FROM folders WHERE account = ? AND id = ?");
   row.Bind(1, account).Bind(2, id);
   if (row.Step() != SQLITE_ROW) return std::nullopt;
   return Folder{row.Int(0), row.Int(1), row.Text(2), row.Int(3) != 0};
@@ -210,7 +237,7 @@ bool KqDatabase::SaveFolder(const std::string& account, const Folder& folder) {
   std::lock_guard lock(mutex_);
   // A folder keeps its place in the list when it is seeded again; new folders go last.
   Statement statement(
-      db_,
+      prepared_, db_,
       "INSERT INTO folders(account, id, pid, name, uploadable, position) VALUES(?, ?, ?, ?, ?,"
       " (SELECT COALESCE(MAX(position), 0) + 1 FROM folders))"
       " ON CONFLICT(account, id) DO UPDATE SET pid = excluded.pid, name = excluded.name,"
@@ -226,7 +253,7 @@ bool KqDatabase::SaveFolder(const std::string& account, const Folder& folder) {
 
 std::optional<Content> KqDatabase::FindContent(int64_t id) {
   std::lock_guard lock(mutex_);
-  Statement row(db_, (std::string(kContentColumns) + " WHERE id = ?").c_str());
+  Statement row(prepared_, db_, (std::string(kContentColumns) + " WHERE id = ?").c_str());
   row.Bind(1, id);
   if (row.Step() != SQLITE_ROW) return std::nullopt;
   return ReadContent(row);
@@ -235,14 +262,14 @@ std::optional<Content> KqDatabase::FindContent(int64_t id) {
 std::vector<Content> KqDatabase::Contents() {
   std::lock_guard lock(mutex_);
   std::vector<Content> contents;
-  Statement row(db_, (std::string(kContentColumns) + " ORDER BY id").c_str());
+  Statement row(prepared_, db_, (std::string(kContentColumns) + " ORDER BY id").c_str());
   while (row.Step() == SQLITE_ROW) contents.push_back(ReadContent(row));
   return contents;
 }
 
 bool KqDatabase::SaveContent(const Content& content) {
   std::lock_guard lock(mutex_);
-  Statement statement(db_,
+  Statement statement(prepared_, db_,
                       "INSERT OR REPLACE INTO contents(id, account, folder_id, path, size, sha256,"
                       " overwrite, updated) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
   statement.Bind(1, content.id).Bind(2, content.account).Bind(3, content.folderId);
@@ -258,7 +285,7 @@ bool KqDatabase::SaveContent(const Content& content) {
 
 bool KqDatabase::SaveContentHash(int64_t id, const std::string& sha256) {
   std::lock_guard lock(mutex_);
-  Statement statement(db_, "UPDATE contents SET sha256 = ? WHERE id = ?");
+  Statement statement(prepared_, db_, "UPDATE contents SET sha256 = ? WHERE id = ?");
   statement.Bind(1, sha256).Bind(2, id);
   return statement.Run();
 }
@@ -266,7 +293,8 @@ bool KqDatabase::SaveContentHash(int64_t id, const std::string& sha256) {
 std::optional<ReplyOverride> KqDatabase::FindReply(const std::string& account,
                                                    const std::string& route) {
   std::lock_guard lock(mutex_);
-  Statement row(db_, "SELECT err_info, show_info FROM replies WHERE account = ? AND route = ?");
+  Statement row(prepared_, db_,
+                "SELECT err_info, show_info FROM replies WHERE account = ? AND route = ?");
   row.Bind(1, account).Bind(2, route);
   if (row.Step() != SQLITE_ROW) return std::nullopt;
   return ReplyOverride{row.Text(0), row.Int(1) != 0};
@@ -276,11 +304,11 @@ bool KqDatabase::SaveReply(const std::string& account, const std::string& route,
                            const std::optional<ReplyOverride>& reply) {
   std::lock_guard lock(mutex_);
   if (!reply) {
-    Statement statement(db_, "DELETE FROM replies WHERE account = ? AND route = ?");
+    Statement statement(prepared_, db_, "DELETE FROM replies WHERE account = ? AND route = ?");
     statement.Bind(1, account).Bind(2, route);
     return statement.Run();
   }
-  Statement statement(db_,
+  Statement statement(prepared_, db_,
                       "INSERT OR REPLACE INTO replies(account, route, err_info, show_info)"
                       " VALUES(?, ?, ?, ?)");
   statement.Bind(1, account).Bind(2, route).Bind(3, reply->errInfo);
@@ -294,14 +322,14 @@ bool KqDatabase::SaveReply(const std::string& account, const std::string& route,
 
 std::string KqDatabase::Setting(const std::string& key, const std::string& fallback) {
   std::lock_guard lock(mutex_);
-  Statement row(db_, "SELECT value FROM settings WHERE key = ?");
+  Statement row(prepared_, db_, "SELECT value FROM settings WHERE key = ?");
   row.Bind(1, key);
   return row.Step() == SQLITE_ROW ? row.Text(0) : fallback;
 }
 
 bool KqDatabase::SaveSetting(const std::string& key, const std::string& value) {
   std::lock_guard lock(mutex_);
-  Statement statement(db_, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
+  Statement statement(prepared_, db_, "INSERT OR REPLACE INTO settings(key, value) VALUES(?, ?)");
   statement.Bind(1, key).Bind(2, value);
   return statement.Run();
 }
@@ -351,7 +379,7 @@ StoreOutcome KqDatabase::StoreUpload(const std::string& accountName, int64_t fol
   };
   int64_t id = previous ? previous->id : 0;
   if (!previous) {
-    Statement insert(db_,
+    Statement insert(prepared_, db_,
                      "INSERT INTO contents(account, folder_id, path, size, sha256, overwrite,"
                      " updated) VALUES(?, ?, '', 0, '', '1', ?)");
     insert.Bind(1, accountName).Bind(2, folderId).Bind(3, NowText());
@@ -359,12 +387,13 @@ StoreOutcome KqDatabase::StoreUpload(const std::string& accountName, int64_t fol
     id = sqlite3_last_insert_rowid(db_);
   }
   const std::string path = "contents/" + std::to_string(id) + "/mavo_file.zip";
-  Statement update(db_,
+  Statement update(prepared_, db_,
                    "UPDATE contents SET path = ?, size = ?, sha256 = ?, updated = ? WHERE id = ?");
   update.Bind(1, path).Bind(2, size).Bind(3, std::string()).Bind(4, NowText()).Bind(5, id);
   if (!update.Run()) return fail();
   if (account->hasQuota) {
-    Statement charge(db_, "UPDATE accounts SET free_bytes = free_bytes - ? WHERE name = ?");
+    Statement charge(prepared_, db_,
+                     "UPDATE accounts SET free_bytes = free_bytes - ? WHERE name = ?");
     charge.Bind(1, size - released).Bind(2, accountName);
     if (!charge.Run()) return fail();
   }

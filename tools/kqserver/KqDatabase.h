@@ -5,9 +5,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace kqserver {
 
@@ -110,6 +112,10 @@ class KqDatabase {
   mutable std::recursive_mutex mutex_;
   sqlite3* db_ = nullptr;
   std::string error_;
+  // Prepared statements by their text, kept for the life of the connection: an upload looks its
+  // account up once per block, and preparing the query again each time costs more than running
+  // it. A statement is taken out while in use, so a nested use of the same text prepares another.
+  std::unordered_map<std::string, sqlite3_stmt*> prepared_;
 };
 
 }  // namespace kqserver

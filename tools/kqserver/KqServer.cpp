@@ -342,6 +342,25 @@ void KqServer::HandleGet(const httplib::Request& request, httplib::Response& res
   Finish(exchange);
 }
 
+// Reads a body of known length straight from the connection in large pieces. cpp-httplib's own
+// reader hands a body over in 4 KiB pieces, which on a 512 KiB block costs more than the rest of
+// the request together. Header lines are read byte by byte from the same buffered stream, so the
+// body starts exactly where this read starts.
+static bool ReadLengthDelimited(ConnectionStream& stream, uint64_t length,
+                                const std::function<bool(const char*, size_t)>& take) {
+  constexpr size_t kPiece = 256 * 1024;
+  thread_local std::vector<char> buffer(kPiece);
+  uint64_t left = length;
+  while (left > 0) {
+    const ssize_t got =
+        stream.read(buffer.data(), static_cast<size_t>(std::min<uint64_t>(left, kPiece)));
+    if (got <= 0) return false;
+    left -= static_cast<uint64_t>(got);
+    if (!take(buffer.data(), static_cast<size_t>(got))) return false;
+  }
+  return true;
+}
+
 bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
                         const std::function<void(const char*, size_t)>& sink) {
   const auto& request = exchange.request;
@@ -370,7 +389,7 @@ bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
     }
   }
   uint64_t total = 0;
-  const bool ok = (*exchange.reader)([&](const char* data, size_t size) {
+  const auto take = [&](const char* data, size_t size) {
     if (exchange.dropAt != 0 && exchange.stream && exchange.bodyBytes + size >= exchange.dropAt) {
       exchange.stream->Drop();
       exchange.dropped = true;
@@ -381,7 +400,10 @@ bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
     exchange.bodyBytes += size;
     sink(data, size);
     return true;
-  });
+  };
+  const bool ok = request.has_header("Transfer-Encoding") || !exchange.stream
+                      ? (*exchange.reader)(take)
+                      : ReadLengthDelimited(*exchange.stream, exchange.contentLength, take);
   if (exchange.dropped) {
     exchange.Note("connection dropped after " + std::to_string(exchange.bodyBytes) + " body bytes");
     return false;

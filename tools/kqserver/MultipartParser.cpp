@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -11,6 +13,8 @@ namespace {
 
 constexpr size_t kMaxBoundaryLength = 70;
 constexpr size_t kMaxPadding = 64;
+// How much of a piece is gathered at a time outside file data.
+constexpr size_t kBufferedSlice = 4096;
 
 std::string_view Trim(std::string_view text) {
   while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
@@ -57,6 +61,10 @@ MultipartParser::MultipartParser(std::string boundary, Receiver* receiver)
 
 MultipartParser::MultipartParser(std::string boundary, Receiver* receiver, Limits limits)
     : delimiter_("\r\n--" + boundary), receiver_(receiver), limits_(limits) {
+  skip_.fill(delimiter_.size());
+  for (size_t i = 0; i + 1 < delimiter_.size(); ++i) {
+    skip_[static_cast<unsigned char>(delimiter_[i])] = delimiter_.size() - 1 - i;
+  }
   // The first delimiter of a body has no line break in front of it; supplying one lets every
   // delimiter be found the same way.
   buffer_ = "\r\n";
@@ -74,7 +82,73 @@ bool MultipartParser::Fail(std::string reason) {
   return false;
 }
 
+size_t MultipartParser::FindDelimiter(const char* data, size_t size) const {
+  // Horspool: the byte under the delimiter's last position says how far it can move. In file
+  // data most bytes do not occur in the delimiter, so the search mostly moves its whole length;
+  // a plain find stops at every CR, which in binary data comes every 256 bytes or so.
+  const size_t length = delimiter_.size();
+  if (size < length) return std::string::npos;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data);
+  const auto last = static_cast<unsigned char>(delimiter_.back());
+  for (size_t at = 0; at <= size - length;) {
+    const unsigned char probe = bytes[at + length - 1];
+    if (probe == last && std::memcmp(data + at, delimiter_.data(), length - 1) == 0) return at;
+    at += skip_[probe];
+  }
+  return std::string::npos;
+}
+
+bool MultipartParser::FeedBody(const char*& data, size_t& size) {
+  const size_t length = delimiter_.size();
+  if (size < 2 * length || buffer_.size() >= length) return true;
+  if (!buffer_.empty()) {
+    // A delimiter that begins in the kept tail ends within the first length - 1 new bytes; in
+    // that case the general path below takes over.
+    std::string join = buffer_;
+    join.append(data, length - 1);
+    if (join.find(delimiter_) != std::string::npos) return true;
+    if (!EmitBody(buffer_.data(), buffer_.size())) return false;
+    buffer_.clear();
+  }
+  const size_t hit = FindDelimiter(data, size);
+  if (hit == std::string::npos) {
+    const size_t keep = length - 1;
+    if (!EmitBody(data, size - keep)) return false;
+    buffer_.assign(data + size - keep, keep);
+    data += size;
+    size = 0;
+    return true;
+  }
+  if (!EmitBody(data, hit) || !EndPart()) return false;
+  padding_ = 0;
+  state_ = State::kAfterDelimiter;
+  data += hit + length;
+  size -= hit + length;
+  return true;
+}
+
 bool MultipartParser::Feed(const char* data, size_t size) {
+  // File data, the bulk of a body, goes to the receiver straight from the caller's piece. The
+  // rest (delimiters, part headers, field values) is gathered in the buffer a slice at a time,
+  // so that file data following it in the same piece is not copied either.
+  while (size > 0) {
+    if (state_ == State::kFailed) return false;
+    if (state_ == State::kEpilogue) return true;
+    if (state_ == State::kBody) {
+      const size_t before = size;
+      if (!FeedBody(data, size)) return false;
+      if (size != before) continue;
+      return FeedBuffered(data, size);  // a short piece, or a delimiter across two pieces
+    }
+    const size_t slice = std::min(size, kBufferedSlice);
+    if (!FeedBuffered(data, slice)) return false;
+    data += slice;
+    size -= slice;
+  }
+  return state_ != State::kFailed;
+}
+
+bool MultipartParser::FeedBuffered(const char* data, size_t size) {
   if (state_ == State::kFailed) return false;
   if (state_ == State::kEpilogue) return true;  // anything after the closing delimiter is ignored
   buffer_.append(data, size);
@@ -150,7 +224,8 @@ bool MultipartParser::Feed(const char* data, size_t size) {
         break;
       }
       case State::kBody: {
-        const size_t hit = buffer_.find(delimiter_, pos);
+        const size_t found = FindDelimiter(buffer_.data() + pos, available);
+        const size_t hit = found == std::string::npos ? found : pos + found;
         if (hit == std::string::npos) {
           const size_t keep = std::min(available, delimiter_.size() - 1);
           if (!EmitBody(buffer_.data() + pos, available - keep)) return false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -51,10 +52,18 @@ class MultipartParser {
   bool Fail(std::string reason);
   bool ParseHeaderLine(std::string_view line);
   bool BeginPart();
+  // Takes body bytes straight from the caller's piece: consumes what it can (up to and including
+  // a delimiter) and leaves the rest, if any, to the general path. False once something failed.
+  bool FeedBody(const char*& data, size_t& size);
+  // Gathers bytes in the buffer and parses what it can of them.
+  bool FeedBuffered(const char* data, size_t size);
+  // Where the delimiter starts in the bytes, or npos.
+  size_t FindDelimiter(const char* data, size_t size) const;
   bool EmitBody(const char* data, size_t size);
   bool EndPart();
 
-  std::string delimiter_;  // CR LF "--" boundary
+  std::string delimiter_;           // CR LF "--" boundary
+  std::array<size_t, 256> skip_{};  // how far the search moves after each byte value
   Receiver* receiver_;
   Limits limits_;
   State state_ = State::kPreamble;

@@ -311,8 +311,9 @@ bool UploadSessions::Block::Write(const char* data, size_t size) {
     return false;
   }
   if (mode_ == Mode::kAppend) {
-    if (pending_ == 0 && size >= kDirectWrite) {
+    if (size >= kDirectWrite) {
       // Already large: straight to the file, without a pass through the buffer.
+      if (pending_ != 0 && !Flush()) return false;
       if (!WriteAt(data, size, offset_ + static_cast<uint64_t>(received_))) return false;
       received_ += static_cast<int64_t>(size);
       return true;

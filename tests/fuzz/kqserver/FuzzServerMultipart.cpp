@@ -60,7 +60,7 @@ Outcome Parse(const char* body, size_t size, size_t piece) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
-  const size_t piece = 1 + data[0] % 37;
+  const size_t piece = 1 + data[0] % 97;
   const char* body = reinterpret_cast<const char*>(data + 1);
   const Outcome whole = Parse(body, size - 1, size);
   const Outcome pieces = Parse(body, size - 1, piece);

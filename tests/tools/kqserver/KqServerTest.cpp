@@ -231,6 +231,24 @@ TEST_F(KqServerTest, SinkCountsEveryByte) {
   EXPECT_EQ(Value(reply.body, "bytes"), std::to_string(data.size()));
 }
 
+TEST_F(KqServerTest, BodiesEndWhereTheirLengthSaysOnAKeptConnection) {
+  // Two requests written at once on one HTTP/1.1 connection: the first body must be read to its
+  // length and no further, or the second request is lost or misread.
+  const QByteArray first(300 * 1024 + 3, 'a');
+  const QByteArray second = WireRequest::FormBody({{"x", "1"}});
+  const QByteArray request =
+      "POST /sink HTTP/1.1\r\nHost: x\r\nContent-Length: " + QByteArray::number(first.size()) +
+      "\r\n\r\n" + first +
+      "POST /mavo/post/ HTTP/1.1\r\nHost: x\r\nContent-Type: " + WireRequest::kContentType +
+      "\r\nContent-Length: " + QByteArray::number(second.size()) + "\r\nConnection: close\r\n\r\n" +
+      second;
+  const auto reply = server_.Exchange(request);
+  EXPECT_TRUE(reply.raw.contains("<bytes>" + QByteArray::number(first.size()) + "</bytes>"))
+      << reply.raw.left(400).toStdString();
+  EXPECT_TRUE(reply.raw.contains("<field name=\"x\">1</field>")) << reply.raw.toStdString();
+  EXPECT_EQ(reply.raw.count("HTTP/1.1 200"), 2);
+}
+
 TEST_F(KqServerTest, BadSeedsAndFaultSpecsAreRefused) {
   for (const char* seed :
        {"<nope/>", "not xml", "<kqserver><account/></kqserver>",
