@@ -10,8 +10,8 @@
 #include "tools/kqserver/KqDatabase.h"
 #include "tools/kqserver/KqHttpServer.h"
 #include "tools/kqserver/RequestLog.h"
-#include "tools/kqserver/UpdateFeed.h"
 #include "tools/kqserver/SharingService.h"
+#include "tools/kqserver/UpdateFeed.h"
 #include "tools/kqserver/UploadSessions.h"
 
 namespace kqserver {

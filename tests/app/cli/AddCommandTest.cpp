@@ -1,7 +1,7 @@
 // clipferry-cli add and list, run as a user runs them, and the queued job run to the server.
 
-#include "tests/app/queue/DriverFixture.h"
 #include "app/queue/QueueFile.h"
+#include "tests/app/queue/DriverFixture.h"
 
 namespace {
 
