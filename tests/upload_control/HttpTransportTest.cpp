@@ -6,6 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QLoggingCategory>
+#include <QRegularExpression>
+#include <QStringList>
+
 namespace {
 
 using kqmavo2::HttpTransport;
@@ -46,6 +50,35 @@ TEST(HttpTransport, AnAnswerWithinTheCapIsReadWhole) {
     return RawHttpListener::Reply{RawHttpListener::Answer(200, body, false)};
   });
   EXPECT_EQ(GetFolder(listener).size(), body.size());
+}
+
+QStringList gControlLines;
+
+void CollectControlLines(QtMsgType, const QMessageLogContext& context, const QString& text) {
+  if (context.category && QByteArray(context.category) == "kqmavo2") gControlLines << text;
+}
+
+TEST(HttpTransport, DebugLinesAreWrittenOnlyWhenTheirCategoryIsOn) {
+  RawHttpListener listener([](const RawHttpListener::Request&, int) {
+    return RawHttpListener::Reply{RawHttpListener::Answer(200, "<getfolder/>", false)};
+  });
+  const QtMessageHandler previous = qInstallMessageHandler(CollectControlLines);
+  gControlLines.clear();
+  GetFolder(listener);
+  const QStringList byDefault = gControlLines;
+
+  QLoggingCategory::setFilterRules(QStringLiteral("kqmavo2.debug=true"));
+  gControlLines.clear();
+  GetFolder(listener);
+  const QStringList enabled = gControlLines;
+  QLoggingCategory::setFilterRules(QString());
+  qInstallMessageHandler(previous);
+
+  EXPECT_TRUE(byDefault.isEmpty()) << byDefault.join(QLatin1Char('\n')).toStdString();
+  // The whole announced body was written, and the line says so.
+  const QStringList sizes =
+      enabled.filter(QRegularExpression(QStringLiteral("^buffer size: (\\d+) / \\1$")));
+  EXPECT_EQ(sizes.size(), 1) << enabled.join(QLatin1Char('\n')).toStdString();
 }
 
 }  // namespace

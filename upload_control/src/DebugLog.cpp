@@ -7,7 +7,9 @@
 
 namespace kqmavo2 {
 namespace {
-Q_LOGGING_CATEGORY(lcKqmavo2, "kqmavo2")
+// Off unless asked for (QT_LOGGING_RULES="kqmavo2.debug=true"), like output to a debugger that
+// nobody attached: the lines would otherwise fill the terminal of every program using the control.
+Q_LOGGING_CATEGORY(lcKqmavo2, "kqmavo2", QtInfoMsg)
 constexpr int kDebugLineUnits = 4096;
 }  // namespace
 
