@@ -12,14 +12,11 @@
 #include "app/services/ProgramFolder.h"
 #include "app/services/SettingsStore.h"
 #include "app/services/modLanguage.h"
+#include "ui_frmAddBatch.h"
 
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
-#include <QGridLayout>
-#include <QGroupBox>
-#include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
@@ -29,7 +26,6 @@
 #include <QTableWidget>
 #include <QToolButton>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include <set>
 
@@ -48,12 +44,6 @@ constexpr int32_t kStandardResWidth = 640;
 const QString kProjectFileName = QStringLiteral("project.kqp");
 const QString kMediaStore = QStringLiteral("media.kq");
 
-template <typename T>
-T* Named(T* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
 // The major version digit of a project version text ("6.0" -> 6); -1 when there is none.
 int MajorVersion(const QString& version) {
   if (version.isEmpty() || !version.at(0).isDigit()) return -1;
@@ -64,7 +54,11 @@ int MajorVersion(const QString& version) {
 
 frmAddBatch::frmAddBatch(cf::UploadQueue& queue, cf::QueueGridModel& grid,
                          QAbstractButton* cmdStartUpload, QWidget* parent)
-    : QDialog(parent), queue_(queue), grid_(grid), cmdStartUpload_(cmdStartUpload) {
+    : QDialog(parent),
+      queue_(queue),
+      grid_(grid),
+      cmdStartUpload_(cmdStartUpload),
+      ui_(std::make_unique<Ui::frmAddBatch>()) {
   BuildForm();
   ApplyFormTexts(this);
   txtLocation_->setText(QString::fromLatin1(kSelectPath));
@@ -136,102 +130,45 @@ frmAddBatch::frmAddBatch(cf::UploadQueue& queue, cf::QueueGridModel& grid,
 frmAddBatch::~frmAddBatch() = default;
 
 void frmAddBatch::BuildForm() {
-  setObjectName(QStringLiteral("frmAddBatch"));
-  setWindowTitle(QStringLiteral("Add Videos from a Folder"));
-  setModal(true);
-  auto* layout = new QGridLayout(this);
+  ui_->setupUi(this);
+  frameServer_ = ui_->frameServer;
+  txtServerIP_ = ui_->txtServerIP;
+  txtAccount_ = ui_->txtAccount;
+  txtPassword_ = ui_->txtPassword;
+  cmdLogIn_ = ui_->cmdLogIn;
+  lRefresh_ = ui_->lRefresh;
+  lFolder_ = ui_->lFolder;
+  picFolder_ = ui_->picFolder;
+  lFolderPath_ = ui_->lFolderPath;
+  TreeView1_ = ui_->TreeView1;
+  lAdWarning_ = ui_->lAdWarning;
+  frameFile_ = ui_->frameFile;
+  lLocation_ = ui_->lLocation;
+  txtLocation_ = ui_->txtLocation;
+  cmdBrowse_ = ui_->cmdBrowse;
+  cmdStopSearch_ = ui_->cmdStopSearch;
+  ProgressBarSearch_ = ui_->ProgressBarSearch;
+  lHelp_ = ui_->lHelp;
+  gridQueue_ = ui_->gridQueue;
+  frameVidSetting_ = ui_->frameVidSetting;
+  lMaxVidSize_ = ui_->lMaxVidSize;
+  optHiRes_ = ui_->optHiRes;
+  optStdRes_ = ui_->optStdRes;
+  cmdOK_ = ui_->cmdOK;
+  cmdCancel_ = ui_->cmdCancel;
 
-  frameServer_ = Named(new QGroupBox(this), "frameServer");
-  auto* server = new QGridLayout(frameServer_);
-  server->addWidget(Named(new QLabel(frameServer_), "lServerIP"), 0, 0);
-  txtServerIP_ = Named(new QLineEdit(frameServer_), "txtServerIP");
-  server->addWidget(txtServerIP_, 0, 1, 1, 2);
-  server->addWidget(Named(new QLabel(frameServer_), "lAccount"), 1, 0);
-  txtAccount_ = Named(new QLineEdit(frameServer_), "txtAccount");
-  server->addWidget(txtAccount_, 1, 1, 1, 2);
-  server->addWidget(Named(new QLabel(frameServer_), "lPassword"), 2, 0);
-  txtPassword_ = Named(new QLineEdit(frameServer_), "txtPassword");
-  txtPassword_->setEchoMode(QLineEdit::Password);
-  server->addWidget(txtPassword_, 2, 1);
-  cmdLogIn_ = Named(new QPushButton(frameServer_), "cmdLogIn");
-  server->addWidget(cmdLogIn_, 2, 2);
-  lRefresh_ = Named(new QLabel(frameServer_), "lRefresh");
-  server->addWidget(lRefresh_, 3, 0, 1, 3);
   // The shared login code drives an old-system tip; this window has none, so it stays hidden and
   // unnamed (no caption of its own).
   lOldSysHelp_ = new QLabel(frameServer_);
   lOldSysHelp_->hide();
-  lFolder_ = Named(new QLabel(frameServer_), "lFolder");
-  server->addWidget(lFolder_, 4, 0);
-  auto* pic = new QFrame(frameServer_);
-  pic->setObjectName(QStringLiteral("picFolder"));
-  pic->setFrameShape(QFrame::StyledPanel);
-  pic->setCursor(Qt::PointingHandCursor);
-  picFolder_ = pic;
-  auto* picLayout = new QHBoxLayout(picFolder_);
-  lFolderPath_ = Named(new QLabel(picFolder_), "lFolderPath");
-  lFolderPath_->setCursor(Qt::PointingHandCursor);
-  picLayout->addWidget(lFolderPath_, 1);
-  server->addWidget(picFolder_, 4, 1, 1, 2);
-  TreeView1_ = Named(new QTreeWidget(frameServer_), "TreeView1");
-  TreeView1_->setHeaderHidden(true);
-  server->addWidget(TreeView1_, 5, 1, 1, 2);
-  lAdWarning_ = Named(new QLabel(frameServer_), "lAdWarning");
-  server->addWidget(lAdWarning_, 6, 0, 1, 3);
-  layout->addWidget(frameServer_, 0, 0);
-
-  frameVidSetting_ = Named(new QGroupBox(this), "frameVidSetting");
-  auto* video = new QVBoxLayout(frameVidSetting_);
-  lMaxVidSize_ = Named(new QLabel(frameVidSetting_), "lMaxVidSize");
-  video->addWidget(lMaxVidSize_);
-  optHiRes_ = Named(new QRadioButton(frameVidSetting_), "optHiRes");
-  optStdRes_ = Named(new QRadioButton(frameVidSetting_), "optStdRes");
-  video->addWidget(optHiRes_);
-  video->addWidget(optStdRes_);
-  video->addStretch(1);
-  layout->addWidget(frameVidSetting_, 0, 1);
-
-  frameFile_ = Named(new QGroupBox(this), "frameFile");
-  auto* files = new QGridLayout(frameFile_);
-  lLocation_ = Named(new QLabel(frameFile_), "lLocation");
-  files->addWidget(lLocation_, 0, 0);
-  txtLocation_ = Named(new QLineEdit(frameFile_), "txtLocation");
-  txtLocation_->setReadOnly(true);
-  files->addWidget(txtLocation_, 0, 1);
-  cmdBrowse_ = Named(new QPushButton(frameFile_), "cmdBrowse");
-  files->addWidget(cmdBrowse_, 0, 2);
-  cmdStopSearch_ = Named(new QPushButton(frameFile_), "cmdStopSearch");
-  files->addWidget(cmdStopSearch_, 0, 3);
-  ProgressBarSearch_ = Named(new QProgressBar(frameFile_), "ProgressBarSearch");
   ProgressBarSearch_->setRange(0, kProgressMax);
-  files->addWidget(ProgressBarSearch_, 1, 0, 1, 3);
-  lHelp_ = Named(new QLabel(frameFile_), "lHelp");
-  files->addWidget(lHelp_, 1, 3);
-  gridQueue_ = Named(new QTableWidget(0, kColumnCount, frameFile_), "gridQueue");
-  gridQueue_->setSelectionBehavior(QAbstractItemView::SelectRows);
-  gridQueue_->setSelectionMode(QAbstractItemView::ExtendedSelection);
-  gridQueue_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  gridQueue_->verticalHeader()->hide();
-  gridQueue_->horizontalHeader()->setStretchLastSection(true);
+  gridQueue_->setColumnCount(kColumnCount);
   const QString headers[kColumnCount] = {QStringLiteral("gridClassify"),
                                          QStringLiteral("gridTitle"), QStringLiteral("gridAuthor"),
                                          QStringLiteral("gridRecDate"), QStringLiteral("gridPath")};
   QStringList labels;
   for (const QString& key : headers) labels << GetResString(QStringLiteral("frmUpload"), key);
   gridQueue_->setHorizontalHeaderLabels(labels);
-  files->addWidget(gridQueue_, 2, 0, 1, 4);
-  layout->addWidget(frameFile_, 1, 0, 1, 2);
-
-  auto* buttons = new QHBoxLayout();
-  buttons->addStretch(1);
-  cmdOK_ = Named(new QPushButton(this), "cmdOK");
-  cmdCancel_ = Named(new QPushButton(this), "cmdCancel");
-  buttons->addWidget(cmdOK_);
-  buttons->addWidget(cmdCancel_);
-  layout->addLayout(buttons, 2, 0, 1, 2);
-  for (QPushButton* button : {cmdOK_, cmdCancel_, cmdBrowse_, cmdLogIn_, cmdStopSearch_}) {
-    button->setAutoDefault(false);
-  }
 }
 
 QString frmAddBatch::Res(const QString& key, const QString& fallback) const {

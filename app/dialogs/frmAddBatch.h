@@ -22,6 +22,10 @@ class QTreeWidget;
 class ServerFolderPicker;
 class frmConfirm;
 
+namespace Ui {
+class frmAddBatch;
+}
+
 namespace cf {
 class QueueGridModel;
 class UploadQueue;
@@ -104,6 +108,7 @@ class frmAddBatch : public QDialog {
   cf::UploadQueue& queue_;
   cf::QueueGridModel& grid_;
   QAbstractButton* cmdStartUpload_;
+  std::unique_ptr<Ui::frmAddBatch> ui_;
   std::unique_ptr<ServerFolderPicker> picker_;
   JobSetup setup_;
   modDirectory walker_;

@@ -2,54 +2,27 @@
 
 #include "app/dialogs/PathShortener.h"
 #include "app/services/FormTexts.h"
+#include "ui_frmConfirm.h"
 
 #include <QFontMetrics>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QVBoxLayout>
 
-namespace {
-
-QLabel* NewLabel(QWidget* parent, const char* name, const QString& text) {
-  auto* label = new QLabel(text, parent);
-  label->setObjectName(QLatin1String(name));
-  return label;
-}
-
-}  // namespace
-
-frmConfirm::frmConfirm(QWidget* parent) : QDialog(parent) {
-  setObjectName(QStringLiteral("frmConfirm"));
-  setWindowTitle(QStringLiteral("Confirm"));
-  setModal(true);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(NewLabel(this, "lTitle", QStringLiteral("下列影片已經存在")));
-  lFile_ = NewLabel(this, "lFile", QString());
-  lFile_->setMinimumWidth(360);
-  lFile_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
-  layout->addWidget(lFile_);
-  layout->addWidget(NewLabel(this, "lSubTitle", QStringLiteral("是否要覆蓋？")));
-  lTestLen_ = NewLabel(this, "lTestLen", QString());
-  lTestLen_->hide();
-  auto* row = new QHBoxLayout();
-  const std::pair<int, const char*> buttons[] = {
-      {kYes, "cmdYes"}, {kNo, "cmdNo"}, {kAllYes, "cmdAllYes"}, {kAllNo, "cmdAllNo"}};
-  const QString captions[] = {QStringLiteral("Yes"), QStringLiteral("No"),
-                              QStringLiteral("全部皆是"), QStringLiteral("全部皆否")};
-  int index = 0;
-  for (const auto& [value, name] : buttons) {
-    auto* button = new QPushButton(captions[index++], this);
-    button->setObjectName(QLatin1String(name));
-    button->setAutoDefault(false);
+frmConfirm::frmConfirm(QWidget* parent) : QDialog(parent), ui_(std::make_unique<Ui::frmConfirm>()) {
+  ui_->setupUi(this);
+  lFile_ = ui_->lFile;
+  lTestLen_ = ui_->lTestLen;
+  const std::pair<int, QPushButton*> buttons[] = {
+      {kYes, ui_->cmdYes}, {kNo, ui_->cmdNo}, {kAllYes, ui_->cmdAllYes}, {kAllNo, ui_->cmdAllNo}};
+  for (const auto& [value, button] : buttons) {
     connect(button, &QPushButton::clicked, this, [this, value = value] { Reply(value); });
     buttons_[value] = button;
-    row->addWidget(button);
   }
-  layout->addLayout(row);
   ApplyFormTexts(this);
   lTestLen_->hide();
 }
+
+frmConfirm::~frmConfirm() = default;
 
 QPushButton* frmConfirm::button(frmConfirm::Answer answer) const {
   return answer > kNone && answer <= kAllNo ? buttons_[answer] : nullptr;
