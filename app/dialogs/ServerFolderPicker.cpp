@@ -2,11 +2,11 @@
 
 #include "app/dialogs/DialogShared.h"
 #include "app/dialogs/FolderReply.h"
-#include "app/services/MavoControl.h"
 #include "app/services/MessageService.h"
 #include "app/services/PasswordDigest.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/SettingsStore.h"
+#include "app/services/WindowMavo.h"
 #include "app/services/XmlFile.h"
 #include "app/services/modConfig.h"
 #include "app/services/modGlobal.h"
@@ -162,7 +162,7 @@ void ServerFolderPicker::LogIn() {
   }
   if (!control_) {
     QString why;
-    std::unique_ptr<UploadControl> control = MavoControl::Create(window_, &why);
+    std::unique_ptr<UploadControl> control = CreateWindowMavo(window_, &why);
     if (!control) {
       shared.DialogBusy = DialogShared::kIdle;
       ShowMessage(QStringLiteral("The upload control cannot be started: ") + why, QString(),

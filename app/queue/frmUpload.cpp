@@ -6,10 +6,10 @@
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "app/services/FormTexts.h"
-#include "app/services/MavoControl.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/SettingsStore.h"
+#include "app/services/WindowMavo.h"
 #include "app/services/modConfig.h"
 #include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
@@ -46,7 +46,7 @@ frmUpload::frmUpload(QWidget* parent)
 
   SetupGrid();
   // The upload control lives on this window; the driver only sees its interface.
-  mavo_ = MavoControl::Create(this, &mavoError_);
+  mavo_ = CreateWindowMavo(this, &mavoError_);
   if (mavo_) {
     driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *mavo_);
     ConnectDriver();

@@ -2,6 +2,7 @@
 
 #include "app/services/ProgramFolder.h"
 #include "platform/com/Bstr.h"
+#include "platform/com/ComInterfaces.h"
 #include "platform/com/ComponentLoader.h"
 #include "platform/com/DispatchSink.h"
 #include "upload_control/include/kqmavo2/Imavo2.h"
@@ -65,6 +66,11 @@ std::unique_ptr<MavoControl> MavoControl::Create(QWidget* host, QString* error) 
 }
 
 MavoControl::MavoControl(std::unique_ptr<State> state) : state_(std::move(state)) {}
+
+QWidget* MavoControl::Window() const {
+  const auto inPlace = state_->unknown.As<cf::com::IInPlaceControl>();
+  return inPlace ? inPlace->Window() : nullptr;
+}
 
 MavoControl::~MavoControl() {
   if (state_ && state_->point && state_->cookie != 0) state_->point->Unadvise(state_->cookie);

@@ -30,6 +30,10 @@ class MavoControl : public UploadControl {
   int UploadingProgress() override;
   QString Response() override;
 
+  // The control's own window inside its host (it draws a frame and its name there); null when it
+  // has none.
+  QWidget* Window() const;
+
  private:
   struct State;
   explicit MavoControl(std::unique_ptr<State> state);

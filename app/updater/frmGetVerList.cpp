@@ -1,9 +1,9 @@
 #include "app/updater/frmGetVerList.h"
 
-#include "app/services/MavoControl.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/SettingsStore.h"
+#include "app/services/WindowMavo.h"
 #include "app/services/XmlFile.h"
 #include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
@@ -50,7 +50,7 @@ void frmGetVerList::tmrStart_Timer() {
   tmrStart_.stop();
   if (!mavo_) {
     QString error;
-    mavo_ = MavoControl::Create(this, &error);
+    mavo_ = CreateWindowMavo(this, &error);
     if (!mavo_) {
       qWarning("No version list this time: %s", qPrintable(error));
       End();

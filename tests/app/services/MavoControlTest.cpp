@@ -1,6 +1,7 @@
 #include "KqServerProcess.h"
 #include "TestProgramFolder.h"
 #include "app/services/MavoControl.h"
+#include "app/services/WindowMavo.h"
 
 #include <QSignalSpy>
 #include <QWidget>
@@ -36,6 +37,24 @@ TEST(MavoControl, LogsInThroughTheModuleOfTheProgramFolder) {
                                  QStringLiteral("demo"), QStringLiteral("wrong"), QString()));
   ASSERT_TRUE(folders.wait(20000));
   EXPECT_TRUE(control->Response().contains(QStringLiteral("errInfo")));
+  SetProgramFolder(QString());
+}
+
+TEST(MavoControl, AWindowsControlIsNotPaintedOverTheWindow) {
+  SetProgramFolder(QString::fromLocal8Bit(qgetenv("CLIPFERRY_PROGRAM_DIR")));
+  QWidget window;
+  window.show();
+  QString error;
+  std::unique_ptr<MavoControl> shown = MavoControl::Create(&window, &error);
+  ASSERT_NE(shown, nullptr) << error.toStdString();
+  ASSERT_NE(shown->Window(), nullptr);
+  EXPECT_EQ(shown->Window()->parentWidget(), &window);
+  EXPECT_TRUE(shown->Window()->isVisible());  // an in-place control shows itself
+
+  std::unique_ptr<MavoControl> hidden = CreateWindowMavo(&window, &error);
+  ASSERT_NE(hidden, nullptr) << error.toStdString();
+  ASSERT_NE(hidden->Window(), nullptr);
+  EXPECT_FALSE(hidden->Window()->isVisible());
   SetProgramFolder(QString());
 }
 
