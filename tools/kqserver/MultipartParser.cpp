@@ -103,7 +103,7 @@ bool MultipartParser::FeedBody(const char*& data, size_t& size) {
   if (size < 2 * length || buffer_.size() >= length) return true;
   if (!buffer_.empty()) {
     // A delimiter that begins in the kept tail ends within the first length - 1 new bytes; in
-    // that case the general path below takes over.
+    // that case the buffered path takes over.
     std::string join = buffer_;
     join.append(data, length - 1);
     if (join.find(delimiter_) != std::string::npos) return true;
