@@ -1,4 +1,5 @@
 #include "app/services/ProgramFolder.h"
+#include "app/services/SettingsStore.h"
 #include "app/updater/modUpdate.h"
 #include "tests/app/updater/TestZip.h"
 #include "tools/updater/UpdateApplier.h"
@@ -7,7 +8,9 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
 
@@ -160,6 +163,41 @@ TEST_F(Applier, NeverWritesThroughALink) {
     QFile::remove(Program(QStringLiteral("lib")));
     ExpectProgramUnchanged(c.name);
   }
+}
+
+// The updater program as the program hands over to it: the same two-patch update is refused, and
+// the old program is started again from a folder left as it was.
+TEST_F(Applier, TheUpdaterProgramRefusesALinkedUpdateAndStartsTheOldProgram) {
+  const QByteArray script = "#!/bin/sh\necho old > \"$(dirname \"$0\")/started.txt\"\n";
+  ASSERT_TRUE(Write(Program(QStringLiteral("clipFerry")), script));
+  ASSERT_TRUE(QFile::setPermissions(
+      Program(QStringLiteral("clipFerry")),
+      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(Patch("2.4", {{"d", elsewhere.path().toUtf8(), 0120777}}));
+  ASSERT_TRUE(Patch("2.5", {{"clipFerry", "v2.5"}, {"d/x.txt", "x"}}));
+  ASSERT_TRUE(Versions("2.4\r\n2.5\r\n"));
+  const QString updater = Update(QStringLiteral("updater/kqUpdater"));
+  ASSERT_TRUE(QDir().mkpath(Update(QStringLiteral("updater"))));
+  const QDir built(QString::fromLocal8Bit(qgetenv("CLIPFERRY_PROGRAM_DIR")));
+  ASSERT_TRUE(QFile::copy(built.filePath(QStringLiteral("kqUpdater")), updater));
+  const QString section = QString::fromLatin1(kSettingsSection);
+  WritePlainSetting(section, QString::fromLatin1(kHandOverFolderKey), programDir_.path());
+  WritePlainSetting(section, QString::fromLatin1(kHandOverTitleKey), QString());
+
+  QProcess run;
+  run.start(updater, {QString::fromLatin1(kUpdaterArgument)});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 1) << run.readAllStandardError().toStdString();
+  const QString started = Program(QStringLiteral("started.txt"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(started); }, 10000));
+  EXPECT_EQ(Read(started), "old\n");
+  EXPECT_EQ(Read(Program(QStringLiteral("clipFerry"))), script);
+  EXPECT_FALSE(QFileInfo::exists(Program(QStringLiteral("d"))));
+  EXPECT_TRUE(
+      QDir(elsewhere.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+  // The downloads stay for a look at what failed.
+  EXPECT_TRUE(QFileInfo::exists(Update(QStringLiteral("2.5/patch.zip"))));
 }
 
 TEST_F(Applier, AFailedCopyPutsBackWhatWasAlreadyReplaced) {
