@@ -2,8 +2,8 @@
 
 #include "app/services/modGlobal.h"
 
-#include <QDir>
 #include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
