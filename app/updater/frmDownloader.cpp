@@ -8,6 +8,7 @@
 #include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
 #include "app/updater/ArchiveGuard.h"
+#include "platform/process/CommandLine.h"
 #include "ui_frmDownloader.h"
 
 #include <QDir>
@@ -88,19 +89,15 @@ void frmDownloader::tmrLayout_Timer() {
     reject();
     return;
   }
-  if (!DeleteFolder(updateFolder_)) {
+  // The folder has a fixed name in a shared temporary folder and what lands in it is run: only a
+  // folder of ours is emptied, and it is made again private to us.
+  QString problem;
+  if (!ArchiveGuard::MakeFreshFolder(updateFolder_, &problem)) {
     CloseWith(
-        Res(QStringLiteral("msgTempLocked"), QStringLiteral("Update Error: Temp File Locked!")));
+        Res(QStringLiteral("msgTempLocked"), QStringLiteral("Update Error: Temp File Locked!")) +
+        QLatin1Char('\n') + problem);
     return;
   }
-  if (!QDir().mkpath(updateFolder_)) {
-    CloseWith(
-        Res(QStringLiteral("msgTempLocked"), QStringLiteral("Update Error: Temp File Locked!")));
-    return;
-  }
-  // The folder sits in a shared temporary folder and what lands in it is run: keep others out.
-  QFile::setPermissions(updateFolder_,
-                        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
   QString log = LogBoxText(list_);
   log.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   ui_->txtLog->setPlainText(log);
@@ -207,14 +204,22 @@ void frmDownloader::Finish() {
   const QString unzipError = Res(QStringLiteral("msgUnzipError"), QStringLiteral("Unzip error!"));
   const QString package = JoinPath(updateFolder_, updater_.packageName);
   const QString updaterFolder = JoinPath(updateFolder_, QString::fromLatin1(kUpdaterSubfolder));
+  // The patches are refused here already, before the program hands over and closes: one that
+  // cannot pass the updater's checks would only leave the user without the program.
   QString problem;
-  if (!ArchiveGuard::CheckEntries(package, &problem)) {
+  bool accepted = ArchiveGuard::CheckEntries(package, &problem);
+  for (int i = patchCount_; accepted && i >= 1; --i) {
+    accepted = ArchiveGuard::CheckEntries(
+        JoinPath(JoinPath(updateFolder_, list_.Item(i).ver), QString::fromLatin1(kPatchName)),
+        &problem);
+  }
+  if (!accepted) {
     qWarning("%s", qPrintable(problem));
     CloseWith(unzipError);
     return;
   }
-  RunHidden(QStringLiteral("unzip -q \"") + package + QStringLiteral("\" -d \"") + updaterFolder +
-            QLatin1Char('"'));
+  RunHidden(QStringLiteral("unzip -q ") + CommandLine::Quote(package) + QStringLiteral(" -d ") +
+            CommandLine::Quote(updaterFolder));
   const QString program = JoinPath(updaterFolder, updater_.programName);
   if (!ArchiveGuard::HoldsOnlyPlainFiles(updaterFolder, &problem) || !QFileInfo(program).isFile()) {
     if (!problem.isEmpty()) qWarning("%s", qPrintable(problem));

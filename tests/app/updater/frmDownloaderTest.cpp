@@ -22,7 +22,12 @@ class Downloads : public UpdateServerFixture {
                      [this](qint64, const QString& name) { completed_.append(name); });
     QSignalSpy finished(&window, &QDialog::finished);
     window.show();
-    if (!QTest::qWaitFor([&] { return window.form().cmdUpdate->isEnabled(); }, 10000)) return false;
+    // A window that refuses its folder closes before it offers Update.
+    if (!QTest::qWaitFor(
+            [&] { return window.form().cmdUpdate->isEnabled() || !finished.isEmpty(); }, 10000)) {
+      return false;
+    }
+    if (!finished.isEmpty()) return window.UpdateReady();
     log_ = window.form().txtLog->toPlainText();
     window.form().cmdUpdate->click();
     if (finished.isEmpty() && !finished.wait(60000)) return false;
@@ -91,6 +96,14 @@ TEST_F(Downloads, EveryFailureEndsWithoutAnUpdateAndSaysWhy) {
        [](Downloads* t) { t->PutUpdaterPackage(); },
        {{"2.5"}},
        QStringLiteral("the server answered 404")},
+      {"a link in one patch and a file through it in the next",
+       [](Downloads* t) {
+         t->PutUpdaterPackage();
+         t->PutPatch("2.4", {{"d", "/tmp", 0120777}});
+         t->PutPatch("2.5", {{"d/x.txt", "x"}});
+       },
+       {{"2.5"}, {"2.4"}},
+       QStringLiteral("Unzip error!")},
       {"an updater package without the updater",
        [](Downloads* t) {
          t->PutZip(QStringLiteral("version/updater_manifest.zip"), {{"readme.txt", "x"}});
@@ -121,6 +134,47 @@ TEST_F(Downloads, AnArchiveEntryOutsideItsFolderChangesNothing) {
   EXPECT_FALSE(QFileInfo::exists(InUpdate(QStringLiteral("evil"))));
   EXPECT_FALSE(QFileInfo::exists(QDir(QDir::tempPath()).filePath(QStringLiteral("evil"))));
   EXPECT_FALSE(QFileInfo::exists(InUpdate(QStringLiteral("updater/kqUpdater_manifest"))));
+}
+
+// The update folder has a fixed name in the shared temporary folder; a link planted there must
+// not make the window empty the folder it points at.
+TEST_F(Downloads, AnUpdateFolderThatIsALinkIsRefusedAndLeftAlone) {
+  ASSERT_TRUE(PutUpdaterPackage());
+  ASSERT_TRUE(PutPatch("2.5", {{"res.xml", "x"}}));
+  QTemporaryDir victim;
+  QFile kept(victim.filePath(QStringLiteral("kept.txt")));
+  ASSERT_TRUE(kept.open(QIODevice::WriteOnly));
+  kept.close();
+  QDir(UpdateFolder()).removeRecursively();  // an earlier test's downloads
+  ASSERT_TRUE(QFile::link(victim.path(), UpdateFolder()));
+  EXPECT_FALSE(RunUpdate({{"2.5"}}));
+  ASSERT_EQ(messages_.size(), 1u);
+  EXPECT_TRUE(messages_.front().text.contains(QStringLiteral("Update Error: Temp File Locked!")))
+      << messages_.front().text.toStdString();
+  EXPECT_TRUE(QFileInfo(UpdateFolder()).isSymLink());
+  EXPECT_EQ(QDir(victim.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
+            QStringList({QStringLiteral("kept.txt")}));
+  QFile::remove(UpdateFolder());
+}
+
+// The updater package is unpacked through a command line; the temporary folder's name must
+// reach unzip whole.
+TEST_F(Downloads, UnpacksTheUpdaterUnderATemporaryFolderWithAHostileName) {
+  ASSERT_TRUE(PutUpdaterPackage());
+  ASSERT_TRUE(PutPatch("2.5", {{"res.xml", "x"}}));
+  const QByteArray previous = qgetenv("TMPDIR");
+  QTemporaryDir base;
+  const QString hostile = base.filePath(
+      QStringLiteral("-x \"q\" 'a' $(touch pwned) `touch pwned`; [x]*? \\ \u00fcber \u6a94"));
+  ASSERT_TRUE(QDir().mkpath(hostile));
+  qputenv("TMPDIR", QFile::encodeName(hostile));
+  const bool ready = RunUpdate({{"2.5"}});
+  qputenv("TMPDIR", previous);
+  EXPECT_TRUE(ready) << MessageTexts().join('|').toStdString();
+  EXPECT_TRUE(folder_.startsWith(hostile)) << folder_.toStdString();
+  EXPECT_TRUE(QFileInfo(InUpdate(QStringLiteral("updater/kqUpdater_manifest"))).isExecutable());
+  EXPECT_FALSE(QFileInfo::exists(base.filePath(QStringLiteral("pwned"))));
+  EXPECT_FALSE(QFileInfo::exists(QDir::current().filePath(QStringLiteral("pwned"))));
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include "app/services/ProgramFolder.h"
+#include "app/services/SettingsStore.h"
 #include "app/updater/modUpdate.h"
 #include "tests/app/updater/TestZip.h"
 #include "tools/updater/UpdateApplier.h"
@@ -7,9 +8,13 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 namespace {
 
@@ -112,6 +117,89 @@ TEST_F(Applier, RefusesUpdatesThatWouldReachOutsideOrWereTamperedWith) {
   }
 }
 
+// A link, whether it came with a patch or already sits in the program folder, is never written
+// through: the update stops before anything outside the program folder can change.
+TEST_F(Applier, NeverWritesThroughALink) {
+  QTemporaryDir elsewhere;
+  const QByteArray target = elsewhere.path().toUtf8();
+  struct Case {
+    const char* name;
+    std::function<bool(Applier*)> prepare;
+    const char* reason;
+  };
+  const Case cases[] = {
+      {"a link in one patch and a file through it in the next",
+       [&target](Applier* t) {
+         return t->Patch("2.4", {{"d", target, 0120777}}) &&
+                t->Patch("2.5", {{"clipFerry", "v2.5"}, {"d/x.txt", "x"}}) &&
+                t->Versions("2.4\n2.5\n");
+       },
+       "holds a link: d"},
+      {"a file that is also a folder of a later patch",
+       [](Applier* t) {
+         return t->Patch("2.4", {{"d", "file"}}) &&
+                t->Patch("2.5", {{"clipFerry", "v2.5"}, {"d/x.txt", "x"}}) &&
+                t->Versions("2.4\n2.5\n");
+       },
+       "both as a file and as a folder"},
+      {"a link to a folder in the program folder",
+       [&target](Applier* t) {
+         return QFile::link(QString::fromUtf8(target), t->Program(QStringLiteral("lib"))) &&
+                t->Patch("2.5", {{"clipFerry", "v2.5"}, {"lib/x.txt", "x"}}) &&
+                t->Versions("2.5\n");
+       },
+       "Refused to write through lib"},
+  };
+  for (const Case& c : cases) {
+    QDir(updateDir_.path()).removeRecursively();
+    QDir().mkpath(updateDir_.path());
+    QFile::remove(Program(QStringLiteral("lib")));
+    ASSERT_TRUE(c.prepare(this)) << c.name;
+    EXPECT_FALSE(Apply()) << c.name;
+    EXPECT_FALSE(error_.isEmpty()) << c.name;
+    EXPECT_TRUE(
+        QDir(elsewhere.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden))
+        << c.name;
+    QFile::remove(Program(QStringLiteral("lib")));
+    ExpectProgramUnchanged(c.name);
+  }
+}
+
+// The updater program as the program hands over to it: the same two-patch update is refused, and
+// the old program is started again from a folder left as it was.
+TEST_F(Applier, TheUpdaterProgramRefusesALinkedUpdateAndStartsTheOldProgram) {
+  const QByteArray script = "#!/bin/sh\necho old > \"$(dirname \"$0\")/started.txt\"\n";
+  ASSERT_TRUE(Write(Program(QStringLiteral("clipFerry")), script));
+  ASSERT_TRUE(QFile::setPermissions(
+      Program(QStringLiteral("clipFerry")),
+      QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner));
+  QTemporaryDir elsewhere;
+  ASSERT_TRUE(Patch("2.4", {{"d", elsewhere.path().toUtf8(), 0120777}}));
+  ASSERT_TRUE(Patch("2.5", {{"clipFerry", "v2.5"}, {"d/x.txt", "x"}}));
+  ASSERT_TRUE(Versions("2.4\r\n2.5\r\n"));
+  const QString updater = Update(QStringLiteral("updater/kqUpdater"));
+  ASSERT_TRUE(QDir().mkpath(Update(QStringLiteral("updater"))));
+  const QDir built(QString::fromLocal8Bit(qgetenv("CLIPFERRY_PROGRAM_DIR")));
+  ASSERT_TRUE(QFile::copy(built.filePath(QStringLiteral("kqUpdater")), updater));
+  const QString section = QString::fromLatin1(kSettingsSection);
+  WritePlainSetting(section, QString::fromLatin1(kHandOverFolderKey), programDir_.path());
+  WritePlainSetting(section, QString::fromLatin1(kHandOverTitleKey), QString());
+
+  QProcess run;
+  run.start(updater, {QString::fromLatin1(kUpdaterArgument)});
+  ASSERT_TRUE(run.waitForFinished(60000));
+  EXPECT_EQ(run.exitCode(), 1) << run.readAllStandardError().toStdString();
+  const QString started = Program(QStringLiteral("started.txt"));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(started); }, 10000));
+  EXPECT_EQ(Read(started), "old\n");
+  EXPECT_EQ(Read(Program(QStringLiteral("clipFerry"))), script);
+  EXPECT_FALSE(QFileInfo::exists(Program(QStringLiteral("d"))));
+  EXPECT_TRUE(
+      QDir(elsewhere.path()).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+  // The downloads stay for a look at what failed.
+  EXPECT_TRUE(QFileInfo::exists(Update(QStringLiteral("2.5/patch.zip"))));
+}
+
 TEST_F(Applier, AFailedCopyPutsBackWhatWasAlreadyReplaced) {
   // "zz" is a folder in the program folder, so the file of that name cannot replace it; the
   // files copied before it must come back as they were.
@@ -124,6 +212,27 @@ TEST_F(Applier, AFailedCopyPutsBackWhatWasAlreadyReplaced) {
   EXPECT_EQ(Read(Program(QStringLiteral("clipFerry"))), "v1");
   EXPECT_EQ(Read(Program(QStringLiteral("res.xml"))), "res v1");
   EXPECT_FALSE(QFileInfo::exists(Program(QStringLiteral("new.txt"))));
+}
+
+// Folder names that a shell or an option parser would take apart.
+TEST(ApplierPaths, UnpacksIntoFoldersWithHostileNames) {
+  QTemporaryDir base;
+  const QString hostile =
+      QStringLiteral("-x \"q\" 'a' $(touch pwned) `touch pwned`; [x]*? \\ \u00fcber \u6a94");
+  const QDir root(base.path());
+  const QString program = root.filePath(hostile + QStringLiteral(" program"));
+  const QString update = root.filePath(hostile + QStringLiteral(" update"));
+  ASSERT_TRUE(QDir().mkpath(program));
+  ASSERT_TRUE(QDir().mkpath(update + QStringLiteral("/2.5")));
+  ASSERT_TRUE(WriteTestZip(update + QStringLiteral("/2.5/patch.zip"),
+                           {{"clipFerry", "v2.5", 0100755}, {"sub dir/\xc3\xa4.txt", "a"}}));
+  ASSERT_TRUE(Applier::Write(update + QStringLiteral("/verList.txt"), "2.5\r\n"));
+  UpdateApplier applier(update, program);
+  ASSERT_TRUE(applier.Apply()) << applier.ErrorText().toStdString();
+  EXPECT_EQ(Applier::Read(program + QStringLiteral("/clipFerry")), "v2.5");
+  EXPECT_EQ(Applier::Read(program + QStringLiteral("/sub dir/\u00e4.txt")), "a");
+  EXPECT_FALSE(QFileInfo::exists(root.filePath(QStringLiteral("pwned"))));
+  EXPECT_FALSE(QFileInfo::exists(QDir::current().filePath(QStringLiteral("pwned"))));
 }
 
 }  // namespace
