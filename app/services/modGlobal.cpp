@@ -45,6 +45,9 @@ bool DeleteFileForce(const QString& path) {
 }
 
 bool DeleteFolder(const QString& path) {
+  // A link standing where the folder should be goes itself; following it would empty whatever
+  // folder it points at.
+  if (QFileInfo(path).isSymLink()) return QFile::remove(path);
   QDir dir(path);
   if (!dir.exists()) return true;
   // Read-only entries inside would stop removeRecursively: make every folder writable first.
@@ -58,6 +61,7 @@ bool DeleteFolder(const QString& path) {
 int RecreateFolder(const QString& path) {
   const QFileInfo info(path);
   if (!info.absoluteDir().exists()) return 1;
+  if (info.isSymLink() && !QFile::remove(path)) return 2;
   QDir dir(path);
   if (dir.exists() && !dir.removeRecursively()) return 2;
   if (!QDir().mkdir(path)) return 3;

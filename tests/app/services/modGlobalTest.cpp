@@ -68,6 +68,24 @@ TEST(FileUtilities, FolderTreesAreDeletedAndRecreated) {
   EXPECT_TRUE(QDir(tree).isEmpty());
 }
 
+TEST(FileUtilities, AFolderThatIsALinkIsRemovedWithoutTouchingItsTarget) {
+  QTemporaryDir dir;
+  const QString target = dir.filePath("elsewhere");
+  QDir().mkpath(target);
+  Touch(target + "/keep");
+  const QString link = dir.filePath("work");
+  ASSERT_TRUE(QFile::link(target, link));
+  EXPECT_TRUE(DeleteFolder(link));
+  EXPECT_FALSE(QFileInfo(link).isSymLink());
+  EXPECT_TRUE(QFileInfo::exists(target + "/keep"));
+
+  ASSERT_TRUE(QFile::link(target, link));
+  EXPECT_EQ(RecreateFolder(link), 0);
+  EXPECT_FALSE(QFileInfo(link).isSymLink());
+  EXPECT_TRUE(QFileInfo(link).isDir());
+  EXPECT_TRUE(QFileInfo::exists(target + "/keep"));
+}
+
 TEST(FileUtilities, SizesAndSpace) {
   QTemporaryDir dir;
   Touch(dir.filePath("k"), QByteArray(1536, 'x'));
