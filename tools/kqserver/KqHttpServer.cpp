@@ -1,5 +1,7 @@
 #include "tools/kqserver/KqHttpServer.h"
 
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -41,6 +43,8 @@ void Linger(int sock) {
 
 KqHttpServer::KqHttpServer(const ConnectionLimits& limits) : limits_(limits) {
   new_task_queue = [this] { return new WorkerPool(limits_.maxWorkers); };
+  // Only announces the count in the Keep-Alive header; the loop below enforces it.
+  set_keep_alive_max_count(kKeepAliveRequests);
   set_socket_options([this](socket_t sock) {
     httplib::default_socket_options(sock);
     listenSocket_ = sock;
@@ -71,6 +75,10 @@ void KqHttpServer::RefuseHead(ConnectionStream& stream, int status, const char* 
 }
 
 bool KqHttpServer::process_and_close_socket(int sock) {
+  // An answer goes out in two writes (head, then body). With Nagle's algorithm the body would
+  // wait for the acknowledgement of the head, which the client delays: 40 ms per answer.
+  const int on = 1;
+  ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
   ConnectionStream stream(sock, limits_.readTimeoutMs, limits_.writeTimeoutMs);
   ConnectionStream::SetCurrent(&stream);
   bool ok = true;
