@@ -38,6 +38,11 @@ class ConnectionStream : public httplib::Stream {
   void BeginBody(int graceMs, uint64_t bytesPerSecond);
   // True once a read failed because the client sent its body too slowly.
   bool TooSlow() const { return tooSlow_; }
+
+  // Whether the answer now being written keeps an HTTP/1.0 connection open (the client asked
+  // for it); reset for each request.
+  void SetKeepAlive(bool on) { keepAlive_ = on; }
+  bool KeepAlive() const { return keepAlive_; }
   // Sends raw bytes past the HTTP layer; used for answers that must break off.
   bool WriteRaw(const std::string& bytes);
   // Closes both directions at once; everything after fails as on a dead network.
@@ -72,6 +77,7 @@ class ConnectionStream : public httplib::Stream {
   uint64_t bodyBytes_ = 0;
   std::chrono::steady_clock::duration bodyWaited_{};
   bool tooSlow_ = false;
+  bool keepAlive_ = false;
 };
 
 }  // namespace kqserver

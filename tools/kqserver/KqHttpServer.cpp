@@ -6,6 +6,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 
 #include "tools/kqserver/ConnectionStream.h"
@@ -39,12 +41,32 @@ void Linger(int sock) {
   }
 }
 
+bool EqualsIgnoringCase(const std::string& a, const char* b) {
+  const std::string other(b);
+  return a.size() == other.size() &&
+         std::equal(a.begin(), a.end(), other.begin(), [](unsigned char x, unsigned char y) {
+           return std::tolower(x) == std::tolower(y);
+         });
+}
+
 }  // namespace
 
 KqHttpServer::KqHttpServer(const ConnectionLimits& limits) : limits_(limits) {
   new_task_queue = [this] { return new WorkerPool(limits_.maxWorkers); };
   // Only announces the count in the Keep-Alive header; the loop below enforces it.
   set_keep_alive_max_count(kKeepAliveRequests);
+  // An HTTP/1.0 client keeps its connection only when it asked for it and the answer says so;
+  // the library would close it either way.
+  set_post_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+    ConnectionStream* stream = ConnectionStream::Current();
+    if (stream == nullptr || !stream->KeepAlive() || request.version != "HTTP/1.0" ||
+        !EqualsIgnoringCase(request.get_header_value("Connection"), "keep-alive") ||
+        response.has_header("Connection")) {
+      if (stream != nullptr) stream->SetKeepAlive(false);
+      return;
+    }
+    response.set_header("Connection", "keep-alive");
+  });
   set_socket_options([this](socket_t sock) {
     httplib::default_socket_options(sock);
     listenSocket_ = sock;
@@ -96,6 +118,7 @@ bool KqHttpServer::process_and_close_socket(int sock) {
     }
     if (head != ConnectionStream::Head::kComplete) break;
     stream.BeginBody(limits_.headTimeoutMs, limits_.minBodyRate);
+    stream.SetKeepAlive(left > 1);  // the last request of a connection closes it
     bool closed = false;
     ok = process_request(stream, left == 1, closed, [](httplib::Request& request) {
       const auto found = request.headers.find("Content-Type");
@@ -103,7 +126,7 @@ bool KqHttpServer::process_and_close_socket(int sock) {
       request.headers.emplace(kContentTypeHeader, found->second);
       request.headers.erase(found);
     });
-    if (!ok || closed || stream.Dropped()) break;
+    if (!ok || (closed && !stream.KeepAlive()) || stream.Dropped()) break;
   }
   ConnectionStream::SetCurrent(nullptr);
   ::shutdown(sock, SHUT_RDWR);

@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QSet>
 #include <pugixml.hpp>
 
 #include <atomic>
@@ -431,6 +432,84 @@ TEST(ServerLimitsTest, AdminRoutesNeedTheirHeader) {
   EXPECT_FALSE(server.AdminGet("/admin/faults").contains("<fault "));
   EXPECT_TRUE(server.ArmFault("status=500,once"));
   EXPECT_EQ(server.Post("/mavo/getfolder/", FolderBody(), WireRequest::kContentType).status, 500);
+}
+
+}  // namespace
+
+namespace {
+
+// One answer read by its Content-Length from a connection that may stay open.
+QByteArray ReadAnswer(int sock) {
+  QByteArray raw;
+  char buffer[4096];
+  for (;;) {
+    const qsizetype headEnd = raw.indexOf("\r\n\r\n");
+    if (headEnd >= 0) {
+      const QByteArray head = raw.left(headEnd).toLower();
+      const qsizetype at = head.indexOf("content-length:");
+      if (at < 0) return raw;
+      const qsizetype length =
+          head.mid(at + 15, head.indexOf("\r\n", at) - at - 15).trimmed().toLongLong();
+      if (raw.size() >= headEnd + 4 + length) return raw;
+    }
+    pollfd entry{sock, POLLIN, 0};
+    if (::poll(&entry, 1, 10000) <= 0) return raw;
+    const ssize_t n = ::recv(sock, buffer, sizeof buffer, 0);
+    if (n <= 0) return raw;
+    raw.append(buffer, n);
+  }
+}
+
+// Distinct client connections in the request log.
+int ConnectionsLogged(const KqServerProcess& server) {
+  QFile log(server.DataDir() + "/requests.log");
+  if (!log.open(QIODevice::ReadOnly)) return -1;
+  QSet<QByteArray> peers;
+  for (const QByteArray& line : log.readAll().split('\n')) {
+    const QList<QByteArray> words = line.split(' ');
+    if (words.size() > 1) peers.insert(words[1]);
+  }
+  return static_cast<int>(peers.size());
+}
+
+TEST(ServerLimitsTest, Http10ClientsThatAskForKeepAliveReuseTheirConnection) {
+  struct Case {
+    const char* name;
+    QByteArray version;
+    QByteArray connectionHeader;
+    int answeredOnOneConnection;
+  };
+  const std::vector<Case> cases = {
+      {"1.0 asking for keep-alive", "HTTP/1.0", "Connection: Keep-Alive\r\n", 3},
+      {"1.0 in lower case", "HTTP/1.0", "Connection: keep-alive\r\n", 3},
+      {"1.0 without the header", "HTTP/1.0", "", 1},
+      {"1.1 asking to close", "HTTP/1.1", "Connection: close\r\n", 1},
+      {"1.1 by default", "HTTP/1.1", "", 3},
+  };
+  for (const auto& c : cases) {
+    KqServerProcess server;
+    ASSERT_TRUE(server.Start({"--init-demo"})) << server.ErrorText().toStdString();
+    const QByteArray body = FolderBody();
+    const QByteArray request = "POST /mavo/getfolder/ " + c.version + "\r\nHost: x\r\n" +
+                               c.connectionHeader + "Content-Type: " + WireRequest::kContentType +
+                               "\r\nContent-Length: " + QByteArray::number(body.size()) +
+                               "\r\n\r\n" + body;
+    const int sock = Connect(server.Port());
+    ASSERT_GE(sock, 0);
+    int answered = 0;
+    for (int i = 0; i < 3; ++i) {
+      if (!SendAll(sock, request)) break;
+      const QByteArray raw = ReadAnswer(sock);
+      if (StatusOf(raw) != 200) break;
+      ++answered;
+      const bool keptOpen =
+          raw.left(raw.indexOf("\r\n\r\n")).toLower().contains("connection: keep-alive");
+      EXPECT_EQ(keptOpen, c.version == "HTTP/1.0" && c.answeredOnOneConnection > 1) << c.name;
+    }
+    ::close(sock);
+    EXPECT_EQ(answered, c.answeredOnOneConnection) << c.name;
+    EXPECT_EQ(ConnectionsLogged(server), 1) << c.name;
+  }
 }
 
 }  // namespace
