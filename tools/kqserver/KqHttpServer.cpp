@@ -55,8 +55,8 @@ KqHttpServer::KqHttpServer(const ConnectionLimits& limits) : limits_(limits) {
   new_task_queue = [this] { return new WorkerPool(limits_.maxWorkers); };
   // Only announces the count in the Keep-Alive header; the loop below enforces it.
   set_keep_alive_max_count(kKeepAliveRequests);
-  // An HTTP/1.0 client keeps its connection only when it asked for it and the answer says so;
-  // the library would close it either way.
+  // An HTTP/1.0 client keeps its connection only when it asked for it (in any letter case) and
+  // the answer says so; the library's answer never does.
   set_post_routing_handler([](const httplib::Request& request, httplib::Response& response) {
     ConnectionStream* stream = ConnectionStream::Current();
     if (stream == nullptr || !stream->KeepAlive() || request.version != "HTTP/1.0" ||

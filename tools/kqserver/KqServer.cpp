@@ -280,6 +280,8 @@ bool SetLimit(ServerOptions* options, const std::string& setting, std::string* e
     connections.minBodyRate = static_cast<uint64_t>(value);
   } else if (name == "workers" && value > 0) {
     connections.maxWorkers = static_cast<size_t>(value);
+  } else if (name == "sessions" && value > 0) {
+    sessions.total = static_cast<size_t>(value);
   } else if (name == "sessions-per-account" && value > 0) {
     sessions.perAccount = static_cast<size_t>(value);
   } else if (name == "stale-session-ms") {

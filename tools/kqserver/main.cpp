@@ -22,8 +22,8 @@ const char* const kUsage =
     "  --fault RULE         arm a fault, e.g. path=/mavo/putFile,block=1,status=500,once\n"
     "  --accept-any-archive store uploads without checking that they are zip archives\n"
     "  --verbose            echo the request log on standard error\n"
-    "  --limit NAME=N       head-timeout-ms, min-body-rate, workers, sessions-per-account,\n"
-    "                       stale-session-ms (see README.md)\n"
+    "  --limit NAME=N       head-timeout-ms, min-body-rate, workers, sessions,\n"
+    "                       sessions-per-account, stale-session-ms (see README.md)\n"
     "  --sharing-tls HOST:PORT  TLS listener of the video-sharing login; port 0 picks one\n"
     "  --sharing-cert FILE  PEM certificate of that listener (with --sharing-key FILE)\n"
     "  --sharing-developer-key KEY  developer key every video-sharing upload must carry\n";

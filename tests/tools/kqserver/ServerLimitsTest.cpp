@@ -329,16 +329,16 @@ class ServerLimitsSessionTest : public ::testing::Test {
   static constexpr int kStaleMs = 1500;
 
   void SetUp() override {
-    ASSERT_TRUE(
-        server_.Start({"--init-demo", "--accept-any-archive", "--limit", "sessions-per-account=3",
-                       "--limit", "stale-session-ms=" + QString::number(kStaleMs)}))
+    ASSERT_TRUE(server_.Start({"--init-demo", "--accept-any-archive", "--limit", "sessions=5",
+                               "--limit", "sessions-per-account=3", "--limit",
+                               "stale-session-ms=" + QString::number(kStaleMs)}))
         << server_.ErrorText().toStdString();
     ASSERT_TRUE(server_.Seed(
         "<kqserver><account name=\"other\" password=\"pw\">"
         "<folder id=\"2\" pid=\"1\" name=\"F\" uploadable=\"1\"/></account></kqserver>"));
   }
 
-  // Block 0 of a new upload of the demo account; the address for block 1, or the errInfo.
+  // Block 0 of a new upload; the address for block 1, or the errInfo.
   std::string Open(BlockUploader& uploader) {
     const Reply reply = uploader.Send(0, false, QByteArray(BlockUploader::kBlockSize, 'x'), "");
     const std::string url = BlockUploader::Value(reply.body, "url");
@@ -380,6 +380,23 @@ TEST_F(ServerLimitsSessionTest, AGreedyAccountWaitsForItsOwnStaleSessionsAndLock
   EXPECT_EQ(ErrInfo(ended.body), "1401");
   const Reply goesOn = greedy[2]->Send(2, true, "z", QByteArray::fromStdString(urls[2]));
   EXPECT_NE(BlockUploader::Value(goesOn.body, "contentID"), "") << goesOn.body.toStdString();
+}
+
+TEST_F(ServerLimitsSessionTest, WhenAllSessionsAreTakenTheOldestStaleOneOfAnyAccountGivesWay) {
+  std::vector<std::unique_ptr<BlockUploader>> uploads;
+  for (int i = 0; i < 5; ++i) {
+    uploads.push_back(i < 3 ? std::make_unique<BlockUploader>(server_)
+                            : std::make_unique<BlockUploader>(server_, "other", "pw", 2, -1));
+    EXPECT_EQ(Open(*uploads.back()).size(), 3u) << i;
+  }
+  BlockUploader late(server_, "other", "pw", 2, -1);
+  EXPECT_EQ(Open(late), "errInfo 1408");  // under its own limit, but all five are taken
+  std::this_thread::sleep_for(std::chrono::milliseconds(kStaleMs + 300));
+  late.NewSession();
+  EXPECT_EQ(Open(late).size(), 3u);
+  const QByteArray sessions = server_.AdminGet("/admin/sessions");
+  EXPECT_FALSE(sessions.contains(uploads[0]->SessionId()));  // demo's, the oldest
+  for (int i = 1; i < 5; ++i) EXPECT_TRUE(sessions.contains(uploads[i]->SessionId())) << i;
 }
 
 TEST(ServerLimitsTest, AnUploadThatCannotBeWrittenIsClosedAndItsPartRemoved) {
