@@ -50,6 +50,7 @@ bool KqServerProcess::Launch() {
   QStringList args{"--listen", "127.0.0.1:0", "--data", dataDir_->path()};
   args << extraArgs_;
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+  process_.setChildProcessModifier(childSetup_ ? childSetup_ : [] {});
   process_.start(ProgramDir() + "/kqserver", args);
   if (!process_.waitForStarted(kStartWaitMs)) {
     error_ = "kqserver did not start: " + process_.errorString();
@@ -142,20 +143,28 @@ KqServerProcess::Reply KqServerProcess::Post(const QString& path, const QByteArr
   return Exchange(request);
 }
 
+KqServerProcess::Reply KqServerProcess::AdminPost(const QString& path, const QByteArray& body,
+                                                  const QByteArray& contentType) const {
+  return Exchange("POST " + path.toUtf8() + " HTTP/1.0\r\nHost: " + BaseUrl().toUtf8() + "\r\n" +
+                  kAdminHeaderLine + "Content-Type: " + contentType +
+                  "\r\nContent-Length: " + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+}
+
 bool KqServerProcess::ArmFault(const QString& rule) {
-  return Post("/admin/fault", rule.toUtf8(), "text/plain").status == 200;
+  return AdminPost("/admin/fault", rule.toUtf8(), "text/plain").status == 200;
 }
 
 bool KqServerProcess::ClearFaults() {
-  return Post("/admin/faults/clear", {}, "text/plain").status == 200;
+  return AdminPost("/admin/faults/clear", {}, "text/plain").status == 200;
 }
 
 bool KqServerProcess::Seed(const QString& xml) {
-  return Post("/admin/seed", xml.toUtf8(), "text/xml").status == 200;
+  return AdminPost("/admin/seed", xml.toUtf8(), "text/xml").status == 200;
 }
 
 QByteArray KqServerProcess::AdminGet(const QString& pathAndQuery) {
-  const Reply reply = Exchange("GET " + pathAndQuery.toUtf8() +
-                               " HTTP/1.0\r\nHost: " + BaseUrl().toUtf8() + "\r\n\r\n");
+  const Reply reply =
+      Exchange("GET " + pathAndQuery.toUtf8() + " HTTP/1.0\r\nHost: " + BaseUrl().toUtf8() +
+               "\r\n" + kAdminHeaderLine + "\r\n");
   return reply.status == 200 ? reply.body : QByteArray();
 }

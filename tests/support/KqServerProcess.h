@@ -6,6 +6,7 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <functional>
 #include <memory>
 
 // Runs the reference server kqserver from the program folder on 127.0.0.1 with a fresh data
@@ -36,6 +37,10 @@ class KqServerProcess {
   bool Restart();
   void Stop();
 
+  // Runs in the server's process between fork and exec of the next Start (e.g. setrlimit).
+  void SetChildSetup(std::function<void()> setup) { childSetup_ = std::move(setup); }
+  qint64 Pid() const { return process_.processId(); }
+
   QString BaseUrl() const;  // "127.0.0.1:PORT"
   int Port() const { return port_; }
   QString DataDir() const;
@@ -48,6 +53,10 @@ class KqServerProcess {
   bool Seed(const QString& xml);
   // The answer body of GET /admin/... (for example "/admin/contents"), empty on failure.
   QByteArray AdminGet(const QString& pathAndQuery);
+  // A POST to an admin route with the header those routes require.
+  Reply AdminPost(const QString& path, const QByteArray& body, const QByteArray& contentType) const;
+  // Admin routes refuse requests without this header line.
+  static constexpr const char* kAdminHeaderLine = "X-Kq-Admin: 1\r\n";
 
   // Sends these bytes as they are and reads everything until the server closes the connection.
   Reply Exchange(const QByteArray& request) const;
@@ -60,6 +69,7 @@ class KqServerProcess {
   std::unique_ptr<QTemporaryDir> dataDir_;
   QStringList extraArgs_;
   QProcess process_;
+  std::function<void()> childSetup_;
   int port_ = 0;
   QString error_;
 };

@@ -65,10 +65,68 @@ bool ConnectionStream::WaitForRequest(int timeoutMs) const {
   return readBegin_ < readEnd_ || Poll(POLLIN, timeoutMs);
 }
 
+ConnectionStream::Head ConnectionStream::ReadHead(int deadlineMs, size_t maxHeaderLines) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(deadlineMs);
+  // The head must fit the buffer in one piece, so what is left of the last request moves to the
+  // front.
+  if (readBegin_ > 0) {
+    std::memmove(readBuffer_.data(), readBuffer_.data() + readBegin_, readEnd_ - readBegin_);
+    readEnd_ -= readBegin_;
+    readBegin_ = 0;
+  }
+  size_t scanned = 0;
+  size_t lines = 0;  // the request line, the header lines and the blank line
+  for (;;) {
+    for (; scanned < readEnd_; ++scanned) {
+      if (readBuffer_[scanned] != '\n') continue;
+      if (scanned >= 3 && std::memcmp(readBuffer_.data() + scanned - 3, "\r\n\r\n", 4) == 0) {
+        return Head::kComplete;
+      }
+      if (++lines > maxHeaderLines + 1) return Head::kTooLarge;
+    }
+    if (readEnd_ == readBuffer_.size()) return Head::kTooLarge;
+    if (dropped_) return Head::kClosed;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          deadline - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0 || !Poll(POLLIN, static_cast<int>(left))) return Head::kTimedOut;
+    ssize_t received;
+    do {
+      received = ::recv(socket_, readBuffer_.data() + readEnd_, readBuffer_.size() - readEnd_, 0);
+    } while (received < 0 && errno == EINTR);
+    if (received <= 0) return Head::kClosed;
+    bytesIn_ += static_cast<uint64_t>(received);
+    readEnd_ += static_cast<size_t>(received);
+  }
+}
+
+void ConnectionStream::BeginBody(int graceMs, uint64_t bytesPerSecond) {
+  bodyRate_ = bytesPerSecond;
+  bodyGraceMs_ = graceMs;
+  bodyBytes_ = 0;
+  bodyWaited_ = {};
+  tooSlow_ = false;
+}
+
+int64_t ConnectionStream::BodyBudgetMs() const {
+  if (bodyRate_ == 0) return readTimeoutMs_;
+  const int64_t earned = bodyGraceMs_ + static_cast<int64_t>(bodyBytes_ * 1000 / bodyRate_);
+  const int64_t waited = std::chrono::duration_cast<std::chrono::milliseconds>(bodyWaited_).count();
+  return std::min<int64_t>(readTimeoutMs_, earned - waited);
+}
+
 ssize_t ConnectionStream::read(char* ptr, size_t size) {
   if (dropped_) return -1;
   if (readBegin_ == readEnd_) {
-    if (!Poll(POLLIN, readTimeoutMs_)) return -1;
+    const int64_t budget = BodyBudgetMs();
+    const auto waitStart = std::chrono::steady_clock::now();
+    const bool ready = budget > 0 && Poll(POLLIN, static_cast<int>(budget));
+    bodyWaited_ += std::chrono::steady_clock::now() - waitStart;
+    if (!ready) {
+      // Out of time: either the plain read time-out or the body fell below its pace.
+      if (bodyRate_ != 0 && budget < readTimeoutMs_) tooSlow_ = true;
+      return -1;
+    }
     // A caller that asks for a buffer's worth (a body being read) gets the bytes straight from
     // the socket; small reads (header lines) go through the buffer.
     const bool direct = size >= kDirectRead;
@@ -79,6 +137,7 @@ ssize_t ConnectionStream::read(char* ptr, size_t size) {
     } while (received < 0 && errno == EINTR);
     if (received <= 0) return received < 0 ? -1 : 0;
     bytesIn_ += static_cast<uint64_t>(received);
+    bodyBytes_ += static_cast<uint64_t>(received);
     if (direct) return received;
     readBegin_ = 0;
     readEnd_ = static_cast<size_t>(received);

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -24,8 +25,24 @@ class ConnectionStream : public httplib::Stream {
   void get_local_ip_and_port(std::string& ip, int& port) const override;
   int socket() const override { return socket_; }
 
+  enum class Head { kComplete, kClosed, kTimedOut, kTooLarge };
+
   // True when a request could follow on this connection within the wait.
   bool WaitForRequest(int timeoutMs) const;
+  // Gathers the request line and header lines in the read buffer before the HTTP layer parses
+  // them, so that a head has a deadline and a size: a client trickling its head or sending
+  // endless header lines is cut off instead of holding a worker and growing the header map.
+  Head ReadHead(int deadlineMs, size_t maxHeaderLines);
+  // From here on the body must keep up an average of `bytesPerSecond`, counting only the time
+  // spent waiting for the client, after a grace of `graceMs`. 0 bytes per second: no minimum.
+  void BeginBody(int graceMs, uint64_t bytesPerSecond);
+  // True once a read failed because the client sent its body too slowly.
+  bool TooSlow() const { return tooSlow_; }
+
+  // Whether the answer now being written keeps an HTTP/1.0 connection open (the client asked
+  // for it); reset for each request.
+  void SetKeepAlive(bool on) { keepAlive_ = on; }
+  bool KeepAlive() const { return keepAlive_; }
   // Sends raw bytes past the HTTP layer; used for answers that must break off.
   bool WriteRaw(const std::string& bytes);
   // Closes both directions at once; everything after fails as on a dead network.
@@ -42,6 +59,8 @@ class ConnectionStream : public httplib::Stream {
 
  private:
   bool Poll(short events, int timeoutMs) const;
+  // How long a read may still wait for the client before the body counts as too slow.
+  int64_t BodyBudgetMs() const;
 
   int socket_;
   int readTimeoutMs_;
@@ -52,6 +71,13 @@ class ConnectionStream : public httplib::Stream {
   size_t readEnd_ = 0;
   uint64_t bytesIn_ = 0;
   uint64_t bytesOut_ = 0;
+  // Body pace: bytes received and time spent waiting since BeginBody.
+  uint64_t bodyRate_ = 0;
+  int64_t bodyGraceMs_ = 0;
+  uint64_t bodyBytes_ = 0;
+  std::chrono::steady_clock::duration bodyWaited_{};
+  bool tooSlow_ = false;
+  bool keepAlive_ = false;
 };
 
 }  // namespace kqserver

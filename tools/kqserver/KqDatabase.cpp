@@ -1,6 +1,9 @@
 #include "tools/kqserver/KqDatabase.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -130,6 +133,15 @@ KqDatabase::~KqDatabase() {
 
 bool KqDatabase::Open(const std::string& path) {
   std::lock_guard lock(mutex_);
+  // The database holds the accounts' passwords: only the owner may read it, also when an older
+  // run left it readable. SQLite gives its journal the same permissions.
+  const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0 || ::fchmod(fd, 0600) != 0) {
+    if (fd >= 0) ::close(fd);
+    error_ = "cannot create the database " + path + " readable only by its owner";
+    return false;
+  }
+  ::close(fd);
   if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
       SQLITE_OK) {
     SetError("cannot open the database " + path);

@@ -2,7 +2,21 @@
 
 #include <httplib.h>
 
+#include <cstdint>
+#include <functional>
+#include <string>
+
 namespace kqserver {
+
+// How long and how slowly a client may take, and how large a request head may be.
+struct ConnectionLimits {
+  int readTimeoutMs = 60000;
+  int writeTimeoutMs = 60000;
+  int headTimeoutMs = 10000;    // the whole request head, from its first byte
+  uint64_t minBodyRate = 4096;  // bytes per second, after a grace of headTimeoutMs
+  size_t maxHeaderLines = 100;
+  size_t maxWorkers = 256;  // connections served at once; the listen backlog matches
+};
 
 // cpp-httplib's server with connections served through ConnectionStream, so that handlers reach
 // the socket of their request (fault injection, raw answers) and HTTP/1.0 clients, which never
@@ -13,13 +27,21 @@ class KqHttpServer : public httplib::Server {
   // Content-Type is therefore moved to this header before routing and the body read raw.
   static constexpr const char* kContentTypeHeader = "X-Kq-Content-Type";
 
-  KqHttpServer(int readTimeoutMs, int writeTimeoutMs);
+  explicit KqHttpServer(const ConnectionLimits& limits);
+
+  // Widens the kernel's queue of not yet accepted connections once the port is bound; the
+  // library's own is too short for a burst of clients.
+  bool WidenBacklog();
+  // Called with a line for the request log when a request is refused before it reaches a route.
+  void SetRefusalLog(std::function<void(const std::string&)> log) { refusalLog_ = std::move(log); }
 
  private:
   bool process_and_close_socket(int sock) override;
+  void RefuseHead(class ConnectionStream& stream, int status, const char* reason);
 
-  int readTimeoutMs_;
-  int writeTimeoutMs_;
+  ConnectionLimits limits_;
+  int listenSocket_ = -1;
+  std::function<void(const std::string&)> refusalLog_;
 };
 
 }  // namespace kqserver

@@ -22,9 +22,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kReadTimeoutMs = 60000;
-constexpr int kWriteTimeoutMs = 60000;
-constexpr size_t kWorkerThreads = 32;
 constexpr uint64_t kFormLimit = 64 * 1024;
 constexpr uint64_t kBlockRequestLimit = kBlockSize + 64 * 1024;
 constexpr uint64_t kAdminLimit = 4 * 1024 * 1024;
@@ -35,6 +32,10 @@ constexpr const char* kDeclaration = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>
 constexpr const char* kXmlType = "text/xml; charset=utf-8";
 constexpr const char* kPutFilePrefix = "/mavo/putfile";
 constexpr size_t kMaxUrlValue = 3;
+// Admin requests must carry this header. A web page cannot add it to a request it makes a
+// browser send without the server's consent, so a page the user visits cannot arm faults or
+// seed accounts.
+constexpr const char* kAdminHeader = "X-Kq-Admin";
 
 using Fields = std::vector<std::pair<std::string, std::string>>;
 
@@ -191,7 +192,7 @@ bool KqServer::Prepare(std::string* error) {
     *error = "cannot write the request log in " + options_.dataDir;
     return false;
   }
-  sessions_ = std::make_unique<UploadSessions>(&db_, options_.dataDir);
+  sessions_ = std::make_unique<UploadSessions>(&db_, options_.dataDir, options_.sessions);
   updates_ = std::make_unique<UpdateFeed>(options_.dataDir);
   sharing_ =
       std::make_unique<SharingService>(&db_, &log_, options_.dataDir, options_.sharingDeveloperKey);
@@ -227,8 +228,8 @@ bool KqServer::Prepare(std::string* error) {
     faults_.Arm(fault);
   }
 
-  http_ = std::make_unique<KqHttpServer>(kReadTimeoutMs, kWriteTimeoutMs);
-  http_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
+  http_ = std::make_unique<KqHttpServer>(options_.connections);
+  http_->SetRefusalLog([this](const std::string& line) { log_.Write(line); });
   http_->Post(".*", [this](const httplib::Request& request, httplib::Response& response,
                            const httplib::ContentReader& reader) {
     HandlePost(request, response, reader);
@@ -255,8 +256,38 @@ bool KqServer::Prepare(std::string* error) {
   } else {
     port_ = http_->bind_to_port(options_.host, options_.port) ? options_.port : -1;
   }
-  if (port_ <= 0) {
+  if (port_ <= 0 || !http_->WidenBacklog()) {
     *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port);
+    return false;
+  }
+  return true;
+}
+
+bool SetLimit(ServerOptions* options, const std::string& setting, std::string* error) {
+  const size_t equals = setting.find('=');
+  const std::string name = setting.substr(0, equals);
+  int64_t value = 0;
+  if (equals == std::string::npos || !ParseInt(setting.substr(equals + 1), &value) || value < 0 ||
+      value > INT32_MAX) {
+    *error = "bad limit " + setting + " (NAME=NUMBER)";
+    return false;
+  }
+  auto& connections = options->connections;
+  auto& sessions = options->sessions;
+  if (name == "head-timeout-ms" && value > 0) {
+    connections.headTimeoutMs = static_cast<int>(value);
+  } else if (name == "min-body-rate") {
+    connections.minBodyRate = static_cast<uint64_t>(value);
+  } else if (name == "workers" && value > 0) {
+    connections.maxWorkers = static_cast<size_t>(value);
+  } else if (name == "sessions" && value > 0) {
+    sessions.total = static_cast<size_t>(value);
+  } else if (name == "sessions-per-account" && value > 0) {
+    sessions.perAccount = static_cast<size_t>(value);
+  } else if (name == "stale-session-ms") {
+    sessions.staleAfter = std::chrono::milliseconds(value);
+  } else {
+    *error = "unknown limit or value " + setting;
     return false;
   }
   return true;
@@ -410,8 +441,18 @@ bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
   }
   if (!ok) {
     exchange.bodyUnread = true;
-    exchange.Note("the body broke off after " + std::to_string(exchange.bodyBytes) + " bytes");
-    if (total > limit) Answer(exchange, 413, ErrorDocument("error", codes::kTooLarge));
+    if (total > limit) {
+      Answer(exchange, 413, ErrorDocument("error", codes::kTooLarge));
+      exchange.Note("the body outgrew " + std::to_string(limit) + " bytes");
+    } else if (exchange.stream && exchange.stream->TooSlow()) {
+      Answer(exchange, 408, ErrorDocument("error", 408));
+      exchange.Note("the body came too slowly, " + std::to_string(exchange.bodyBytes) +
+                    " bytes arrived");
+    } else {
+      // Shorter than announced: an empty 200 would read as an accepted request.
+      Answer(exchange, 400, ErrorDocument("error", codes::kBadRequest));
+      exchange.Note("the body broke off after " + std::to_string(exchange.bodyBytes) + " bytes");
+    }
     return false;
   }
   return true;
@@ -828,6 +869,11 @@ void KqServer::Admin(Exchange& exchange) {
   if (!IsLoopback(exchange.request.remote_addr)) {
     Refuse(exchange, 403, ErrorDocument("error", 403));
     exchange.Note("admin routes answer only on loopback");
+    return;
+  }
+  if (exchange.request.get_header_value(kAdminHeader) != "1") {
+    Refuse(exchange, 403, ErrorDocument("error", 403));
+    exchange.Note(std::string("admin request without ") + kAdminHeader + ": 1");
     return;
   }
   const std::string path = Lower(exchange.request.path);

@@ -31,7 +31,12 @@ struct ServerOptions {
   std::string sharingCertFile;
   std::string sharingKeyFile;
   std::string sharingDeveloperKey;  // required of uploads when set
+  ConnectionLimits connections;
+  SessionLimits sessions;
 };
+
+// Sets one limit from `--limit NAME=VALUE`; false with a reason for an unknown name or value.
+bool SetLimit(ServerOptions* options, const std::string& setting, std::string* error);
 
 // The reference lecture-video server: the /mavo/ routes the uploader talks to, a plain sink for
 // throughput measurements, and /admin/ routes through which tests seed data, arm faults and look

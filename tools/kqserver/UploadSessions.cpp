@@ -18,7 +18,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr size_t kMaxSessions = 64;
 constexpr size_t kMaxFinished = 1024;
 constexpr size_t kMaxSessionIdLength = 40;
 constexpr size_t kUrlLength = 3;
@@ -118,8 +117,8 @@ struct UploadSessions::FinishedUpload {
   Answer answer;
 };
 
-UploadSessions::UploadSessions(KqDatabase* db, std::string dataDir)
-    : db_(db), dataDir_(std::move(dataDir)) {
+UploadSessions::UploadSessions(KqDatabase* db, std::string dataDir, SessionLimits limits)
+    : db_(db), dataDir_(std::move(dataDir)), limits_(limits) {
   std::error_code ignored;
   fs::remove_all(fs::path(dataDir_) / "sessions", ignored);  // leftovers of an earlier run
   fs::create_directories(fs::path(dataDir_) / "sessions", ignored);
@@ -187,10 +186,7 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
         return nullptr;
       }
       DropExpired();
-      if (sessions_.size() >= kMaxSessions) {
-        *refusal = Refuse(codes::kTooManySessions, "too many open sessions");
-        return nullptr;
-      }
+      if (!MakeRoom(account.name, refusal)) return nullptr;
       session = std::make_shared<Session>();
       session->id = fields.sessionId;
       session->account = account.name;
@@ -245,7 +241,10 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fields.seqno == 0 ? O_TRUNC : 0);
     block->fd_ = ::open(session->partPath.c_str(), flags, 0600);
     if (block->fd_ < 0) {
-      *refusal = Refuse(codes::kStoreFailed, "cannot write " + session->partPath);
+      // Nothing more of this upload can be kept; holding on to it would only block others.
+      Answer answer = Refuse(codes::kStoreFailed, "cannot write " + session->partPath);
+      Forget(session, answer);
+      *refusal = answer;
       return nullptr;
     }
     block->mode_ = Block::Mode::kAppend;
@@ -346,6 +345,18 @@ bool UploadSessions::Block::Write(const char* data, size_t size) {
 }
 
 UploadSessions::Answer UploadSessions::Commit(Block* block) {
+  Answer answer = CommitBlock(block);
+  if (!block->session_) return answer;  // a repeat of a final block
+  block->session_->touched = std::chrono::steady_clock::now();
+  if (answer.errInfo == codes::kStoreFailed && block->mode_ == Block::Mode::kAppend &&
+      !block->session_->closed) {
+    // A full or failing disk: the upload cannot go on, so its part goes now, not at expiry.
+    Forget(block->session_, answer);
+  }
+  return answer;
+}
+
+UploadSessions::Answer UploadSessions::CommitBlock(Block* block) {
   const std::string seq = "block " + std::to_string(block->fields_.seqno);
   if (block->errInfo_ != 0) return Refuse(block->errInfo_, seq + " could not be taken");
   if (block->received_ != block->fields_.blockSize) {
@@ -472,16 +483,52 @@ bool UploadSessions::Cancel(const std::string& sessionId) {
 void UploadSessions::DropExpired() {
   const auto now = std::chrono::steady_clock::now();
   for (auto it = sessions_.begin(); it != sessions_.end();) {
-    std::unique_lock lock(it->second->mutex, std::try_to_lock);
-    if (lock.owns_lock() && now - it->second->touched > kSessionLifetime) {
-      it->second->closed = true;
-      std::error_code ignored;
-      fs::remove(it->second->partPath, ignored);
-      it = sessions_.erase(it);
+    const std::shared_ptr<Session> session = it->second;  // outlives the lock below
+    std::unique_lock lock(session->mutex, std::try_to_lock);
+    if (lock.owns_lock() && now - session->touched > kSessionLifetime) {
+      EndLocked(it++);
     } else {
       ++it;
     }
   }
+}
+
+void UploadSessions::EndLocked(std::map<std::string, std::shared_ptr<Session>>::iterator it) {
+  it->second->closed = true;
+  std::error_code ignored;
+  fs::remove(it->second->partPath, ignored);
+  sessions_.erase(it);
+}
+
+bool UploadSessions::MakeRoom(const std::string& account, Answer* refusal) {
+  size_t own = 0;
+  for (const auto& [id, session] : sessions_) {
+    if (session->account == account) ++own;
+  }
+  const bool accountFull = own >= limits_.perAccount;
+  if (!accountFull && sessions_.size() < limits_.total) return true;
+  // The oldest stale session gives way: the account's own when the account is at its limit,
+  // otherwise anyone's. A session with a block in flight (its lock taken) is never stale.
+  const auto now = std::chrono::steady_clock::now();
+  auto oldest = sessions_.end();
+  std::shared_ptr<Session> oldestSession;  // outlives oldestLock
+  std::unique_lock<std::mutex> oldestLock;
+  for (auto it = sessions_.begin(); it != sessions_.end(); ++it) {
+    if (accountFull && it->second->account != account) continue;
+    std::unique_lock lock(it->second->mutex, std::try_to_lock);
+    if (!lock.owns_lock() || now - it->second->touched < limits_.staleAfter) continue;
+    if (oldestSession && it->second->touched >= oldestSession->touched) continue;
+    oldest = it;
+    oldestSession = it->second;
+    oldestLock = std::move(lock);
+  }
+  if (oldest == sessions_.end()) {
+    *refusal = Refuse(codes::kTooManySessions, accountFull ? "too many open sessions of " + account
+                                                           : std::string("too many open sessions"));
+    return false;
+  }
+  EndLocked(oldest);
+  return true;
 }
 
 std::vector<UploadSessions::SessionInfo> UploadSessions::List() {

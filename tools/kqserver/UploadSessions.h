@@ -17,6 +17,15 @@ namespace kqserver {
 // Bytes in every block of an upload but the last; the uploader fixes this size.
 constexpr int64_t kBlockSize = 524288;
 
+// How many uploads may be open, and when an idle one may give way to a new one.
+struct SessionLimits {
+  size_t total = 256;
+  size_t perAccount = 16;
+  // A session without a block in flight for this long is stale: a new session of the same
+  // account ends it when the account is at its limit, any new session when all are taken.
+  std::chrono::milliseconds staleAfter{60000};
+};
+
 // Reassembles block uploads. Each session (the uploader's sessID) is written to one file in the
 // data folder as its blocks arrive, in order; a block only counts once its request ended
 // properly, so a block cut off halfway leaves no trace and its retry starts clean. The final
@@ -50,7 +59,7 @@ class UploadSessions {
 
   class Block;
 
-  UploadSessions(KqDatabase* db, std::string dataDir);
+  UploadSessions(KqDatabase* db, std::string dataDir, SessionLimits limits = {});
   ~UploadSessions();
 
   // Starts taking one block. On refusal returns null and fills `refusal`; the request's file
@@ -70,13 +79,20 @@ class UploadSessions {
   struct Session;
   struct FinishedUpload;
 
+  Answer CommitBlock(Block* block);
   Answer Finish(Block* block);
   void Forget(const std::shared_ptr<Session>& session, const Answer& answer,
               const std::string& storedPath = {});
   void DropExpired();
+  // Makes room for a new session of `account`; false (with the refusal) when there is none.
+  // Called with mutex_ held.
+  bool MakeRoom(const std::string& account, Answer* refusal);
+  // Ends a session (mutex_ held, the session's own lock taken) and removes its data.
+  void EndLocked(std::map<std::string, std::shared_ptr<Session>>::iterator it);
 
   KqDatabase* db_;
   std::string dataDir_;
+  SessionLimits limits_;
   bool checkArchive_ = true;
   std::mutex mutex_;
   std::map<std::string, std::shared_ptr<Session>> sessions_;

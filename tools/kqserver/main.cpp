@@ -12,7 +12,7 @@ namespace {
 
 const char* const kUsage =
     "usage: kqserver --listen HOST:PORT --data DIR [--init-demo] [--seed FILE.xml]...\n"
-    "                [--fault RULE]... [--accept-any-archive] [--verbose]\n"
+    "                [--fault RULE]... [--accept-any-archive] [--verbose] [--limit NAME=N]...\n"
     "                [--sharing-tls HOST:PORT --sharing-cert FILE --sharing-key FILE]\n"
     "                [--sharing-developer-key KEY]\n"
     "  --listen HOST:PORT   address to serve on; port 0 picks a free port\n"
@@ -22,6 +22,8 @@ const char* const kUsage =
     "  --fault RULE         arm a fault, e.g. path=/mavo/putFile,block=1,status=500,once\n"
     "  --accept-any-archive store uploads without checking that they are zip archives\n"
     "  --verbose            echo the request log on standard error\n"
+    "  --limit NAME=N       head-timeout-ms, min-body-rate, workers, sessions,\n"
+    "                       sessions-per-account, stale-session-ms (see README.md)\n"
     "  --sharing-tls HOST:PORT  TLS listener of the video-sharing login; port 0 picks one\n"
     "  --sharing-cert FILE  PEM certificate of that listener (with --sharing-key FILE)\n"
     "  --sharing-developer-key KEY  developer key every video-sharing upload must carry\n";
@@ -66,6 +68,9 @@ int main(int argc, char** argv) {
       options.seedFiles.push_back(argv[++i]);
     } else if (arg == "--fault" && hasValue) {
       options.faults.push_back(argv[++i]);
+    } else if (arg == "--limit" && hasValue) {
+      std::string error;
+      if (!kqserver::SetLimit(&options, argv[++i], &error)) return Fail(error);
     } else if (arg == "--sharing-tls" && hasValue) {
       if (!SplitListen(argv[++i], &options.sharingTlsHost, &options.sharingTlsPort)) {
         return Fail(std::string("bad --sharing-tls address ") + argv[i]);
@@ -106,6 +111,9 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGTERM);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
+  // Under a file size limit a write that passes it fails (and is answered 1407) instead of
+  // ending the server.
+  std::signal(SIGXFSZ, SIG_IGN);
 
   kqserver::KqServer server(options);
   std::string error;
