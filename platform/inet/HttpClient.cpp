@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 
 #include <sys/eventfd.h>
@@ -88,6 +89,8 @@ HttpError ErrorOf(TcpStream::Status status) {
       return HttpError::kSend;
     case TcpStream::Status::kAborted:
       return HttpError::kAborted;
+    case TcpStream::Status::kDeadline:
+      return HttpError::kDeadline;
   }
   return HttpError::kSend;
 }
@@ -111,6 +114,8 @@ struct HttpClient::Impl {
   int receiveTimeoutMs = kDefaultReceiveTimeoutMs;
   int sendTimeoutMs = kDefaultSendTimeoutMs;
   int connectTimeoutMs = kDefaultConnectTimeoutMs;
+  int deadlineMs = 0;  // 0: no deadline
+  bool overdue = false;
   std::uint64_t bodyCap = kDefaultBodyCap;
 
   int wakeFd = -1;
@@ -153,6 +158,7 @@ struct HttpClient::Impl {
     framedByLength = bodyDone = eof = false;
     bodyError = HttpError::kNone;
     bodyErrorText.clear();
+    overdue = false;
   }
 
   std::uint16_t Port() const {
@@ -173,6 +179,11 @@ HttpClient::~HttpClient() {
 }
 
 bool HttpClient::Fail(HttpError kind, std::string message) {
+  if (kind == HttpError::kDeadline) {
+    impl_->overdue = true;
+    message = "the server did not finish the exchange within " + std::to_string(impl_->deadlineMs) +
+              " ms";
+  }
   lastErrorKind_ = kind;
   lastError_ = std::move(message);
   return false;
@@ -298,6 +309,14 @@ bool HttpClient::SetConnectTimeout(int milliseconds) {
   return true;
 }
 
+bool HttpClient::SetRequestDeadline(int milliseconds) {
+  if (milliseconds < 0) return Fail(HttpError::kUsage, "a deadline cannot be negative");
+  impl_->deadlineMs = milliseconds;
+  return true;
+}
+
+bool HttpClient::DeadlinePassed() const { return impl_->overdue; }
+
 void HttpClient::SetBodyCap(std::uint64_t bytes) { impl_->bodyCap = bytes; }
 
 bool HttpClient::StartRequest(std::uint64_t totalLength) {
@@ -337,6 +356,9 @@ bool HttpClient::StartRequest(std::uint64_t totalLength) {
     d.stream = std::make_unique<TlsStream>(d.wakeFd, d.server.host, d.options.trustFile);
   } else {
     d.stream = std::make_unique<TcpStream>(d.wakeFd);
+  }
+  if (d.deadlineMs > 0) {
+    d.stream->SetDeadline(TcpStream::Clock::now() + std::chrono::milliseconds(d.deadlineMs));
   }
   std::string error;
   TcpStream::Status status =
@@ -628,6 +650,7 @@ void HttpClient::Close() {
   d.receiveTimeoutMs = kDefaultReceiveTimeoutMs;
   d.sendTimeoutMs = kDefaultSendTimeoutMs;
   d.connectTimeoutMs = kDefaultConnectTimeoutMs;
+  d.deadlineMs = 0;
   d.bodyCap = kDefaultBodyCap;
   d.aborted.store(false);
   if (d.wakeFd >= 0) {

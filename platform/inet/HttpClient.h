@@ -42,6 +42,7 @@ enum class HttpError {
   kResolve,      // the host name does not resolve
   kConnect,      // the TCP connection was refused or could not be made
   kTimeout,      // connect, send or receive time-out
+  kDeadline,     // the request's whole exchange outlasted its deadline (SetRequestDeadline)
   kSend,         // the connection broke while the request was sent
   kClosed,       // the server closed the connection before a complete answer
   kProtocol,     // the answer is not well-formed HTTP
@@ -103,6 +104,11 @@ class HttpClient {
   bool SetReceiveTimeout(int milliseconds);
   bool SetSendTimeout(int milliseconds);
   bool SetConnectTimeout(int milliseconds);
+  // Bounds the whole exchange of each request, from StartRequest (connecting, sending the head
+  // and body) to the last byte of the answer; a server that trickles its answer is cut off with
+  // kDeadline even though every single wait stays within its time-out. 0, the default, means no
+  // deadline. Holds for every request until Close().
+  bool SetRequestDeadline(int milliseconds);
   // Largest answer body Read delivers before failing with kTooLarge; 0 means no limit. Like the
   // time-outs it holds until Close().
   void SetBodyCap(std::uint64_t bytes);
@@ -156,6 +162,9 @@ class HttpClient {
 
   const std::string& LastError() const { return lastError_; }
   HttpError LastErrorKind() const { return lastErrorKind_; }
+  // True once the current request failed on its deadline; later steps of that request fail for
+  // other reasons ("the request has failed"), so this is what tells the cause afterwards.
+  bool DeadlinePassed() const;
 
  private:
   struct Impl;

@@ -1,7 +1,9 @@
 #include "platform/inet/TcpStream.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
 
 #include <fcntl.h>
@@ -18,9 +20,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Rounded up, so a wait never ends just short of its end; 0 once it has passed.
 int RemainingMs(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+  const Clock::time_point now = Clock::now();
+  if (deadline <= now) return 0;
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+  return static_cast<int>(std::min<std::chrono::milliseconds::rep>(left, INT_MAX));
 }
 
 std::string ErrnoText(int error) { return std::strerror(error); }
@@ -39,17 +44,22 @@ void TcpStream::Close() {
 }
 
 TcpStream::Status TcpStream::Wait(short events, int timeoutMs) {
-  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const Clock::time_point ownEnd = Clock::now() + std::chrono::milliseconds(timeoutMs);
+  const Clock::time_point end = std::min(ownEnd, deadline_);
   while (true) {
+    if (PastDeadline()) return Status::kDeadline;
     pollfd fds[2] = {{fd_, events, 0}, {wakeFd_, POLLIN, 0}};
     const nfds_t count = wakeFd_ >= 0 ? 2 : 1;
-    const int ready = ::poll(fds, count, RemainingMs(deadline));
+    const int ready = ::poll(fds, count, RemainingMs(end));
     if (ready < 0) {
       if (errno == EINTR) continue;
       return Status::kBroken;
     }
     if (count == 2 && (fds[1].revents & POLLIN) != 0) return Status::kAborted;
-    if (ready == 0) return Status::kTimeout;
+    if (ready == 0) {
+      if (PastDeadline()) return Status::kDeadline;
+      if (Clock::now() >= ownEnd) return Status::kTimeout;
+    }
     // Errors and hang-ups are reported by the send or receive call that follows.
     if (fds[0].revents != 0) return Status::kOk;
   }
@@ -90,7 +100,7 @@ TcpStream::Status TcpStream::Connect(const std::string& host, std::uint16_t port
       continue;
     }
     const Status waited = Wait(POLLOUT, RemainingMs(deadline));
-    if (waited == Status::kAborted) {
+    if (waited == Status::kAborted || waited == Status::kDeadline) {
       status = waited;
       Close();
       break;
@@ -122,6 +132,8 @@ TcpStream::Status TcpStream::Connect(const std::string& host, std::uint16_t port
   }
   if (status == Status::kAborted) {
     error = "the request was aborted";
+  } else if (status == Status::kDeadline) {
+    error = kDeadlineText;
   } else if (status == Status::kTimeout) {
     error = "the connection to " + host + " port " + std::to_string(port) + " timed out";
   } else {
@@ -139,6 +151,11 @@ TcpStream::Status TcpStream::SendAll(const char* data, std::size_t length, int t
   }
   std::size_t sent = 0;
   while (sent < length) {
+    // A peer that takes a little now and then must not stretch the exchange past its deadline.
+    if (PastDeadline()) {
+      error = kDeadlineText;
+      return Status::kDeadline;
+    }
     const ssize_t n = ::send(fd_, data + sent, length - sent, MSG_NOSIGNAL);
     if (n > 0) {
       sent += static_cast<std::size_t>(n);
@@ -156,7 +173,7 @@ TcpStream::Status TcpStream::SendAll(const char* data, std::size_t length, int t
         return waited;
       }
       if (waited != Status::kOk) {
-        error = "waiting to send failed";
+        error = waited == Status::kDeadline ? kDeadlineText : "waiting to send failed";
         return waited;
       }
       continue;
@@ -175,6 +192,10 @@ TcpStream::Status TcpStream::Receive(char* buffer, std::size_t capacity, std::si
     return Status::kClosed;
   }
   while (true) {
+    if (PastDeadline()) {
+      error = kDeadlineText;
+      return Status::kDeadline;
+    }
     const ssize_t n = ::recv(fd_, buffer, capacity, 0);
     if (n >= 0) {
       received = static_cast<std::size_t>(n);
@@ -192,7 +213,7 @@ TcpStream::Status TcpStream::Receive(char* buffer, std::size_t capacity, std::si
         return waited;
       }
       if (waited != Status::kOk) {
-        error = "waiting for the answer failed";
+        error = waited == Status::kDeadline ? kDeadlineText : "waiting for the answer failed";
         return waited;
       }
       continue;

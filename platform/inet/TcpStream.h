@@ -3,6 +3,7 @@
 // layers TLS over the same socket by overriding the four operations.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -11,7 +12,9 @@ namespace inet {
 
 class TcpStream {
  public:
-  enum class Status { kOk, kResolve, kConnect, kTimeout, kClosed, kBroken, kAborted };
+  // kDeadline: the stream's deadline passed (SetDeadline); kTimeout: one wait ran out.
+  enum class Status { kOk, kResolve, kConnect, kTimeout, kClosed, kBroken, kAborted, kDeadline };
+  using Clock = std::chrono::steady_clock;
 
   explicit TcpStream(int wakeFd);
   virtual ~TcpStream();
@@ -29,15 +32,21 @@ class TcpStream {
                          std::string& error);
   virtual void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // From now on every wait ends at `deadline` at the latest, and none starts after it, so a peer
+  // that trickles bytes cannot stretch the exchange past it. Each wait's own time-out still holds.
+  void SetDeadline(Clock::time_point deadline) { deadline_ = deadline; }
 
  protected:
-  // Waits until fd_ is ready for events; kOk, kTimeout or kAborted.
+  static constexpr char kDeadlineText[] = "the server did not finish the exchange in time";
+  // Waits until fd_ is ready for events; kOk, kTimeout, kDeadline or kAborted.
   Status Wait(short events, int timeoutMs);
+  bool PastDeadline() const { return Clock::now() >= deadline_; }
   int Fd() const { return fd_; }
 
  private:
   int fd_ = -1;
   int wakeFd_ = -1;
+  Clock::time_point deadline_ = Clock::time_point::max();
 };
 
 }  // namespace inet

@@ -174,6 +174,7 @@ TcpStream::Status TlsStream::Retry(int result, int timeoutMs, std::string& error
   }
   if (waited == Status::kTimeout) error = "the secure connection timed out";
   if (waited == Status::kAborted) error = "the request was aborted";
+  if (waited == Status::kDeadline) error = kDeadlineText;
   return waited;
 }
 
@@ -224,6 +225,11 @@ TcpStream::Status TlsStream::SendAll(const char* data, std::size_t length, int t
   }
   std::size_t sent = 0;
   while (sent < length) {
+    // A peer that takes a little now and then must not stretch the exchange past its deadline.
+    if (PastDeadline()) {
+      error = kDeadlineText;
+      return Status::kDeadline;
+    }
     const int piece = static_cast<int>(std::min<std::size_t>(length - sent, INT_MAX));
     ERR_clear_error();
     const int result = SSL_write(ssl_, data + sent, piece);
@@ -247,6 +253,10 @@ TcpStream::Status TlsStream::Receive(char* buffer, std::size_t capacity, std::si
   }
   const int wanted = static_cast<int>(std::min<std::size_t>(capacity, INT_MAX));
   while (true) {
+    if (PastDeadline()) {
+      error = kDeadlineText;
+      return Status::kDeadline;
+    }
     ERR_clear_error();
     const int result = SSL_read(ssl_, buffer, wanted);
     if (result > 0) {

@@ -201,7 +201,7 @@ TEST_F(ResFilesTest, EveryKeyTheProgramLooksUpIsPresentAndFilled) {
        "msgFileNotExist msgFrameCompress msgOverwrite msgPack msgPackCancel msgPackError "
        "msgRemoveTransferingFile msgStopBeforeExit msgUpdate msgUpload msgUploadCancel "
        "msgVideoCompress msg_checkFolder msg_folder msg_folder2 msg_folder3 msg_0 msg_666 "
-       "msg_1001 msg_1002 msg_1003 msg_1004"},
+       "msg_1001 msg_1002 msg_1003 msg_1004 msg_1005"},
       {"frmAdd",
        "frmAdd frmEdit dlgTitle frameFile lVideo cmdBrowse lSrcSize frameServer lServerIP "
        "lAccount lPassword cmdLogIn cmdRefresh lRefresh lOldSysHelp lFolder lAdWarning "

@@ -6,6 +6,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QEventLoop>
+#include <QSettings>
 #include <QThread>
 #include <QTimer>
 
@@ -77,4 +78,15 @@ QString ControlHarness::Response() const {
   cf::com::Bstr response;
   control_->get_Response(response.Out());
   return response.ToQString();
+}
+
+ScopedControlSetting::ScopedControlSetting(const char* key, const QString& value)
+    : key_(QStringLiteral("clipFerry/") + QLatin1String(key)) {
+  QSettings settings(QStringLiteral("Quillbox5"), QStringLiteral("clipFerry"));
+  settings.setValue(key_, value);
+}
+
+ScopedControlSetting::~ScopedControlSetting() {
+  QSettings settings(QStringLiteral("Quillbox5"), QStringLiteral("clipFerry"));
+  settings.remove(key_);
 }

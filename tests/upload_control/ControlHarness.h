@@ -49,3 +49,15 @@ class ControlHarness {
   cf::com::DWORD cookie_ = 0;
   std::vector<FiredEvent> fired_;
 };
+
+// A per-user setting of the control (section clipFerry) for the length of one scope.
+class ScopedControlSetting {
+ public:
+  ScopedControlSetting(const char* key, const QString& value);
+  ~ScopedControlSetting();
+  ScopedControlSetting(const ScopedControlSetting&) = delete;
+  ScopedControlSetting& operator=(const ScopedControlSetting&) = delete;
+
+ private:
+  QString key_;
+};

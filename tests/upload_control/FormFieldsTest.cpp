@@ -150,6 +150,21 @@ TEST(UploadWorker, UrlValueIsReadFromTheFirstUElement) {
       {"<r><errInfo>3</errInfo></r>", false, ""},
       {"<r><url>12", false, ""},
       {QString(2100, u' ') + "<url>7</url>", false, ""},
+      {"<url></url>", true, ""},
+      {"<url>\u00e9</url>", true, "\u00e9"},
+      // A value that may not extend the request path counts as none.
+      {"<url>abcd</url>", false, ""},
+      {"<url>a/b</url>", false, ""},
+      {"<url>\\x</url>", false, ""},
+      {"<url>..</url>", false, ""},
+      {"<url>a..</url>", false, ""},
+      {"<url>@x</url>", false, ""},
+      {"<url>%2f</url>", false, ""},
+      {"<url>a?</url>", false, ""},
+      {"<url>#</url>", false, ""},
+      {"<url>a\tb</url>", false, ""},
+      {"<url>\u007f</url>", false, ""},
+      {"<url>\u0085</url>", false, ""},
   };
   for (const Case& c : cases) {
     QString value;

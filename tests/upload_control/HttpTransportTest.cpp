@@ -52,6 +52,46 @@ TEST(HttpTransport, AnAnswerWithinTheCapIsReadWhole) {
   EXPECT_EQ(GetFolder(listener).size(), body.size());
 }
 
+// A server that trickles its answer holds no request past its deadline, and the document says
+// that the server stopped answering, not that nothing could be sent.
+TEST(HttpTransport, ARequestTheServerDragsOutEndsAsStoppedAnswering) {
+  using kqmavo2::ControlRequestState;
+  using kqmavo2::ServerRequests;
+  const auto doc = [](const char* root) {
+    return QStringLiteral(
+               "<?xml version=\"1.0\" encoding=\"UTF-8\" ?><%1 "
+               "ver=\"2.0\"><errInfo>1005</errInfo></%1>")
+        .arg(QLatin1String(root));
+  };
+  struct Case {
+    const char* name;
+    const char* account;
+    QString (*run)(const ControlRequestState&);
+    QString expected;
+  };
+  const Case cases[] = {
+      {"folder", "demo", &ServerRequests::GetFolder, doc("getVersion")},
+      {"version with account", "demo", &ServerRequests::Version, doc("getVersion")},
+      {"version alone", "", &ServerRequests::Version, doc("getVersion")},
+      {"post", "", &ServerRequests::Post, doc("post")},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    RawHttpListener listener([](const RawHttpListener::Request&, int) {
+      return RawHttpListener::Reply{.bytes = RawHttpListener::Answer(200, "<answer/>"),
+                                    .dripMs = 40};
+    });
+    ControlRequestState request;
+    request.SetUrl(listener.Url(QStringLiteral("/mavo/x/")));
+    request.SetAccount(QString::fromLatin1(c.account));
+    request.SetPostParam(QStringLiteral("a%3d1"));
+    request.deadlines.requestMs = 300;
+    auto gate = HttpTransport::Instance().Acquire(&listener);
+    EXPECT_EQ(c.run(request), c.expected);
+    EXPECT_EQ(listener.Requests().size(), 1u);
+  }
+}
+
 QStringList gControlLines;
 
 void CollectControlLines(QtMsgType, const QMessageLogContext& context, const QString& text) {

@@ -48,6 +48,25 @@ TEST(Mavo2Control, EachRequestEndsWithExactlyOneEventOfItsKindOnTheGuiThread) {
   }
 }
 
+// The host learns from the document that the server stopped answering, through the event it
+// waits for; the deadline comes from the user's settings.
+TEST(Mavo2Control, ARequestTheServerDragsOutEndsAtTheSetDeadline) {
+  const ScopedControlSetting deadline("requestDeadlineSeconds", QStringLiteral("0.3"));
+  RawHttpListener listener([](const RawHttpListener::Request&, int) {
+    return RawHttpListener::Reply{.bytes = RawHttpListener::Answer(200, "<version/>"),
+                                  .dripMs = 40};
+  });
+  ControlHarness control;
+  control->GetVersion2(Bstr(listener.Url(QStringLiteral("/mavo/getVersion/"))), Bstr(u"a"),
+                       Bstr(u"b"), 1, 2, Bstr(u"3"), Bstr(u""));
+  ASSERT_TRUE(control.WaitForEvents(1));
+  ASSERT_EQ(control.Fired().size(), 1u);
+  EXPECT_EQ(control.Fired()[0].event, kqmavo2::DISPID_OnGetVersionFinished);
+  EXPECT_EQ(control.Response(), QStringLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>"
+                                               "<getVersion ver=\"2.0\"><errInfo>1005</errInfo>"
+                                               "</getVersion>"));
+}
+
 TEST(Mavo2Control, ResponseHandsOutEqualIndependentCopies) {
   RawHttpListener listener([](const RawHttpListener::Request&, int) { return Ok("<answer/>"); });
   ControlHarness control;

@@ -181,7 +181,16 @@ void RawHttpListener::Serve(int socket) {
     }
     return;
   }
-  send(socket, reply.bytes.constData(), static_cast<size_t>(reply.bytes.size()), MSG_NOSIGNAL);
+  if (reply.dripMs > 0) {
+    for (const char byte : reply.bytes) {
+      if (stopping_ || send(socket, &byte, 1, MSG_NOSIGNAL) != 1) return;
+      // A client that gave up closes its side; there is no one left to drip to.
+      pollfd fd{socket, POLLRDHUP, 0};
+      if (poll(&fd, 1, reply.dripMs) > 0) return;
+    }
+  } else {
+    send(socket, reply.bytes.constData(), static_cast<size_t>(reply.bytes.size()), MSG_NOSIGNAL);
+  }
   if (reply.endless) {
     const QByteArray filler(65536, 'x');
     while (!stopping_) {

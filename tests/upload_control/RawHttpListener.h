@@ -33,6 +33,7 @@ class RawHttpListener {
     bool hold = false;       // never answer; wait until the client or the listener gives up
     bool endless = false;    // send `bytes`, then filler without end
     bool closeOnly = false;  // close without answering
+    int dripMs = 0;          // send `bytes` one at a time, this far apart, until the client leaves
   };
 
   // Called for each complete request with its index (0 for the first).

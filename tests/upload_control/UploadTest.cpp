@@ -175,6 +175,92 @@ TEST(Upload, AnswersWithoutUrlOrBodyFailTheAttempt) {
   }
 }
 
+// The value names the next block's address; anything but a short plain value is treated as no
+// value at all: the attempt fails and the server's answer stands after three of them.
+TEST(Upload, OnlyShortPlainUrlValuesExtendTheAddress) {
+  struct Case {
+    QString value;
+    QByteArray nextPath;  // empty: refused
+  };
+  const Case cases[] = {
+      {QStringLiteral("7"), "/mavo/putFile7/"},
+      {QStringLiteral("x_9"), "/mavo/putFilex_9/"},
+      {QString(), "/mavo/putFile/"},
+      {QStringLiteral("\u00e9"), "/mavo/putFile%C3%A9/"},
+      {QStringLiteral("abcd"), {}},
+      {QStringLiteral("a/b"), {}},
+      {QStringLiteral("a\tb"), {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value.toStdString());
+    const QByteArray blockAnswer = "<putFile><url>" + c.value.toUtf8() + "</url></putFile>";
+    RawHttpListener listener([&](const Request& request, int) {
+      return Answer(Fields(request)["sessFinish"] == "yes" ? QByteArray("<final/>") : blockAnswer);
+    });
+    const Upload upload = RunUpload(listener, MakeFile(kBlock + 1));
+    const auto requests = listener.Requests();
+    if (c.nextPath.isEmpty()) {
+      EXPECT_EQ(upload.response, QString::fromUtf8(blockAnswer));
+      ASSERT_EQ(requests.size(), 3u);
+      for (const Request& request : requests) {
+        EXPECT_EQ(request.Path(), "/mavo/putFile/");
+        EXPECT_EQ(Fields(request)["seqno"], "0");
+      }
+    } else {
+      EXPECT_EQ(upload.response, QStringLiteral("<final/>"));
+      ASSERT_EQ(requests.size(), 2u);
+      EXPECT_EQ(requests[1].Path(), c.nextPath);
+    }
+  }
+}
+
+// A server that trickles its answer to a block is cut off at the block's deadline. That counts
+// as a failed attempt, and after three the row can say that the server stopped answering.
+TEST(Upload, ABlockHeldPastItsDeadlineIsAFailedAttempt) {
+  const Reply trickled{.bytes = RawHttpListener::Answer(200, "<putFile><url>1</url></putFile>"),
+                       .dripMs = 10};
+  struct Case {
+    const char* what;
+    const char* blockSeconds;
+    std::function<Reply(int index)> reply;
+    QString expected;
+    std::vector<QByteArray> seqnos;
+  };
+  const Case cases[] = {
+      {"every attempt trickled",
+       "0.3",
+       [&](int) { return trickled; },
+       Doc("PutFile", 1005, false),
+       {"0", "0", "0"}},
+      {"first attempt trickled",
+       "0.3",
+       [&](int index) {
+         return index == 0 ? trickled : Answer(index == 1 ? "<url>1</url>" : "<final/>");
+       },
+       QStringLiteral("<final/>"),
+       {"0", "0", "1"}},
+      // Blocks have their own deadline: the short one of the small requests does not cut them.
+      {"trickled within the block's deadline",
+       "20",
+       [&](int index) { return index == 0 ? trickled : Answer("<final/>"); },
+       QStringLiteral("<final/>"),
+       {"0", "1"}},
+  };
+  const ScopedControlSetting requestDeadline("requestDeadlineSeconds", QStringLiteral("0.2"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const ScopedControlSetting blockDeadline("blockDeadlineSeconds",
+                                             QString::fromLatin1(c.blockSeconds));
+    RawHttpListener listener([&](const Request&, int index) { return c.reply(index); });
+    const Upload upload = RunUpload(listener, MakeFile(kBlock + 1));
+    EXPECT_EQ(upload.response, c.expected);
+    const auto requests = listener.Requests();
+    ASSERT_EQ(requests.size(), c.seqnos.size());
+    for (std::size_t i = 0; i < requests.size(); ++i)
+      EXPECT_EQ(Fields(requests[i])["seqno"], c.seqnos[i]) << i;
+  }
+}
+
 TEST(Upload, ExtraFieldsOfTheLastFolderRequestGoAlongUpToFifteenPairs) {
   QStringList pairs;
   for (int i = 0; i < 16; ++i) pairs << QStringLiteral("k%1=v%1").arg(i);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "upload_control/src/FieldPair.h"
+#include "upload_control/src/RequestDeadlines.h"
 #include "upload_control/src/ServerAddress.h"
 #include "upload_control/src/SharingFields.h"
 
@@ -32,6 +33,8 @@ class ControlRequestState {
   QByteArray extraFields;
   FieldPairs postFields;
   SharingFields sharing;
+  // Read from the settings when the request starts.
+  RequestDeadlines deadlines;
 
   void SetUrl(const QString& url, bool dropTrailingSlash = false);
   void SetAccount(const QString& text) { account = ToAnsiBounded(text, kAccountBytes); }

@@ -38,7 +38,7 @@ void HttpTransport::AbortFor(const void* owner) {
   if (owner_ == owner && client_) client_->Abort();
 }
 
-int HttpTransport::OpenPostRequest(const ServerAddress& address) {
+int HttpTransport::OpenPostRequest(const ServerAddress& address, int deadlineMs) {
   CloseRequest();
   auto client = std::make_unique<inet::HttpClient>();
   if (!client->OpenSession(kUserAgent)) return kNoSession;
@@ -62,13 +62,14 @@ int HttpTransport::OpenPostRequest(const ServerAddress& address) {
     DebugLog("InternetSetOption INTERNET_OPTION_RECEIVE_TIMEOUT error !!!");
   }
   client->SetBodyCap(bodyCap_.load());
+  client->SetRequestDeadline(deadlineMs);
   std::lock_guard guard(clientMutex_);
   client_ = std::move(client);
   return kOpened;
 }
 
-int HttpTransport::OpenMultipartRequest(const ServerAddress& address) {
-  const int opened = OpenPostRequest(address);
+int HttpTransport::OpenMultipartRequest(const ServerAddress& address, int deadlineMs) {
+  const int opened = OpenPostRequest(address, deadlineMs);
   if (opened != kOpened) return opened;
   if (!client_->AddHeaders(MultipartBody::kContentTypeHeader)) {
     CloseRequest();
@@ -79,7 +80,8 @@ int HttpTransport::OpenMultipartRequest(const ServerAddress& address) {
 
 int HttpTransport::OpenSharingRequest(const QString& host, std::uint16_t port, const char* verb,
                                       const QByteArray& path, bool secure, const QString& trustFile,
-                                      const QByteArray& headers, std::uint64_t bodyCap) {
+                                      const QByteArray& headers, std::uint64_t bodyCap,
+                                      int deadlineMs) {
   CloseRequest();
   auto client = std::make_unique<inet::HttpClient>();
   if (!client->OpenSession(kUserAgent)) return kNoSession;
@@ -104,6 +106,7 @@ int HttpTransport::OpenSharingRequest(const QString& host, std::uint16_t port, c
     DebugLog("InternetSetOption INTERNET_OPTION_RECEIVE_TIMEOUT error !!!");
   }
   client->SetBodyCap(bodyCap);
+  client->SetRequestDeadline(deadlineMs);
   if (!headers.isEmpty() && !client->AddHeaders(std::string_view(
                                 headers.constData(), static_cast<size_t>(headers.size())))) {
     DebugLog("the request headers were refused: %s", client->LastError().c_str());
@@ -194,6 +197,11 @@ bool HttpTransport::ReadPieces(std::size_t pieceBytes, QByteArray* bytes) {
     if (read == 0) return true;
     bytes->append(piece.constData(), static_cast<qsizetype>(read));
   }
+}
+
+bool HttpTransport::Overdue() const {
+  std::lock_guard guard(clientMutex_);
+  return client_ && client_->DeadlinePassed();
 }
 
 void HttpTransport::CloseRequest() {

@@ -40,9 +40,11 @@ class HttpTransport {
   // Fails the request in flight if `owner` holds the handles; a blocked wait returns at once.
   void AbortFor(const void* owner);
 
-  int OpenPostRequest(const ServerAddress& address);
+  // `deadlineMs` bounds the request's whole exchange (RequestDeadlines), on top of the receive
+  // time-out of each wait.
+  int OpenPostRequest(const ServerAddress& address, int deadlineMs);
   // OpenPostRequest and the multipart Content-Type header.
-  int OpenMultipartRequest(const ServerAddress& address);
+  int OpenMultipartRequest(const ServerAddress& address, int deadlineMs);
 
   // The narrow variant the video-sharing calls use: the verb, port and TLS are the caller's,
   // the version is the client's default, and `headers` (when not empty) are added as given.
@@ -50,7 +52,7 @@ class HttpTransport {
   // bounds the answer. Same results as OpenPostRequest, -4 when the headers are refused.
   int OpenSharingRequest(const QString& host, std::uint16_t port, const char* verb,
                          const QByteArray& path, bool secure, const QString& trustFile,
-                         const QByteArray& headers, std::uint64_t bodyCap);
+                         const QByteArray& headers, std::uint64_t bodyCap, int deadlineMs);
 
   bool StartRequest(std::uint64_t totalLength);
   // Returns the bytes written, 0 on failure.
@@ -69,6 +71,9 @@ class HttpTransport {
   // nothing. False when the answer broke off; `bytes` then holds nothing.
   bool ReadPieces(std::size_t pieceBytes, QByteArray* bytes);
   void CloseRequest();
+  // True when the open request failed because its deadline passed: the server stopped
+  // answering rather than refusing. Ask before CloseRequest.
+  bool Overdue() const;
 
   // The receive time-out of every request opened from now on; tests shorten it.
   static void SetReceiveTimeout(int milliseconds);
@@ -80,7 +85,7 @@ class HttpTransport {
   ~HttpTransport();
 
   std::mutex gate_;
-  std::mutex clientMutex_;  // guards client_ and owner_ against AbortFor from other threads
+  mutable std::mutex clientMutex_;  // guards client_ and owner_ against AbortFor from other threads
   std::unique_ptr<inet::HttpClient> client_;
   const void* owner_ = nullptr;
   static std::atomic<int> receiveTimeoutMs_;

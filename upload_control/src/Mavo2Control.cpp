@@ -5,6 +5,7 @@
 #include "upload_control/src/DebugLog.h"
 #include "upload_control/src/HttpTransport.h"
 #include "upload_control/src/Mavo2Window.h"
+#include "upload_control/src/RequestDeadlines.h"
 #include "upload_control/src/ServerRequests.h"
 #include "upload_control/src/SharingRequests.h"
 #include "upload_control/src/SharingSettings.h"
@@ -347,7 +348,8 @@ HRESULT Mavo2Control::LoginYouTube(BSTR username, BSTR password) {
     // Synchronous, but still the module's one request in flight.
     std::unique_lock gate = HttpTransport::Instance().Acquire(this);
     outcome = SharingRequests::Login(settings, cf::codepage::ToAnsi(Text(username)),
-                                     cf::codepage::ToAnsi(Text(password)), source);
+                                     cf::codepage::ToAnsi(Text(password)), source,
+                                     RequestDeadlines::Load().requestMs);
   }
   if (outcome.refused) {
     execStatus_ = 2;
@@ -366,7 +368,7 @@ HRESULT Mavo2Control::GetYouTubeCategoryList(BSTR* pVal) {
   std::optional<QString> categories;
   {
     std::unique_lock gate = HttpTransport::Instance().Acquire(this);
-    categories = SharingRequests::CategoryList(settings);
+    categories = SharingRequests::CategoryList(settings, RequestDeadlines::Load().requestMs);
   }
   // A failed request leaves the caller's value as it was.
   if (categories) *pVal = Bstr(*categories).Detach();
@@ -486,6 +488,8 @@ void Mavo2Control::StartWorker(int message, Run run) {
     std::lock_guard guard(stateMutex_);
     request = state_;
   }
+  // Read at each request, so a changed setting holds from the next request on.
+  request.deadlines = RequestDeadlines::Load();
   auto done = std::make_shared<std::atomic<bool>>(false);
   std::thread thread([this, message, run = std::move(run), request = std::move(request), done] {
     {

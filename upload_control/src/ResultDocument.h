@@ -14,6 +14,8 @@ class ResultDocument {
   static constexpr int kFileUnreadable = 1002;
   static constexpr int kUploadBroken = 1003;  // block data, request end or empty answer
   static constexpr int kCancelled = 1004;
+  // The server did not finish answering within the request's deadline (RequestDeadlines).
+  static constexpr int kOverdue = 1005;
   static constexpr int kTooManyFields = 666;
 
   // <?xml version="1.0" encoding="UTF-8" ?><ROOT ver="2.0"><errInfo>CODE</errInfo></ROOT>

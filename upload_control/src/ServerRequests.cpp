@@ -12,14 +12,20 @@ const QString kGetVersionRoot = QStringLiteral("getVersion");
 const QString kGetFolderRoot = QStringLiteral("getFolder");
 const QString kPostRoot = QStringLiteral("post");
 
+// The document of a request that could not be sent or whose answer broke off: a server that
+// kept it past its deadline stopped answering, which the caller tells apart from a lost line.
+QString NotSent(const HttpTransport& transport, const QString& root) {
+  return ResultDocument::Build(
+      root, transport.Overdue() ? ResultDocument::kOverdue : ResultDocument::kNotSent);
+}
+
 // Status check and body read shared by the requests.
 QString Answer(HttpTransport& transport, const QString& statusRoot, const QString& notSentRoot) {
   const std::int64_t answered = transport.QueryResult();
   if (answered < 0) return ResultDocument::Build(statusRoot, static_cast<int>(-answered));
   QString body;
   // An answer that broke off is not the server's answer; it must not pass for one.
-  if (!transport.ReadBody(&body))
-    return ResultDocument::Build(notSentRoot, ResultDocument::kNotSent);
+  if (!transport.ReadBody(&body)) return NotSent(transport, notSentRoot);
   return body;
 }
 
@@ -34,7 +40,7 @@ struct CloseOnExit {
 QString ServerRequests::GetFolder(const ControlRequestState& request) {
   HttpTransport& transport = HttpTransport::Instance();
   CloseOnExit closer{transport};
-  const int opened = transport.OpenMultipartRequest(request.address);
+  const int opened = transport.OpenMultipartRequest(request.address, request.deadlines.requestMs);
   if (opened == HttpTransport::kNoConnection || opened == HttpTransport::kNoRequest) {
     return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
   }
@@ -50,8 +56,7 @@ QString ServerRequests::GetFolder(const ControlRequestState& request) {
   body.AddField("password", request.password);
   for (const FieldPair& pair : extra) body.AddField(pair.name, pair.value);
   body.Close();
-  if (!transport.SendParts(body))
-    return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
+  if (!transport.SendParts(body)) return NotSent(transport, kGetVersionRoot);
   return Answer(transport, kGetFolderRoot, kGetVersionRoot);
 }
 
@@ -59,7 +64,8 @@ QString ServerRequests::Version(const ControlRequestState& request) {
   HttpTransport& transport = HttpTransport::Instance();
   CloseOnExit closer{transport};
   if (!request.account.isEmpty()) {
-    if (transport.OpenMultipartRequest(request.address) != HttpTransport::kOpened) {
+    if (transport.OpenMultipartRequest(request.address, request.deadlines.requestMs) !=
+        HttpTransport::kOpened) {
       return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotOpened);
     }
     const FieldPairs extra = ExtraFields::Parse(request.extraFields);
@@ -74,14 +80,14 @@ QString ServerRequests::Version(const ControlRequestState& request) {
     body.AddField("ver", request.version);
     for (const FieldPair& pair : extra) body.AddField(pair.name, pair.value);
     body.Close();
-    if (!transport.SendParts(body))
-      return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
+    if (!transport.SendParts(body)) return NotSent(transport, kGetVersionRoot);
   } else {
-    if (transport.OpenPostRequest(request.address) != HttpTransport::kOpened) {
+    if (transport.OpenPostRequest(request.address, request.deadlines.requestMs) !=
+        HttpTransport::kOpened) {
       return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotOpened);
     }
     if (!transport.StartRequest(0) || !transport.EndRequest()) {
-      return ResultDocument::Build(kGetVersionRoot, ResultDocument::kNotSent);
+      return NotSent(transport, kGetVersionRoot);
     }
   }
   return Answer(transport, kGetVersionRoot, kGetVersionRoot);
@@ -90,7 +96,8 @@ QString ServerRequests::Version(const ControlRequestState& request) {
 QString ServerRequests::Post(const ControlRequestState& request) {
   HttpTransport& transport = HttpTransport::Instance();
   CloseOnExit closer{transport};
-  if (transport.OpenMultipartRequest(request.address) != HttpTransport::kOpened) {
+  if (transport.OpenMultipartRequest(request.address, request.deadlines.requestMs) !=
+      HttpTransport::kOpened) {
     return ResultDocument::Build(kPostRoot, ResultDocument::kNotOpened);
   }
   MultipartBody body;
@@ -98,7 +105,7 @@ QString ServerRequests::Post(const ControlRequestState& request) {
     for (const FieldPair& pair : request.postFields) body.AddField(pair.name, pair.value);
     body.Close();
   }
-  if (!transport.SendParts(body)) return ResultDocument::Build(kPostRoot, ResultDocument::kNotSent);
+  if (!transport.SendParts(body)) return NotSent(transport, kPostRoot);
   return Answer(transport, kPostRoot, kPostRoot);
 }
 

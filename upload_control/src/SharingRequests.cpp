@@ -48,7 +48,7 @@ SharingRequests::LoginOutcome SharingRequests::ReadLoginAnswer(int status,
 SharingRequests::LoginOutcome SharingRequests::Login(const SharingSettings& settings,
                                                      const QByteArray& account,
                                                      const QByteArray& password,
-                                                     const QByteArray& source) {
+                                                     const QByteArray& source, int deadlineMs) {
   QString host;
   std::uint16_t port = 0;
   if (!SharingSettings::SplitHost(settings.loginHost, SharingSettings::kLoginPort, &host, &port)) {
@@ -61,8 +61,8 @@ SharingRequests::LoginOutcome SharingRequests::Login(const SharingSettings& sett
   HttpTransport& transport = HttpTransport::Instance();
   CloseOnExit closer{transport};
   if (transport.OpenSharingRequest(host, port, "POST", SharingSettings::kLoginPath, true,
-                                   settings.trustFile, headers,
-                                   kLoginAnswerCap) != HttpTransport::kOpened) {
+                                   settings.trustFile, headers, kLoginAnswerCap,
+                                   deadlineMs) != HttpTransport::kOpened) {
     DebugLog("the login request could not be opened");
     return {};
   }
@@ -79,7 +79,8 @@ SharingRequests::LoginOutcome SharingRequests::Login(const SharingSettings& sett
   return ReadLoginAnswer(IsSuccess(answered) ? 200 : static_cast<int>(-answered), answer);
 }
 
-std::optional<QString> SharingRequests::CategoryList(const SharingSettings& settings) {
+std::optional<QString> SharingRequests::CategoryList(const SharingSettings& settings,
+                                                     int deadlineMs) {
   QString host;
   std::uint16_t port = 0;
   if (!SharingSettings::SplitHost(settings.dataHost, SharingSettings::kDataPort, &host, &port)) {
@@ -89,8 +90,8 @@ std::optional<QString> SharingRequests::CategoryList(const SharingSettings& sett
   HttpTransport& transport = HttpTransport::Instance();
   CloseOnExit closer{transport};
   if (transport.OpenSharingRequest(host, port, "GET", SharingSettings::kCategoriesPath, false,
-                                   QString(), QByteArray(),
-                                   kCategoryAnswerCap) != HttpTransport::kOpened ||
+                                   QString(), QByteArray(), kCategoryAnswerCap,
+                                   deadlineMs) != HttpTransport::kOpened ||
       !transport.StartRequest(0) || !transport.EndRequest()) {
     DebugLog("the category request could not be sent");
     return std::nullopt;

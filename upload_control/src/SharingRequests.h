@@ -25,8 +25,9 @@ class SharingRequests {
 
   // Sends the login form (account and password in the system code page) and reads the answer.
   // A login that cannot be sent has neither a refusal nor a token.
+  // `deadlineMs` bounds the whole exchange of each request.
   static LoginOutcome Login(const SharingSettings& settings, const QByteArray& account,
-                            const QByteArray& password, const QByteArray& source);
+                            const QByteArray& password, const QByteArray& source, int deadlineMs);
   // What a login answer means: "Error=" anywhere refuses; otherwise the value after the first
   // "=" of the first line is the token, but only from a successful (200/201) answer.
   static LoginOutcome ReadLoginAnswer(int status, const QByteArray& answer);
@@ -35,7 +36,7 @@ class SharingRequests {
                               const QByteArray& source);
 
   // The category document decoded from the system code page; empty when it could not be had.
-  static std::optional<QString> CategoryList(const SharingSettings& settings);
+  static std::optional<QString> CategoryList(const SharingSettings& settings, int deadlineMs);
 };
 
 }  // namespace kqmavo2

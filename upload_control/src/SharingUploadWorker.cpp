@@ -5,7 +5,10 @@
 #include "upload_control/src/ResultDocument.h"
 
 #include <QFile>
+#include <QFileInfo>
 
+#include <algorithm>
+#include <climits>
 #include <memory>
 
 namespace kqmavo2 {
@@ -32,6 +35,12 @@ QByteArray VideoPartHeader() {
 
 QByteArray ClosingDelimiter() {
   return QByteArray("\r\n--") + SharingUploadWorker::kBoundary + "--";
+}
+
+// A broken transfer, or one the service held past the request's deadline.
+QString Broken(const HttpTransport& transport) {
+  return ResultDocument::BuildUnversioned(
+      kPlainRoot, transport.Overdue() ? ResultDocument::kOverdue : ResultDocument::kUploadBroken);
 }
 
 bool WriteWhole(HttpTransport& transport, const QByteArray& bytes) {
@@ -105,6 +114,16 @@ QByteArray SharingUploadWorker::MetadataPart(const SharingFields& fields,
   return part;
 }
 
+int SharingUploadWorker::Deadline() const {
+  // The whole video goes in one request, so it gets a block's deadline for each block's worth.
+  const auto size =
+      static_cast<std::uint64_t>(std::max<qint64>(0, QFileInfo(request_.filePath).size()));
+  const std::uint64_t blocks = std::max<std::uint64_t>(1, (size + kBlockSize - 1) / kBlockSize);
+  const std::uint64_t deadline =
+      blocks * static_cast<std::uint64_t>(std::max(1, request_.deadlines.blockMs));
+  return static_cast<int>(std::min<std::uint64_t>(deadline, INT_MAX));
+}
+
 SharingUploadWorker::Outcome SharingUploadWorker::Run() {
   Outcome outcome;
   const SharingFields& fields = request_.sharing;
@@ -121,7 +140,7 @@ SharingUploadWorker::Outcome SharingUploadWorker::Run() {
   } closer{transport};
   if (transport.OpenSharingRequest(address.host, address.port, "POST", address.path.toUtf8(), false,
                                    QString(), RequestHeaders(fields, settings_.developerKey),
-                                   kAnswerCap) != HttpTransport::kOpened) {
+                                   kAnswerCap, Deadline()) != HttpTransport::kOpened) {
     outcome.response = ResultDocument::Build(kVersionedRoot, kNotOpened);
     return outcome;
   }
@@ -156,7 +175,7 @@ SharingUploadWorker::Outcome SharingUploadWorker::Run() {
   if (!transport.EndRequest()) {
     // No answer came: that is not the service's verdict, so it is reported as a local failure.
     DebugLog("httpEndRequest failed");
-    outcome.response = ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kUploadBroken);
+    outcome.response = Broken(transport);
     return outcome;
   }
   const std::int64_t answered = transport.QueryResult();
@@ -166,7 +185,7 @@ SharingUploadWorker::Outcome SharingUploadWorker::Run() {
   }
   QString answer;
   if (!transport.ReadBody(&answer)) {
-    outcome.response = ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kUploadBroken);
+    outcome.response = Broken(transport);
     return outcome;
   }
   outcome.sharingResult =
@@ -199,8 +218,7 @@ bool SharingUploadWorker::SendFile(QFile& file, Outcome* outcome) {
           std::min<std::size_t>(HttpTransport::kWritePieceBytes, blockBytes - offset);
       if (transport.Write(buffer.get() + offset, piece) == 0) {
         DebugLog("writing the video failed; the request is abandoned");
-        outcome->response =
-            ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kUploadBroken);
+        outcome->response = Broken(transport);
         return false;
       }
       const auto percent =

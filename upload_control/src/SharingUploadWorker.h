@@ -41,6 +41,8 @@ class SharingUploadWorker {
   static QByteArray EscapeXml(const QByteArray& utf8);
 
  private:
+  // The deadline of the one upload request, in milliseconds.
+  int Deadline() const;
   bool SendFile(QFile& file, Outcome* outcome);
 
   const ControlRequestState& request_;

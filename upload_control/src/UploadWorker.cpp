@@ -47,7 +47,22 @@ bool UploadWorker::FindUrlValue(const QString& answer, QString* value) {
   const qsizetype start = open + 5;
   const qsizetype end = examined.indexOf(QStringLiteral("</"), start);
   if (start > examined.size() || end < 0) return false;
-  *value = examined.mid(start, end - start);
+  const QString found = examined.mid(start, end - start);
+  if (!IsSafeUrlValue(found)) return false;
+  *value = found;
+  return true;
+}
+
+bool UploadWorker::IsSafeUrlValue(const QString& value) {
+  if (value.size() > kMaxUrlValueUnits) return false;
+  // The value is pasted into the request path: nothing in it may leave the upload's folder,
+  // name another host or end the path early.
+  if (value.contains(QStringLiteral(".."))) return false;
+  for (const QChar unit : value) {
+    const char16_t code = unit.unicode();
+    if (code < 0x20 || (code >= 0x7F && code <= 0x9F)) return false;
+    if (QStringView(u"/\\@%?#").contains(unit)) return false;
+  }
   return true;
 }
 
@@ -118,7 +133,8 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
   HttpTransport& transport = HttpTransport::Instance();
   ServerAddress address = request_.address;
   address.path += urlValue_ + QLatin1Char('/');
-  if (transport.OpenMultipartRequest(address) != HttpTransport::kOpened) {
+  if (transport.OpenMultipartRequest(address, request_.deadlines.blockMs) !=
+      HttpTransport::kOpened) {
     result_ = ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kNotOpened);
     return Attempt::kFailed;
   }
@@ -139,8 +155,8 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
   const std::uint64_t total = body.Length() + closing.size() + blockBytes;
 
   if (!transport.StartRequest(total)) {
+    result_ = BrokenAttempt(ResultDocument::kNotSent);
     transport.CloseRequest();
-    result_ = ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kNotSent);
     return Attempt::kFailed;
   }
   std::uint64_t written = 0;
@@ -157,8 +173,8 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
     if (pieceObserver_) pieceObserver_(bytesSent_ + offset, piece);
     const std::size_t sent = transport.Write(data + offset, piece);
     if (sent == 0) {
+      result_ = BrokenAttempt(ResultDocument::kUploadBroken);
       transport.CloseRequest();
-      result_ = ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kUploadBroken);
       return Attempt::kFailed;
     }
     written += sent;
@@ -167,7 +183,7 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
   written += transport.Write(closing.constData(), static_cast<std::size_t>(closing.size()));
   if (!transport.EndRequest()) {
     DebugLog("httpEndRequest failed");
-    result_ = ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kUploadBroken);
+    result_ = BrokenAttempt(ResultDocument::kUploadBroken);
     transport.CloseRequest();
     return Attempt::kFailed;
   }
@@ -182,10 +198,11 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
   }
   QString answer;
   const bool read = transport.ReadBody(&answer);
+  const QString broken = BrokenAttempt(ResultDocument::kUploadBroken);
   transport.CloseRequest();
   if (!read || answer.isEmpty()) {
     DebugLog("GetResponse Error");
-    result_ = ResultDocument::BuildUnversioned(kPlainRoot, ResultDocument::kUploadBroken);
+    result_ = broken;
     return Attempt::kFailed;
   }
   result_ = answer;
@@ -200,11 +217,21 @@ UploadWorker::Attempt UploadWorker::SendBlock(const char* data, std::uint32_t bl
   return Attempt::kSucceeded;
 }
 
+QString UploadWorker::BrokenAttempt(int code) {
+  // A server that held the block past its deadline stopped answering; the attempt fails like any
+  // other broken one, but the document says why.
+  if (HttpTransport::Instance().Overdue()) code = ResultDocument::kOverdue;
+  return ResultDocument::BuildUnversioned(kPlainRoot, code);
+}
+
 void UploadWorker::SendCancel() {
   HttpTransport& transport = HttpTransport::Instance();
   ServerAddress address = request_.address;
   address.path += QLatin1Char('/');
-  if (transport.OpenMultipartRequest(address) != HttpTransport::kOpened) return;
+  if (transport.OpenMultipartRequest(address, request_.deadlines.requestMs) !=
+      HttpTransport::kOpened) {
+    return;
+  }
   MultipartBody body;
   body.AddField("sessID", sessionId_);
   body.AddField("sessFinish", "cancel");

@@ -32,9 +32,16 @@ class UploadWorker {
   // Runs the whole upload and returns the result document.
   QString Run();
 
+  // The server's value names the next block's address and is at most this long.
+  static constexpr int kMaxUrlValueUnits = 3;
+
   // The value of the first "<u..." element of a block answer: it starts 5 characters after the
-  // "<" and runs to the next "</". False when there is none.
+  // "<" and runs to the next "</". False when there is none, or when the value is not one that
+  // may extend the request path (IsSafeUrlValue): such an answer counts as one without url.
   static bool FindUrlValue(const QString& answer, QString* value);
+  // At most 3 characters, none of them a control character, "/", a backslash, "@", "%", "?"
+  // or "#", and no "..".
+  static bool IsSafeUrlValue(const QString& value);
   // Seconds since 1970, then two pseudo-random draws as four and five digits.
   static QByteArray MakeSessionId();
 
@@ -42,6 +49,9 @@ class UploadWorker {
   enum class Attempt { kSucceeded, kFailed };
   Attempt SendBlock(const char* data, std::uint32_t blockBytes, bool finalBlock);
   void SendCancel();
+  // The document of an attempt that broke off: `code`, or kOverdue when the request ran past
+  // its deadline. Call before the handles are closed.
+  static QString BrokenAttempt(int code);
   void RaiseProgress(std::uint64_t bytesDone);
 
   const ControlRequestState& request_;

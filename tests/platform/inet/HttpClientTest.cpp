@@ -230,6 +230,61 @@ TEST(HttpClientTest, FailuresEndTheStepThatMeetsThem) {
   }
 }
 
+// The deadline bounds the whole exchange: a server that trickles its answer, or never takes the
+// body, is cut off although each single wait stays well within its time-out.
+TEST(HttpClientTest, RequestDeadlineCutsOffAnExchangeThatDragsOn) {
+  struct Case {
+    const char* name;
+    LoopbackServer::Handler handler;
+    std::size_t bodyBytes;
+    const char* failingStep;
+  };
+  const Case cases[] = {
+      {"trickled head",
+       [](auto& c) {
+         c.ReadRequest();
+         c.Drip("HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", 40);
+       },
+       0, "end"},
+      {"trickled body",
+       [](auto& c) {
+         c.ReadRequest();
+         c.Send("HTTP/1.0 200 OK\r\nContent-Length: 100\r\n\r\n");
+         c.Drip(std::string(100, 'x'), 40);
+       },
+       0, "read"},
+      {"body never taken", [](auto& c) { c.HoldUnread(); }, 64u * 1024 * 1024, "write"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    LoopbackServer server(c.handler);
+    HttpClient client;
+    OpenPost(client, Local(server.Port()));
+    ASSERT_TRUE(client.SetReceiveTimeout(20000));
+    ASSERT_TRUE(client.SetSendTimeout(20000));
+    ASSERT_TRUE(client.SetRequestDeadline(300));
+    const std::string body(c.bodyBytes, 'b');
+    std::string step = "start";
+    std::string answer;
+    if (client.StartRequest(body.size())) {
+      step = "write";
+      if (body.empty() || client.Write(body.data(), body.size()) == body.size()) {
+        step = "end";
+        if (client.EndRequest()) {
+          step = "read";
+          EXPECT_FALSE(client.ReadAll(answer));
+        }
+      }
+    }
+    EXPECT_EQ(step, c.failingStep);
+    EXPECT_EQ(client.LastErrorKind(), HttpError::kDeadline) << client.LastError();
+    EXPECT_TRUE(client.DeadlinePassed());
+    // Later steps fail for their own reason; the cause stays known.
+    EXPECT_FALSE(client.EndRequest());
+    EXPECT_TRUE(client.DeadlinePassed());
+  }
+}
+
 TEST(HttpClientTest, BodyMustMatchTheAnnouncedLength) {
   LoopbackServer server(LoopbackServer::Answer("HTTP/1.0 200 OK\r\n\r\n"));
   HttpClient client;

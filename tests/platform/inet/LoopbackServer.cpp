@@ -129,3 +129,23 @@ void LoopbackServer::Connection::WaitForClose() {
   while (WaitReadable(fd_, server_.stopFd_) && ::recv(fd_, buffer, sizeof(buffer), 0) > 0) {
   }
 }
+
+namespace {
+
+// Waits up to timeoutMs for the client to close its side; true when it did or the server stops.
+bool ClientGone(int fd, int stopFd, int timeoutMs) {
+  pollfd fds[2] = {{fd, POLLRDHUP, 0}, {stopFd, POLLIN, 0}};
+  if (::poll(fds, 2, timeoutMs) <= 0) return false;
+  return (fds[1].revents & POLLIN) != 0 || (fds[0].revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+}  // namespace
+
+void LoopbackServer::Connection::Drip(std::string_view bytes, int gapMs) {
+  for (const char byte : bytes) {
+    if (::send(fd_, &byte, 1, MSG_NOSIGNAL) != 1) return;
+    if (ClientGone(fd_, server_.stopFd_, gapMs)) return;
+  }
+}
+
+void LoopbackServer::Connection::HoldUnread() { ClientGone(fd_, server_.stopFd_, kGuardMs); }

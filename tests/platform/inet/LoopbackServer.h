@@ -22,6 +22,11 @@ class LoopbackServer {
     bool SendForever(std::string_view piece);
     // Blocks until the client closes the connection (or the server is stopped).
     void WaitForClose();
+    // Sends bytes one at a time, gapMs apart, as a server that trickles its answer; stops early
+    // when the client closes the connection or the server stops.
+    void Drip(std::string_view bytes, int gapMs);
+    // Keeps the connection open without reading a byte until the client closes it.
+    void HoldUnread();
 
    private:
     friend class LoopbackServer;
