@@ -197,8 +197,8 @@ bool ProbeVideo(const QString& path, bool quiet, VideoInfo* info, QString* failu
                 MsgIcon::Critical);
     return Fail(failureText, text);
   }
-  // A path the converter would receive as another file is refused, not probed.
-  // A relative name is made absolute first: "-x.mp4" must not reach the converter as an option.
+  // A relative name is made absolute ("-x.mp4" must not read as an option); a path the converter
+  // would receive as another file is refused, not probed.
   const QString source =
       path.isEmpty() || !QDir::isRelativePath(path) ? path : QFileInfo(path).absoluteFilePath();
   const QString unpassable = CommandLine::UnpassableReason(source);

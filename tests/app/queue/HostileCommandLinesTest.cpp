@@ -172,6 +172,14 @@ TEST_F(HostileCommandLinesTest, ProbeReadsTheRealFile) {
   ASSERT_TRUE(ProbeVideo(source_, true, &info, &failure)) << failure.toStdString();
   EXPECT_EQ(info.codedWidth, 160);
   EXPECT_EQ(info.codedHeight, 120);
+
+  // The same file named relative to the current folder: its name starts with "-".
+  const QString previous = QDir::currentPath();
+  ASSERT_TRUE(QDir::setCurrent(folder_));
+  const bool relative = ProbeVideo(QFileInfo(source_).fileName(), true, &info, &failure);
+  QDir::setCurrent(previous);
+  EXPECT_TRUE(relative) << failure.toStdString();
+  EXPECT_EQ(info.codedWidth, 160);
 }
 
 TEST_F(HostileCommandLinesTest, PackingStoresTheRealNames) {
