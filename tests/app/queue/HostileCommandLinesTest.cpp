@@ -131,8 +131,9 @@ TEST_F(HostileCommandLinesTest, QuoteInTheFolderCannotAddConverterArguments) {
   ASSERT_TRUE(Write(important, "keep me"));
   ASSERT_TRUE(TestClips::MakeVideo(root_.filePath(QStringLiteral("v.mp4")), 1));
   ASSERT_TRUE(QFile::rename(root_.filePath(QStringLiteral("v.mp4")), root_.filePath("v")));
-  const QString folder =
-      root_.filePath(QStringLiteral("v\" -f mp4 ")) + important + QStringLiteral(" \"");
+  // The tail keeps whatever a misread line would write inside this test's folder.
+  const QString folder = root_.filePath(QStringLiteral("v\" -f mp4 ")) + important +
+                         QStringLiteral(" \"") + root_.filePath(QStringLiteral("tail"));
   ASSERT_TRUE(QDir().mkpath(folder));
   const QString source = folder + QStringLiteral("/clip.mp4");
   ASSERT_TRUE(TestClips::MakeVideo(source, 2, QStringLiteral("128x96")));
@@ -145,9 +146,9 @@ TEST_F(HostileCommandLinesTest, QuoteInTheFolderCannotAddConverterArguments) {
   job.videoWidth = 128;
   job.videoHeight = 96;
   VideoConverter converter(job, cf::ConversionSettings{true, false, 1, false}, context, grid);
-  ASSERT_EQ(converter.ConvertVideo(source, work), VideoConverter::kFinished)
-      << context.outputText.toStdString();
+  const int result = converter.ConvertVideo(source, work);
   EXPECT_EQ(Read(important), QByteArray("keep me"));
+  ASSERT_EQ(result, VideoConverter::kFinished) << context.outputText.toStdString();
   EXPECT_TRUE(
       TestClips::Probe(work + QStringLiteral("/video.mp4"), QStringLiteral("stream=width,height"))
           .contains(QStringLiteral("width=128\nheight=96")));
