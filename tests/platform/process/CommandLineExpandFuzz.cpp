@@ -14,6 +14,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 namespace {
 
@@ -37,6 +38,9 @@ void EmptyFolder(const QByteArray& folder) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static QTemporaryDir root;
   if (!root.isValid()) return 0;
+  // QTemporaryDir cannot remove the names this makes; empty the folder before it tries.
+  static const bool cleanup = std::atexit([] { EmptyFolder(QFile::encodeName(root.path())); }) == 0;
+  (void)cleanup;
   EmptyFolder(QFile::encodeName(root.path()));
 
   const QByteArray input(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
