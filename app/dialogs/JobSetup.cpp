@@ -32,6 +32,15 @@ DialogMessage JobSetup::CheckFile(const QString& path, const cf::UploadQueue& qu
                                   const QString& editedPath) {
   const QFileInfo file(path);
   if (!file.isFile()) {
+    // A name whose bytes are not UTF-8 text reaches us with replacement characters; the file
+    // exists, but no path we can write names it.
+    if (path.contains(QChar::ReplacementCharacter) || !path.isValidUtf16()) {
+      return {QString(),
+              QStringLiteral("\"") + path +
+                  QStringLiteral("\" cannot be used: its name is not valid UTF-8 text. Rename "
+                                 "it and add it again."),
+              {}};
+    }
     return {QString(), QStringLiteral("\"") + path + QStringLiteral("\" does not exists!"), {}};
   }
   const QString extension = file.suffix().toLower();

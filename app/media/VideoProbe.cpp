@@ -9,6 +9,7 @@
 #include "platform/process/CommandLine.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QSet>
 
@@ -196,10 +197,20 @@ bool ProbeVideo(const QString& path, bool quiet, VideoInfo* info, QString* failu
                 MsgIcon::Critical);
     return Fail(failureText, text);
   }
+  // A relative name is made absolute ("-x.mp4" must not read as an option); a path the converter
+  // would receive as another file is refused, not probed.
+  const QString source =
+      path.isEmpty() || !QDir::isRelativePath(path) ? path : QFileInfo(path).absoluteFilePath();
+  const QString unpassable = CommandLine::UnpassableReason(source);
+  if (!unpassable.isEmpty()) {
+    DeleteFileForce(picture);
+    if (!quiet) ShowMessage(unpassable, {}, MsgButtons::Ok, MsgIcon::Warning);
+    return Fail(failureText, unpassable);
+  }
   RunContext context;
   context.outputLimit = kProbeOutputLimit;
   const QString command = CommandLine::Quote(JoinPath(ProgramFolder(), QStringLiteral("ffmpeg"))) +
-                          QStringLiteral(" -y -vf showinfo -i ") + CommandLine::Quote(path) +
+                          QStringLiteral(" -y -vf showinfo -i ") + CommandLine::Quote(source) +
                           QStringLiteral(" -f image2 -ss 0.1 ") + CommandLine::Quote(picture);
   const QString output = RunCaptured(command, false, context);
   DeleteFileForce(picture);

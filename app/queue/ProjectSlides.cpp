@@ -5,6 +5,7 @@
 #include "app/project/KqLibrary.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/modGlobal.h"
+#include "platform/process/CommandLine.h"
 
 #include <QDir>
 #include <QFile>
@@ -81,13 +82,17 @@ bool ProjectSlides::WriteThumbList() const {
 }
 
 QString ProjectSlides::ThumbCommand(int number, const QString& url) const {
-  const QString base = RendererPath(folder_);
-  QString source =
-      QString(folder_).replace(QLatin1Char('\\'), QLatin1Char('/')) + QLatin1Char('/') + url;
-  source = RendererPath(source);
-  const QString target =
-      base + QStringLiteral("/slides/") + QString::number(number) + QStringLiteral(".jpg");
-  return QStringLiteral("thumb ") + source + QLatin1Char(' ') + target +
+  const QString folder = QString(folder_).replace(QLatin1Char('\\'), QLatin1Char('/'));
+  // The renderer reads every "," back as a blank, so a real "," would name another file.
+  if (folder.contains(QLatin1Char(',')) || url.contains(QLatin1Char(',')) ||
+      !CommandLine::UnpassableReason(folder + QLatin1Char('/') + url).isEmpty()) {
+    return {};
+  }
+  const QString source = RendererPath(folder + QLatin1Char('/') + url);
+  const QString target = RendererPath(folder) + QStringLiteral("/slides/") +
+                         QString::number(number) + QStringLiteral(".jpg");
+  return QStringLiteral("thumb ") + CommandLine::Quote(source, CommandLine::Wrap::WhenNeeded) +
+         QLatin1Char(' ') + CommandLine::Quote(target, CommandLine::Wrap::WhenNeeded) +
          QLatin1String(kThumbLayout) + QString::number(width_) + QLatin1Char(' ') +
          QString::number(height_) + QLatin1String(kThumbWaitMs);
 }
@@ -102,7 +107,8 @@ bool ProjectSlides::RenameAndRender() {
       // A Url that leaves the project folder must not make the renderer read outside it.
       QString resolved;
       if (!CProjectFile::ResolveProjectPath(folder_, item.Url, &resolved)) continue;
-      RunHidden(ThumbCommand(i, item.Url));
+      const QString command = ThumbCommand(i, item.Url);
+      if (!command.isEmpty()) RunHidden(command);
       continue;
     }
     const QString picture = slides.filePath(item.pos.trimmed() + QStringLiteral(".jpg"));

@@ -31,7 +31,8 @@ class ProjectSlides {
   bool Create();
 
   // The command line that renders link item `number` (1-based) whose file is `url`. Blanks in both
-  // paths become "," since the renderer takes them back that way.
+  // paths become "," since the renderer takes them back that way. Empty when the paths cannot be
+  // passed as the same files (a real "," in them, or see CommandLine::UnpassableReason).
   QString ThumbCommand(int number, const QString& url) const;
 
   // Scales `source` to the cover's size as a 24-bit JPEG at `target`.

@@ -5,6 +5,7 @@
 #include "app/services/XmlFile.h"
 #include "app/services/modConfig.h"
 #include "app/services/modGlobal.h"
+#include "platform/process/CommandLine.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -213,7 +214,10 @@ bool UploadPackage::Pack(const QString& workFolder, const QString& archiveFile,
     if (QFileInfo::exists(copy) || !CopyFileForce(presentation, copy)) copy.clear();
   }
   // The archive's paths are relative to the work folder, so zip runs inside it.
-  RunHidden(QStringLiteral("zip -0 -r -q \"") + archiveFile + QStringLiteral("\" *"), workFolder);
+  // The names "*" expands to never read as options: the command-line layer gives them as "./-x".
+  RunHidden(
+      QStringLiteral("zip -0 -r -q ") + CommandLine::Quote(archiveFile) + QStringLiteral(" *"),
+      workFolder);
   if (!copy.isEmpty()) DeleteFileForce(copy);
   return QFileInfo::exists(archiveFile);
 }

@@ -7,6 +7,7 @@
 #include "app/services/ProgramFolder.h"
 #include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
+#include "platform/process/CommandLine.h"
 
 #include <QDir>
 #include <QEventLoop>
@@ -32,12 +33,13 @@ void WaitMs(int ms) {
   loop.exec();
 }
 
-QString Quoted(const QString& path) { return QLatin1Char('"') + path + QLatin1Char('"'); }
+// Paths reach the tools only through the one quoting routine, so no name can end a quoted path
+// early and turn the rest into options.
+QString Quoted(const QString& path) { return CommandLine::Quote(path); }
 
 // The program folder may lie below a folder with blanks; the command line splits at them.
 QString ProgramPath(const QString& name) {
-  const QString path = JoinPath(ProgramFolder(), name);
-  return path.contains(QLatin1Char(' ')) ? Quoted(path) : path;
+  return CommandLine::Quote(JoinPath(ProgramFolder(), name), CommandLine::Wrap::WhenNeeded);
 }
 
 }  // namespace
@@ -82,6 +84,8 @@ QString VideoConverter::FailureText(int code, const QString& description) {
       return QStringLiteral("Resample error");
     case kNoSpace:
       return QStringLiteral("Not enough free space");
+    case kUnsafePath:
+      return QStringLiteral("Path cannot be passed to the tools: ") + description;
     default:
       return QStringLiteral("Unknown error");
   }
@@ -94,8 +98,8 @@ QString VideoConverter::PassCommand(const QString& sourcePath, const QString& ou
   const QString threads =
       QString::number(EncoderThreads(settings_.processors, settings_.highSpeed));
   return ProgramPath(QStringLiteral("ffmpeg")) + QStringLiteral(" -y ") + deinterlaceOption +
-         QStringLiteral("-i \"") + sourcePath +
-         QStringLiteral("\" -map_chapters -1:0 -acodec libfaac -ac 2 -ab ") + job_.aBitRate +
+         QStringLiteral("-i ") + Quoted(sourcePath) +
+         QStringLiteral(" -map_chapters -1:0 -acodec libfaac -ac 2 -ab ") + job_.aBitRate +
          QStringLiteral(" -ar 44100 -vcodec libx264 -threads ") + threads +
          QStringLiteral(" -vsync 1 -s ") + SizeText(job_.videoWidth, job_.videoHeight) +
          QStringLiteral(" -aspect ") +
@@ -110,8 +114,7 @@ QString VideoConverter::PassCommand(const QString& sourcePath, const QString& ou
          QStringLiteral(
              " -qdiff 4 -bf 1 -refs 1 -directpred 1 -trellis 2 "
              "-flags2 +bpyramid+mixed_refs+wpred+fastpskip+mbtree -wpredp 2 -pass ") +
-         QString::number(pass) + QStringLiteral(" -passlogfile log \"") + outputPath +
-         QLatin1Char('"');
+         QString::number(pass) + QStringLiteral(" -passlogfile log ") + Quoted(outputPath);
 }
 
 int VideoConverter::EncodeTwoPass(const QString& sourcePath, const QString& outputPath) {
@@ -171,8 +174,11 @@ bool VideoConverter::InterleaveMp4(const QString& filePath) {
   do {
     temporary = JoinPath(folder, FreshTempName() + QStringLiteral(".mp4"));
   } while (QFileInfo::exists(temporary));
-  RunHidden(QStringLiteral("MP4Box.exe ") + filePath + QStringLiteral(" -inter 500 -out ") +
-            temporary);
+  // Plain paths stay bare, as the interleaver has always been given them.
+  RunHidden(QStringLiteral("MP4Box.exe ") +
+            CommandLine::Quote(filePath, CommandLine::Wrap::WhenNeeded) +
+            QStringLiteral(" -inter 500 -out ") +
+            CommandLine::Quote(temporary, CommandLine::Wrap::WhenNeeded));
   if (!QFileInfo::exists(temporary)) return false;
   DeleteFileForce(filePath);
   return MoveFileForce(temporary, filePath);
@@ -255,6 +261,16 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
   errorDescription_.clear();
   const QString destination =
       JoinPath(workFolder, settings_.mp4 ? job_.dstFileName() : QStringLiteral("video.flv"));
+  // A path the tools would receive as another file is refused before anything runs.
+  for (const QString& path : {sourcePath, destination}) {
+    errorDescription_ = CommandLine::UnpassableReason(path);
+    if (!errorDescription_.isEmpty()) return kUnsafePath;
+  }
+  if (!ProgramFolder().isEmpty()) {
+    errorDescription_ =
+        CommandLine::UnpassableReason(JoinPath(ProgramFolder(), QStringLiteral("ffmpeg")), true);
+    if (!errorDescription_.isEmpty()) return kUnsafePath;
+  }
   const QString labelText =
       GetResString(QStringLiteral("frmUpload"), QStringLiteral("lConvertInfo"),
                    QStringLiteral("Converting video ..."));
@@ -286,8 +302,17 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
     const QString temporary = JoinPath(workFolder, QStringLiteral("video.tmp.flv"));
     const QString description = JoinPath(workFolder, QStringLiteral("video.xml"));
     MoveFileForce(destination, temporary);
-    if (!RunHidden(QStringLiteral("yamdi -i ") + Quoted(temporary) + QStringLiteral(" -x ") +
-                   Quoted(description) + QStringLiteral(" -o ") + Quoted(destination))) {
+    // The injector copies its input's path into video.xml unescaped; where the work folder's
+    // path would break that XML, it runs inside the folder and is given bare names.
+    const bool xmlSafe = !workFolder.contains(QLatin1Char('"')) &&
+                         !workFolder.contains(QLatin1Char('&')) &&
+                         !workFolder.contains(QLatin1Char('<'));
+    const auto named = [xmlSafe](const QString& path) {
+      return Quoted(xmlSafe ? path : QFileInfo(path).fileName());
+    };
+    if (!RunHidden(QStringLiteral("yamdi -i ") + named(temporary) + QStringLiteral(" -x ") +
+                       named(description) + QStringLiteral(" -o ") + named(destination),
+                   xmlSafe ? QString() : workFolder)) {
       context_.cancelRequested = true;
       return kFinished;
     }

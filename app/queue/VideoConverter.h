@@ -36,6 +36,7 @@ class VideoConverter {
     kKeyframeError = -7,
     kResampleError = -8,
     kNoSpace = -9,
+    kUnsafePath = -10,  // a path the tools could not be given safely (errorDescription says why)
   };
 
   VideoConverter(const UploadJob& job, const ConversionSettings& settings, RunContext& context,
@@ -57,7 +58,8 @@ class VideoConverter {
   static QString SizeText(int width, int height);
   // Encoder threads: all processors when high speed is on or the machine is small, else one.
   static int EncoderThreads(int processors, bool highSpeed);
-  // The job's failure text for a result code of ConvertVideo (0 takes the error's description).
+  // The job's failure text for a result code of ConvertVideo (0 and kUnsafePath take the error's
+  // description).
   static QString FailureText(int code, const QString& description);
 
   // Why the last ConvertVideo returned 0.

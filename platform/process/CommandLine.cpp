@@ -1,8 +1,13 @@
 #include "platform/process/CommandLine.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#include <dirent.h>
+
+#include <utility>
 
 namespace {
 
@@ -35,7 +40,26 @@ QRegularExpression PatternExpression(const QString& pattern) {
       QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption);
 }
 
-QStringList ExpandOne(const QString& pattern, const QString& folder) {
+// The first name in `folder` that matches `expression` but cannot be given to a program as text:
+// its bytes are not UTF-8, so the folder listing leaves it out and no string names it.
+QString UnpassableMatch(const QString& folder, const QRegularExpression& expression) {
+  DIR* dir = ::opendir(QFile::encodeName(folder).constData());
+  if (dir == nullptr) return {};
+  QString found;
+  while (const dirent* entry = ::readdir(dir)) {
+    const QByteArray raw(entry->d_name);
+    if (raw == "." || raw == "..") continue;
+    const QString name = QFile::decodeName(raw);
+    if (QFile::encodeName(name) != raw && expression.match(name).hasMatch()) {
+      found = name;
+      break;
+    }
+  }
+  ::closedir(dir);
+  return found;
+}
+
+QStringList ExpandOne(const QString& pattern, const QString& folder, QString* error) {
   const qsizetype slash = pattern.lastIndexOf(QLatin1Char('/'));
   const QString folderPart = slash >= 0 ? pattern.left(slash + 1) : QString();
   const QString namePart = pattern.mid(slash + 1);
@@ -55,7 +79,19 @@ QStringList ExpandOne(const QString& pattern, const QString& folder) {
   const QRegularExpression expression = PatternExpression(namePart);
   QStringList matches;
   for (const QString& name : names) {
-    if (expression.match(name).hasMatch()) matches.append(folderPart + name);
+    if (!expression.match(name).hasMatch()) continue;
+    QString match = folderPart + name;
+    // A file named like an option must stay a file name for every program.
+    if (match.startsWith(QLatin1Char('-'))) match.prepend(QLatin1String("./"));
+    matches.append(match);
+  }
+  if (error != nullptr && error->isEmpty()) {
+    // Leaving such a file out would drop it without a word; the start fails instead.
+    const QString unpassable = UnpassableMatch(dir.path(), expression);
+    if (!unpassable.isEmpty()) {
+      *error = QStringLiteral("A file name in %1 is not valid UTF-8 text and cannot be passed: %2")
+                   .arg(dir.path(), unpassable);
+    }
   }
   if (matches.isEmpty()) return {pattern};
   return matches;
@@ -82,7 +118,17 @@ QString LookUpBareName(const QString& name, const QString& programFolder) {
 
 }  // namespace
 
-QString CommandLine::Quote(const QString& argument) {
+QString CommandLine::Quote(const QString& argument, Wrap wrap) {
+  if (wrap == Wrap::WhenNeeded && !argument.isEmpty()) {
+    bool plain = true;
+    for (const QChar c : argument) {
+      if (IsBlank(c) || c == QLatin1Char('"') || c == QLatin1Char('*') || c == QLatin1Char('?')) {
+        plain = false;
+        break;
+      }
+    }
+    if (plain) return argument;
+  }
   QString quoted = QStringLiteral("\"");
   int backslashes = 0;
   for (const QChar c : argument) {
@@ -99,6 +145,28 @@ QString CommandLine::Quote(const QString& argument) {
   }
   quoted += QString(backslashes * 2, QLatin1Char('\\')) + QLatin1Char('"');
   return quoted;
+}
+
+QString CommandLine::UnpassableReason(const QString& path, bool program) {
+  if (path.isEmpty()) return QStringLiteral("The path is empty.");
+  if (path.contains(QChar(0))) return QStringLiteral("The path holds a NUL character: ") + path;
+  if (!path.startsWith(QLatin1Char('/'))) {
+    return QStringLiteral("The path is not absolute: ") + path;
+  }
+  if (program && path.contains(QLatin1Char('"'))) {
+    return QStringLiteral("A program path cannot hold a quote: ") + path;
+  }
+  bool lost = !path.isValidUtf16();
+  if (!lost && path.contains(QChar::ReplacementCharacter)) {
+    // Such a path is only real when it exists, or names a new file in a folder that exists.
+    const QFileInfo info(path);
+    lost = !info.exists() &&
+           (info.fileName().contains(QChar::ReplacementCharacter) || !info.dir().exists());
+  }
+  if (lost) {
+    return QStringLiteral("The path is not valid UTF-8 text; rename it: ") + path;
+  }
+  return {};
 }
 
 QList<CommandLine::Argument> CommandLine::Split(const QString& commandLine) {
@@ -171,11 +239,12 @@ QList<CommandLine::Argument> CommandLine::Split(const QString& commandLine) {
   return arguments;
 }
 
-QStringList CommandLine::Expand(const QList<Argument>& arguments, const QString& folder) {
+QStringList CommandLine::Expand(const QList<Argument>& arguments, const QString& folder,
+                                QString* error) {
   QStringList expanded;
   for (const Argument& argument : arguments) {
     if (argument.isPattern) {
-      expanded += ExpandOne(argument.text, folder);
+      expanded += ExpandOne(argument.text, folder, error);
     } else {
       expanded.append(argument.text);
     }
@@ -233,7 +302,13 @@ bool CommandLine::Prepare(const QString& commandLine, const QString& programFold
     return false;
   }
   arguments.removeFirst();
+  QString expandError;
+  QStringList expanded = Expand(arguments, workingFolder, &expandError);
+  if (!expandError.isEmpty()) {
+    if (error != nullptr) *error = expandError;
+    return false;
+  }
   launch->program = program;
-  launch->arguments = Expand(arguments, workingFolder);
+  launch->arguments = std::move(expanded);
   return true;
 }

@@ -3,6 +3,8 @@
 #include "app/queue/QueueFile.h"
 #include "tests/app/queue/DriverFixture.h"
 
+#include <cstdio>
+
 namespace {
 
 QString Cli() { return QDir(TestClips::ProgramFolder()).filePath(QStringLiteral("clipferry-cli")); }
@@ -81,6 +83,12 @@ TEST_F(AddCommand, RefusesWhatTheDialogRefuses) {
   const QString clip = Clip(QStringLiteral("a.mkv"));
   int exitCode = -1;
   ASSERT_EQ((Run(QStringList{QStringLiteral("add"), clip} + Login(), &exitCode), exitCode), 0);
+  // A Latin-1 name: its bytes cannot come through as text, so it is refused by name, not
+  // reported missing.
+  const QByteArray latin1 = QFile::encodeName(clips_.path()) + "/caf\xe9.mp4";
+  ASSERT_EQ(
+      std::rename(QFile::encodeName(Clip(QStringLiteral("d.mp4"))).constData(), latin1.constData()),
+      0);
   const struct {
     const char* name;
     QStringList arguments;
@@ -92,6 +100,9 @@ TEST_F(AddCommand, RefusesWhatTheDialogRefuses) {
       {"missing file",
        QStringList{QStringLiteral("add"), clips_.filePath(QStringLiteral("x.mp4"))} + Login(), 1,
        QStringLiteral("does not exists!")},
+      {"name that is not UTF-8",
+       QStringList{QStringLiteral("add"), QFile::decodeName(latin1)} + Login(), 1,
+       QStringLiteral("is not valid UTF-8 text")},
       {"folder taking no uploads",
        QStringList{QStringLiteral("add"), Clip(QStringLiteral("b.mp4"))} +
            Login(QStringLiteral("1")),
@@ -124,6 +135,7 @@ TEST_F(AddCommand, RefusesWhatTheDialogRefuses) {
     EXPECT_EQ(exitCode, c.exitCode) << c.name << ": " << output.toStdString();
     EXPECT_TRUE(output.contains(c.message)) << c.name << ": " << output.toStdString();
   }
+  std::remove(latin1.constData());
   // Nothing refused reached the queue.
   const QString listed = Run({QStringLiteral("list")}, &exitCode);
   EXPECT_EQ(listed.count(QLatin1Char('\n')), 1) << listed.toStdString();

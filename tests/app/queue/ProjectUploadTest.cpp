@@ -187,6 +187,25 @@ TEST_F(ProjectUploadTest, DamagedStoreFailsBeforeAnythingIsPacked) {
   EXPECT_FALSE(QFileInfo::exists(QFileInfo(kqp).absolutePath() + QStringLiteral("/slides")));
 }
 
+// zip runs in the project folder with "*"; names there must reach it as names, not options ("-T"
+// tests the archive, "-TT<command>" runs the command to do so).
+TEST_F(ProjectUploadTest, FileNamesLikeOptionsArePackedAndRunNothing) {
+  const QString kqp = MakeProject(QStringLiteral("Options lesson"));
+  const QString folder = QFileInfo(kqp).absolutePath();
+  ASSERT_TRUE(WriteFile(folder + QStringLiteral("/-T"), "test"));
+  ASSERT_TRUE(WriteFile(folder + QStringLiteral("/-TTtouch X #"), "command"));
+  const cf::UploadJob job = Queue(kqp);
+  bench_.RunQueue();
+  ASSERT_EQ(bench_.State(job.path), kStateFinished) << bench_.Error(job.path).toStdString();
+
+  EXPECT_FALSE(QFileInfo::exists(folder + QStringLiteral("/X")));
+  const QDir unpacked(bench_.Unpack(bench_.LastArchive()));
+  EXPECT_EQ(ReadFile(unpacked.filePath(QStringLiteral("-T"))), QByteArray("test"));
+  EXPECT_EQ(ReadFile(unpacked.filePath(QStringLiteral("-TTtouch X #"))), QByteArray("command"));
+  EXPECT_TRUE(unpacked.exists(QStringLiteral("media.kq")));
+  EXPECT_FALSE(unpacked.exists(QStringLiteral("X")));
+}
+
 TEST_F(ProjectUploadTest, ThumbCommandReplacesBlanksAndBackslashes) {
   cf::CProjectFile project;
   cf::KqLibrary library;

@@ -6,6 +6,8 @@
 #include <QProcess>
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -157,6 +159,49 @@ TEST(UploadPackage, PackStoresTheWholeWorkFolderUncompressed) {
 
   EXPECT_FALSE(UploadPackage::Pack(work.filePath(QStringLiteral("missing")),
                                    archiveFolder.filePath(QStringLiteral("other.zip"))));
+}
+
+QStringList StoredNames(const QString& archive) {
+  QProcess unzip;
+  unzip.start(QStringLiteral("unzip"), {QStringLiteral("-Z1"), archive});
+  if (!unzip.waitForFinished(30000)) return {};
+  QStringList names = QString::fromUtf8(unzip.readAllStandardOutput()).split(QLatin1Char('\n'));
+  names.removeAll(QString());
+  names.sort();
+  return names;
+}
+
+TEST(UploadPackage, PackNeverTakesFileNamesForOptions) {
+  // zip reads "-T" as "test the archive" and "-TT<command>" as the command to test it with.
+  QTemporaryDir work;
+  QTemporaryDir archiveFolder;
+  const QStringList names = {"-T", "-TTtouch X #", "a b \"$(touch Y)\".mp4", "video.mp4"};
+  for (const QString& name : names) ASSERT_TRUE(Write(work.filePath(name), name.toUtf8()));
+  const QString archive = archiveFolder.filePath(QStringLiteral("mavo_file.zip"));
+
+  ASSERT_TRUE(UploadPackage::Pack(work.path(), archive));
+  QStringList expected = names;
+  expected.sort();
+  EXPECT_EQ(StoredNames(archive).join(QLatin1Char('|')).toStdString(),
+            expected.join(QLatin1Char('|')).toStdString());
+  EXPECT_FALSE(QFileInfo::exists(work.filePath(QStringLiteral("X"))));
+  EXPECT_FALSE(QFileInfo::exists(work.filePath(QStringLiteral("Y"))));
+}
+
+TEST(UploadPackage, PackRefusesAFolderWithANameItCannotPass) {
+  QTemporaryDir work;
+  QTemporaryDir archiveFolder;
+  ASSERT_TRUE(Write(work.filePath(QStringLiteral("video.mp4")), "v"));
+  const QByteArray latin1 = QFile::encodeName(work.path()) + "/caf\xe9.jpg";
+  FILE* raw = std::fopen(latin1.constData(), "wb");
+  ASSERT_NE(raw, nullptr);
+  std::fclose(raw);
+  const QString archive = archiveFolder.filePath(QStringLiteral("mavo_file.zip"));
+
+  // An archive without that file would be sent as if it were whole.
+  EXPECT_FALSE(UploadPackage::Pack(work.path(), archive));
+  EXPECT_FALSE(QFileInfo::exists(archive));
+  std::remove(latin1.constData());
 }
 
 TEST(UploadPackage, LoopDeleteCountsAMissingFileAsDeleted) {

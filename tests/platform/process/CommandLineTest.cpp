@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QTemporaryDir>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 namespace {
 
 QStringList Texts(const QList<CommandLine::Argument>& arguments) {
@@ -67,6 +70,101 @@ TEST(CommandLineTest, QuoteSurvivesSplitting) {
     EXPECT_EQ(split[1].text, value);
     EXPECT_FALSE(split[1].isPattern);
   }
+}
+
+TEST(CommandLineTest, QuoteWhenNeededLeavesOnlyPlainArgumentsBare) {
+  const struct {
+    const char* value;
+    bool bare;
+  } cases[] = {
+      {"/home/ann/video.mp4", true},
+      {R"(C:\dir\x.mp4)", true},
+      {"$(id);`id`'x'", true},
+      {"-lead", true},
+      {"with blank", false},
+      {"tab\there", false},
+      {R"(a"b)", false},
+      {"*.mp4", false},
+      {"a?b", false},
+      {"", false},
+      {R"(trail\)", true},
+      {"line\nbreak", true},
+  };
+  for (const auto& c : cases) {
+    const QString value = QString::fromUtf8(c.value);
+    const QString quoted = CommandLine::Quote(value, CommandLine::Wrap::WhenNeeded);
+    EXPECT_EQ(quoted == value, c.bare) << c.value;
+    const auto split = CommandLine::Split(QStringLiteral("prog ") + quoted);
+    ASSERT_EQ(split.size(), 2) << c.value;
+    EXPECT_EQ(split[1].text, value);
+    EXPECT_FALSE(split[1].isPattern) << c.value;
+  }
+}
+
+TEST(CommandLineTest, RefusesPathsThatWouldNameAnotherFile) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  const QString lost = dir.filePath(QStringLiteral("a\uFFFD/video.mp4"));
+  const QString realReplacement = dir.filePath(QStringLiteral("b\uFFFD"));
+  ASSERT_TRUE(QDir().mkpath(realReplacement));
+  const struct {
+    QString path;
+    bool program;
+    bool refused;
+  } cases[] = {
+      {QString(), false, true},
+      {QStringLiteral("-f.mp4"), false, true},
+      {QStringLiteral("/v/a") + QChar(0) + QStringLiteral("b"), false, true},
+      {lost, false, true},
+      {QStringLiteral("/v/") + QChar(0xD800) + QStringLiteral("x"), false, true},
+      {QStringLiteral(R"(/v/q" -f mp4 /etc/x "/v.mp4)"), true, true},
+      // Hostile but passable: the quoting routine carries them.
+      {QStringLiteral(R"(/v/q" -f mp4 /etc/x "/v.mp4)"), false, false},
+      {QStringLiteral("/v/$(id) `id`; 'x' -y \u00fc\\"), false, false},
+      {realReplacement + QStringLiteral("/new.mp4"), false, false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(!CommandLine::UnpassableReason(c.path, c.program).isEmpty(), c.refused)
+        << c.path.toStdString();
+  }
+}
+
+TEST(CommandLineTest, ExpandedNamesNeverReadAsOptions) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  for (const char* name : {"-T", "-TTtouch X #", "--help", "a.mp4", "-"}) {
+    QFile file(dir.filePath(QString::fromUtf8(name)));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  }
+  auto arguments = CommandLine::Split(QStringLiteral(R"(zip -q "x.zip" *)"));
+  arguments.removeFirst();
+  QString error;
+  EXPECT_EQ(CommandLine::Expand(arguments, dir.path(), &error),
+            QStringList({"-q", "x.zip", "./-", "./--help", "./-T", "./-TTtouch X #", "a.mp4"}));
+  EXPECT_TRUE(error.isEmpty());
+}
+
+TEST(CommandLineTest, NameThatIsNotUtf8StopsTheStartInsteadOfVanishing) {
+  QTemporaryDir dir;
+  ASSERT_TRUE(dir.isValid());
+  QFile plain(dir.filePath(QStringLiteral("a.mp4")));
+  ASSERT_TRUE(plain.open(QIODevice::WriteOnly));
+  // Latin-1 bytes, as an older system or a zip from elsewhere leaves them.
+  const QByteArray raw = QFile::encodeName(dir.path()) + "/caf\xe9.mp4";
+  const int fd = ::open(raw.constData(), O_WRONLY | O_CREAT, 0600);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+
+  CommandLine::Launch launch;
+  QString error;
+  EXPECT_FALSE(CommandLine::Prepare(QStringLiteral("sh -c : *"), {}, dir.path(), &launch, &error));
+  EXPECT_TRUE(error.contains(QStringLiteral("UTF-8"))) << error.toStdString();
+  // Without a wildcard nothing is read from the folder, and nothing stops the start.
+  EXPECT_TRUE(CommandLine::Prepare(QStringLiteral("sh -c :"), {}, dir.path(), &launch, &error));
+  // Only a pattern that matches the name is stopped by it.
+  EXPECT_TRUE(CommandLine::Prepare(QStringLiteral("sh -c : a.*"), {}, dir.path(), &launch, &error));
+  EXPECT_EQ(launch.arguments, QStringList({"-c", ":", "a.mp4"}));
+  ::unlink(raw.constData());
 }
 
 TEST(CommandLineTest, ExpandsUnquotedWildcardsOnly) {
