@@ -27,6 +27,8 @@ constexpr int64_t kMegabyte = 1024 * 1024;
 constexpr char kPartSuffix[] = ".part";
 constexpr char kRecordSuffix[] = ".session";
 constexpr char kRecordHeader[] = "kqsession 1";
+constexpr char kFinishedSuffix[] = ".done";
+constexpr char kFinishedHeader[] = "kqfinished 1";
 constexpr size_t kWriteChunk = 256 * 1024;
 // Pieces at least this large skip the write buffer.
 constexpr size_t kDirectWrite = 32 * 1024;
@@ -167,13 +169,118 @@ struct UploadSessions::FinishedUpload {
   Answer answer;
   // Ended by a cancel or to make room: its blocks hear 1401, but block 0 may start it afresh.
   bool ended = false;
+  int64_t finishedMs = 0;  // wall-clock time of the outcome
 };
+
+namespace {
+
+// Reads "key value" lines after a header line; false when the header or a line is wrong.
+bool ReadRecord(const fs::path& path, const char* header,
+                std::map<std::string, std::string>* values) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line) || line != header) return false;
+  while (std::getline(in, line)) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos) return false;
+    (*values)[line.substr(0, blank)] = line.substr(blank + 1);
+  }
+  return true;
+}
+
+// Written aside and renamed, so a crash leaves the old record or the new one, never half of
+// one. No fsync: the part file is not synced either, and a record that outlived its data after
+// a power loss would be worse than none.
+bool WriteRecord(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  fs::rename(temporary, path, error);
+  return !error;
+}
+
+}  // namespace
 
 UploadSessions::UploadSessions(KqDatabase* db, std::string dataDir, SessionLimits limits)
     : db_(db), dataDir_(std::move(dataDir)), limits_(limits) {
   std::error_code ignored;
   fs::create_directories(fs::path(dataDir_) / "sessions", ignored);
+  fs::create_directories(fs::path(dataDir_) / "finished", ignored);
   LoadSessions();
+  LoadFinished();
+}
+
+std::string UploadSessions::FinishedPath(const std::string& sessionId) const {
+  return (fs::path(dataDir_) / "finished" / (sessionId + kFinishedSuffix)).string();
+}
+
+void UploadSessions::SaveFinished(const std::string& sessionId, const FinishedUpload& finished) {
+  std::ostringstream record;
+  record << kFinishedHeader << "\n"
+         << "id " << Hex(sessionId) << "\n"
+         << "account " << Hex(finished.account) << "\n"
+         << "seqno " << finished.seqno << "\n"
+         << "url " << Hex(finished.url) << "\n"
+         << "size " << finished.size << "\n"
+         << "stored-path " << Hex(finished.storedPath) << "\n"
+         << "err-info " << finished.answer.errInfo << "\n"
+         << "content-id " << finished.answer.contentId << "\n"
+         << "final " << (finished.answer.final ? 1 : 0) << "\n"
+         << "detail " << Hex(finished.answer.detail) << "\n"
+         << "finished-ms " << finished.finishedMs << "\n";
+  // Without the record a lost answer only costs a second upload, as before.
+  WriteRecord(FinishedPath(sessionId), record.str());
+}
+
+void UploadSessions::LoadFinished() {
+  const fs::path folder = fs::path(dataDir_) / "finished";
+  const int64_t now = UnixMs(std::chrono::system_clock::now());
+  std::error_code error;
+  std::vector<std::pair<std::string, std::shared_ptr<FinishedUpload>>> loaded;
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    entries.push_back(it->path());
+  }
+  for (const auto& entry : entries) {
+    const std::string id = entry.stem().string();
+    std::map<std::string, std::string> values;
+    auto finished = std::make_shared<FinishedUpload>();
+    std::string storedId;
+    int64_t errInfo = 0;
+    int64_t final = 0;
+    const bool sound =
+        entry.extension() == kFinishedSuffix && ReadRecord(entry, kFinishedHeader, &values) &&
+        Unhex(values["id"], &storedId) && storedId == id && ValidSessionId(id) &&
+        Unhex(values["account"], &finished->account) && ToInt(values["seqno"], &finished->seqno) &&
+        Unhex(values["url"], &finished->url) && ToInt(values["size"], &finished->size) &&
+        Unhex(values["stored-path"], &finished->storedPath) &&
+        ToInt(values["err-info"], &errInfo) &&
+        ToInt(values["content-id"], &finished->answer.contentId) &&
+        ToInt(values["final"], &final) && Unhex(values["detail"], &finished->answer.detail) &&
+        ToInt(values["finished-ms"], &finished->finishedMs) &&
+        now - finished->finishedMs <= limits_.keepFor.count();
+    if (!sound) {
+      fs::remove_all(entry, error);
+      continue;
+    }
+    finished->answer.errInfo = static_cast<int>(errInfo);
+    finished->answer.final = final != 0;
+    loaded.emplace_back(id, std::move(finished));
+  }
+  std::sort(loaded.begin(), loaded.end(), [](const auto& a, const auto& b) {
+    return a.second->finishedMs < b.second->finishedMs;
+  });
+  std::lock_guard lock(mutex_);
+  for (auto& [id, finished] : loaded) Remember(id, std::move(finished));
 }
 
 std::string UploadSessions::PartPath(const std::string& sessionId) const {
@@ -203,24 +310,7 @@ bool UploadSessions::SaveSession(const Session& session) {
          << "last-answer-url " << Hex(session.lastAnswerUrl) << "\n"
          << "bytes " << session.committed << "\n"
          << "touched-ms " << UnixMs(touched) << "\n";
-  // Written aside and renamed, so a crash leaves the old record or the new one, never half of
-  // one. No fsync: the part file is not synced either, and a record that outlived its data after
-  // a power loss would be worse than none.
-  const std::string path = RecordPath(session.id);
-  const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-    out << record.str();
-    out.flush();
-    if (!out) {
-      std::error_code ignored;
-      fs::remove(temporary, ignored);
-      return false;
-    }
-  }
-  std::error_code error;
-  fs::rename(temporary, path, error);
-  return !error;
+  return WriteRecord(RecordPath(session.id), record.str());
 }
 
 void UploadSessions::LoadSessions() {
@@ -237,18 +327,8 @@ void UploadSessions::LoadSessions() {
   for (const auto& entry : entries) {
     if (entry.extension() != kRecordSuffix) continue;
     const std::string id = entry.stem().string();
-    std::ifstream in(entry, std::ios::binary);
     std::map<std::string, std::string> values;
-    std::string line;
-    bool sound = std::getline(in, line) && line == kRecordHeader;
-    while (sound && std::getline(in, line)) {
-      const size_t blank = line.find(' ');
-      if (blank == std::string::npos) {
-        sound = false;
-      } else {
-        values[line.substr(0, blank)] = line.substr(blank + 1);
-      }
-    }
+    bool sound = ReadRecord(entry, kRecordHeader, &values);
     auto session = std::make_shared<Session>();
     int64_t bytes = 0;
     int64_t touchedMs = 0;
@@ -636,10 +716,19 @@ void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answe
   finished->size = session->lastSize;
   finished->storedPath = storedPath;
   finished->answer = answer;
-  if (finished_.insert_or_assign(session->id, finished).second) {
-    finishedOrder_.push_back(session->id);
+  finished->finishedMs = UnixMs(std::chrono::system_clock::now());
+  SaveFinished(session->id, *finished);
+  Remember(session->id, std::move(finished));
+}
+
+void UploadSessions::Remember(const std::string& sessionId,
+                              std::shared_ptr<FinishedUpload> finished) {
+  if (finished_.insert_or_assign(sessionId, std::move(finished)).second) {
+    finishedOrder_.push_back(sessionId);
   }
   while (finishedOrder_.size() > kMaxFinished) {
+    std::error_code ignored;
+    fs::remove(FinishedPath(finishedOrder_.front()), ignored);
     finished_.erase(finishedOrder_.front());
     finishedOrder_.pop_front();
   }
@@ -690,11 +779,10 @@ void UploadSessions::RememberEnded(const Session& session, const std::string& wh
   ended->account = session.account;
   ended->ended = true;
   ended->answer = Refuse(codes::kUnknownSession, why);
-  if (finished_.insert_or_assign(session.id, ended).second) finishedOrder_.push_back(session.id);
-  while (finishedOrder_.size() > kMaxFinished) {
-    finished_.erase(finishedOrder_.front());
-    finishedOrder_.pop_front();
-  }
+  // An earlier outcome under this id no longer stands.
+  std::error_code ignored;
+  fs::remove(FinishedPath(session.id), ignored);
+  Remember(session.id, std::move(ended));
 }
 
 bool UploadSessions::MakeRoom(const std::string& account, Answer* refusal) {

@@ -95,6 +95,13 @@ class UploadSessions {
   // Remembers that a session was ended by a cancel or to make room, so its later blocks hear
   // that it ended rather than that it is unknown. Called with mutex_ held.
   void RememberEnded(const Session& session, const std::string& why);
+  // Keeps an upload's outcome for the retries of its last block, the oldest going beyond
+  // kMaxFinished. Called with mutex_ held.
+  void Remember(const std::string& sessionId, std::shared_ptr<FinishedUpload> finished);
+  // The outcomes of finished uploads are kept on disk too: a final block whose answer was lost
+  // to a restart must not store its content a second time.
+  void SaveFinished(const std::string& sessionId, const FinishedUpload& finished);
+  void LoadFinished();
   // Makes room for a new session of `account`; false (with the refusal) when there is none.
   // Called with mutex_ held.
   bool MakeRoom(const std::string& account, Answer* refusal);
@@ -102,6 +109,7 @@ class UploadSessions {
   void EndLocked(std::map<std::string, std::shared_ptr<Session>>::iterator it);
   std::string PartPath(const std::string& sessionId) const;
   std::string RecordPath(const std::string& sessionId) const;
+  std::string FinishedPath(const std::string& sessionId) const;
 
   KqDatabase* db_;
   std::string dataDir_;

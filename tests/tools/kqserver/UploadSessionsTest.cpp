@@ -250,6 +250,13 @@ TEST_F(UploadSessionsTest, UnfinishedUploadsAreTakenUpAgainAfterTheServerStopsOr
     ASSERT_GT(ContentId(last), 0) << last.body.toStdString();
     EXPECT_EQ(ReadFile(Contents(server_).at(ContentId(last)).path), *large_);
     EXPECT_EQ(SessionFiles(server_), QStringList());
+
+    // Its answer lost to another restart, the final block is answered again, not stored twice.
+    const size_t stored = Contents(server_).size();
+    ASSERT_TRUE(server_.Restart()) << server_.ErrorText().toStdString();
+    const Reply again = uploader.Send(2, true, BlockUploader::BlockOf(*large_, 2), url2);
+    EXPECT_EQ(ContentId(again), ContentId(last)) << again.body.toStdString();
+    EXPECT_EQ(Contents(server_).size(), stored);
   }
 }
 
