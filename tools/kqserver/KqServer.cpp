@@ -286,6 +286,8 @@ bool SetLimit(ServerOptions* options, const std::string& setting, std::string* e
     sessions.perAccount = static_cast<size_t>(value);
   } else if (name == "stale-session-ms") {
     sessions.staleAfter = std::chrono::milliseconds(value);
+  } else if (name == "session-expiry-ms" && value > 0) {
+    sessions.keepFor = std::chrono::milliseconds(value);
   } else {
     *error = "unknown limit or value " + setting;
     return false;

@@ -19,6 +19,7 @@ constexpr int kWrongBlockAddress = 1405;
 constexpr int kNotAZip = 1406;
 constexpr int kStoreFailed = 1407;
 constexpr int kTooManySessions = 1408;
+constexpr int kSessionGone = 1409;  // a later block of a session the server has no record of
 constexpr int kBadRequest = 1501;
 constexpr int kTooLarge = 1502;
 

@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
+#include <sstream>
 
 #include "tools/kqserver/ServerCodes.h"
 #include "tools/kqserver/ZipArchiveCheck.h"
@@ -22,7 +24,11 @@ constexpr size_t kMaxFinished = 1024;
 constexpr size_t kMaxSessionIdLength = 40;
 constexpr size_t kUrlLength = 3;
 constexpr int64_t kMegabyte = 1024 * 1024;
-constexpr auto kSessionLifetime = std::chrono::hours(2);
+constexpr char kPartSuffix[] = ".part";
+constexpr char kRecordSuffix[] = ".session";
+constexpr char kRecordHeader[] = "kqsession 1";
+constexpr char kFinishedSuffix[] = ".done";
+constexpr char kFinishedHeader[] = "kqfinished 1";
 constexpr size_t kWriteChunk = 256 * 1024;
 // Pieces at least this large skip the write buffer.
 constexpr size_t kDirectWrite = 32 * 1024;
@@ -79,6 +85,52 @@ bool PlaceArchive(const std::string& received, const fs::path& target) {
   return true;
 }
 
+// Texts in a session record are written in hexadecimal, so no value can break its line.
+std::string Hex(const std::string& text) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char c : text) {
+    hex.push_back(kDigits[c >> 4]);
+    hex.push_back(kDigits[c & 15]);
+  }
+  return hex;
+}
+
+bool Unhex(const std::string& hex, std::string* text) {
+  if (hex.size() % 2 != 0) return false;
+  text->clear();
+  for (size_t i = 0; i < hex.size(); i += 2) {
+    int value = 0;
+    for (const char c : {hex[i], hex[i + 1]}) {
+      value <<= 4;
+      if (c >= '0' && c <= '9') {
+        value |= c - '0';
+      } else if (c >= 'a' && c <= 'f') {
+        value |= c - 'a' + 10;
+      } else {
+        return false;
+      }
+    }
+    text->push_back(static_cast<char>(value));
+  }
+  return true;
+}
+
+bool ToInt(const std::string& digits, int64_t* value) {
+  if (digits.empty() || digits.size() > 19) return false;
+  const size_t start = digits[0] == '-' ? 1 : 0;
+  if (start == digits.size() ||
+      digits.find_first_not_of("0123456789", start) != std::string::npos) {
+    return false;
+  }
+  *value = std::stoll(digits);
+  return true;
+}
+
+int64_t UnixMs(std::chrono::system_clock::time_point at) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(at.time_since_epoch()).count();
+}
+
 UploadSessions::Answer Refuse(int code, std::string detail) {
   UploadSessions::Answer answer;
   answer.errInfo = code;
@@ -115,13 +167,207 @@ struct UploadSessions::FinishedUpload {
   int64_t size = 0;
   std::string storedPath;  // the archive the final block ended in
   Answer answer;
+  // Ended by a cancel or to make room: its blocks hear 1401, but block 0 may start it afresh.
+  bool ended = false;
+  int64_t finishedMs = 0;  // wall-clock time of the outcome
 };
+
+namespace {
+
+// Reads "key value" lines after a header line; false when the header or a line is wrong.
+bool ReadRecord(const fs::path& path, const char* header,
+                std::map<std::string, std::string>* values) {
+  std::ifstream in(path, std::ios::binary);
+  std::string line;
+  if (!std::getline(in, line) || line != header) return false;
+  while (std::getline(in, line)) {
+    const size_t blank = line.find(' ');
+    if (blank == std::string::npos) return false;
+    (*values)[line.substr(0, blank)] = line.substr(blank + 1);
+  }
+  return true;
+}
+
+// Written aside and renamed, so a crash leaves the old record or the new one, never half of
+// one. No fsync: the part file is not synced either, and a record that outlived its data after
+// a power loss would be worse than none.
+bool WriteRecord(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".tmp";
+  {
+    std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.flush();
+    if (!out) {
+      std::error_code ignored;
+      fs::remove(temporary, ignored);
+      return false;
+    }
+  }
+  std::error_code error;
+  fs::rename(temporary, path, error);
+  return !error;
+}
+
+}  // namespace
 
 UploadSessions::UploadSessions(KqDatabase* db, std::string dataDir, SessionLimits limits)
     : db_(db), dataDir_(std::move(dataDir)), limits_(limits) {
   std::error_code ignored;
-  fs::remove_all(fs::path(dataDir_) / "sessions", ignored);  // leftovers of an earlier run
   fs::create_directories(fs::path(dataDir_) / "sessions", ignored);
+  fs::create_directories(fs::path(dataDir_) / "finished", ignored);
+  LoadSessions();
+  LoadFinished();
+}
+
+std::string UploadSessions::FinishedPath(const std::string& sessionId) const {
+  return (fs::path(dataDir_) / "finished" / (sessionId + kFinishedSuffix)).string();
+}
+
+void UploadSessions::SaveFinished(const std::string& sessionId, const FinishedUpload& finished) {
+  std::ostringstream record;
+  record << kFinishedHeader << "\n"
+         << "id " << Hex(sessionId) << "\n"
+         << "account " << Hex(finished.account) << "\n"
+         << "seqno " << finished.seqno << "\n"
+         << "url " << Hex(finished.url) << "\n"
+         << "size " << finished.size << "\n"
+         << "stored-path " << Hex(finished.storedPath) << "\n"
+         << "err-info " << finished.answer.errInfo << "\n"
+         << "content-id " << finished.answer.contentId << "\n"
+         << "final " << (finished.answer.final ? 1 : 0) << "\n"
+         << "detail " << Hex(finished.answer.detail) << "\n"
+         << "finished-ms " << finished.finishedMs << "\n";
+  // Without the record a lost answer only costs a second upload, as before.
+  WriteRecord(FinishedPath(sessionId), record.str());
+}
+
+void UploadSessions::LoadFinished() {
+  const fs::path folder = fs::path(dataDir_) / "finished";
+  const int64_t now = UnixMs(std::chrono::system_clock::now());
+  std::error_code error;
+  std::vector<std::pair<std::string, std::shared_ptr<FinishedUpload>>> loaded;
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    entries.push_back(it->path());
+  }
+  for (const auto& entry : entries) {
+    const std::string id = entry.stem().string();
+    std::map<std::string, std::string> values;
+    auto finished = std::make_shared<FinishedUpload>();
+    std::string storedId;
+    int64_t errInfo = 0;
+    int64_t final = 0;
+    const bool sound =
+        entry.extension() == kFinishedSuffix && ReadRecord(entry, kFinishedHeader, &values) &&
+        Unhex(values["id"], &storedId) && storedId == id && ValidSessionId(id) &&
+        Unhex(values["account"], &finished->account) && ToInt(values["seqno"], &finished->seqno) &&
+        Unhex(values["url"], &finished->url) && ToInt(values["size"], &finished->size) &&
+        Unhex(values["stored-path"], &finished->storedPath) &&
+        ToInt(values["err-info"], &errInfo) &&
+        ToInt(values["content-id"], &finished->answer.contentId) &&
+        ToInt(values["final"], &final) && Unhex(values["detail"], &finished->answer.detail) &&
+        ToInt(values["finished-ms"], &finished->finishedMs) &&
+        now - finished->finishedMs <= limits_.keepFor.count();
+    if (!sound) {
+      fs::remove_all(entry, error);
+      continue;
+    }
+    finished->answer.errInfo = static_cast<int>(errInfo);
+    finished->answer.final = final != 0;
+    loaded.emplace_back(id, std::move(finished));
+  }
+  std::sort(loaded.begin(), loaded.end(), [](const auto& a, const auto& b) {
+    return a.second->finishedMs < b.second->finishedMs;
+  });
+  std::lock_guard lock(mutex_);
+  for (auto& [id, finished] : loaded) Remember(id, std::move(finished));
+}
+
+std::string UploadSessions::PartPath(const std::string& sessionId) const {
+  return (fs::path(dataDir_) / "sessions" / (sessionId + kPartSuffix)).string();
+}
+
+std::string UploadSessions::RecordPath(const std::string& sessionId) const {
+  return (fs::path(dataDir_) / "sessions" / (sessionId + kRecordSuffix)).string();
+}
+
+bool UploadSessions::SaveSession(const Session& session) {
+  // Steady time does not survive a restart, so the record holds the wall-clock time instead.
+  const auto idle = std::chrono::steady_clock::now() - session.touched;
+  const auto touched = std::chrono::system_clock::now() -
+                       std::chrono::duration_cast<std::chrono::system_clock::duration>(idle);
+  std::ostringstream record;
+  record << kRecordHeader << "\n"
+         << "id " << Hex(session.id) << "\n"
+         << "account " << Hex(session.account) << "\n"
+         << "folder " << session.folderId << "\n"
+         << "content " << session.contentId << "\n"
+         << "next-seqno " << session.nextSeqno << "\n"
+         << "next-url " << Hex(session.nextUrl) << "\n"
+         << "last-seqno " << session.lastSeqno << "\n"
+         << "last-url " << Hex(session.lastUrl) << "\n"
+         << "last-size " << session.lastSize << "\n"
+         << "last-answer-url " << Hex(session.lastAnswerUrl) << "\n"
+         << "bytes " << session.committed << "\n"
+         << "touched-ms " << UnixMs(touched) << "\n";
+  return WriteRecord(RecordPath(session.id), record.str());
+}
+
+void UploadSessions::LoadSessions() {
+  const fs::path folder = fs::path(dataDir_) / "sessions";
+  const auto now = std::chrono::system_clock::now();
+  const auto steadyNow = std::chrono::steady_clock::now();
+  std::error_code error;
+  std::vector<fs::path> entries;
+  for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    entries.push_back(it->path());
+  }
+  // Parts are kept only when a sound, unexpired record names them; everything else goes.
+  std::vector<fs::path> keep;
+  for (const auto& entry : entries) {
+    if (entry.extension() != kRecordSuffix) continue;
+    const std::string id = entry.stem().string();
+    std::map<std::string, std::string> values;
+    bool sound = ReadRecord(entry, kRecordHeader, &values);
+    auto session = std::make_shared<Session>();
+    int64_t bytes = 0;
+    int64_t touchedMs = 0;
+    std::string storedId;
+    sound = sound && Unhex(values["id"], &storedId) && storedId == id && ValidSessionId(id) &&
+            Unhex(values["account"], &session->account) &&
+            ToInt(values["folder"], &session->folderId) &&
+            ToInt(values["content"], &session->contentId) &&
+            ToInt(values["next-seqno"], &session->nextSeqno) &&
+            Unhex(values["next-url"], &session->nextUrl) &&
+            ToInt(values["last-seqno"], &session->lastSeqno) &&
+            Unhex(values["last-url"], &session->lastUrl) &&
+            ToInt(values["last-size"], &session->lastSize) &&
+            Unhex(values["last-answer-url"], &session->lastAnswerUrl) &&
+            ToInt(values["bytes"], &bytes) && ToInt(values["touched-ms"], &touchedMs) &&
+            bytes >= session->lastSize && session->lastSize >= 0 && session->nextSeqno > 0;
+    if (!sound) continue;
+    const auto idle =
+        std::max(std::chrono::milliseconds(0), std::chrono::milliseconds(UnixMs(now) - touchedMs));
+    if (idle > limits_.keepFor) continue;
+    // The part holds at least the kept blocks; more when a block was cut off by the end of the
+    // last run, and those bytes go so that the block's retry is written in their place.
+    session->id = id;
+    session->partPath = PartPath(id);
+    session->committed = static_cast<uint64_t>(bytes);
+    session->touched = steadyNow - idle;
+    const auto size = fs::file_size(session->partPath, error);
+    if (error || size < session->committed) continue;
+    if (size > session->committed) {
+      fs::resize_file(session->partPath, session->committed, error);
+      if (error) continue;
+    }
+    sessions_[id] = session;
+    keep.push_back(entry);
+    keep.emplace_back(session->partPath);
+  }
+  for (const auto& entry : entries) {
+    if (std::find(keep.begin(), keep.end(), entry) == keep.end()) fs::remove_all(entry, error);
+  }
 }
 
 UploadSessions::~UploadSessions() = default;
@@ -146,11 +392,19 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
   std::shared_ptr<Session> session;
   {
     std::lock_guard lock(mutex_);
+    // Checked on every block, so an expired session is unknown to its next block as it is after
+    // a restart, and its data does not wait for a new session to go.
+    DropExpired();
     const auto known = sessions_.find(fields.sessionId);
     if (known == sessions_.end()) {
       const auto done = finished_.find(fields.sessionId);
-      if (done != finished_.end()) {
+      // Block 0 of an ended session's id starts it afresh, as for an unknown one.
+      if (done != finished_.end() && !(done->second->ended && fields.seqno == 0)) {
         const auto& finished = done->second;
+        if (finished->ended) {
+          *refusal = finished->answer;
+          return nullptr;
+        }
         if (finished->account == account.name && finished->answer.errInfo != 0) {
           // Every later block of a refused upload, retries included, hears why it ended.
           *refusal = finished->answer;
@@ -178,21 +432,22 @@ std::unique_ptr<UploadSessions::Block> UploadSessions::Begin(const Account& acco
         return nullptr;
       }
       if (fields.seqno != 0) {
-        *refusal = Refuse(codes::kUnknownSession, "no such session");
+        // Expired, removed with the data folder, or never started: the uploader has to start
+        // over, and hears so in a code of its own.
+        *refusal = Refuse(codes::kSessionGone, "no record of this session");
         return nullptr;
       }
       if (!urlValue.empty()) {
         *refusal = Refuse(codes::kWrongBlockAddress, "first block at /" + urlValue + "/");
         return nullptr;
       }
-      DropExpired();
       if (!MakeRoom(account.name, refusal)) return nullptr;
       session = std::make_shared<Session>();
       session->id = fields.sessionId;
       session->account = account.name;
       session->folderId = fields.folderId;
       session->contentId = fields.contentId;
-      session->partPath = (fs::path(dataDir_) / "sessions" / (fields.sessionId + ".part")).string();
+      session->partPath = PartPath(fields.sessionId);
       sessions_[fields.sessionId] = session;
     } else {
       session = known->second;
@@ -394,6 +649,12 @@ UploadSessions::Answer UploadSessions::CommitBlock(Block* block) {
   if (!block->fields_.final) {
     session.nextUrl = FreshUrl(block->urlValue_);
     session.lastAnswerUrl = session.nextUrl;
+    session.touched = std::chrono::steady_clock::now();
+    // Recorded before the answer goes out: an uploader holding this address must find the
+    // session again after a restart.
+    if (!SaveSession(session)) {
+      return Refuse(codes::kStoreFailed, "cannot write the record of session " + session.id);
+    }
     Answer answer;
     answer.url = session.nextUrl;
     answer.detail = seq + " kept, " + std::to_string(session.committed) + " bytes so far";
@@ -443,6 +704,7 @@ void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answe
                             const std::string& storedPath) {
   session->closed = true;
   std::error_code ignored;
+  fs::remove(RecordPath(session->id), ignored);
   fs::remove(session->partPath, ignored);
   std::lock_guard lock(mutex_);
   sessions_.erase(session->id);
@@ -454,10 +716,19 @@ void UploadSessions::Forget(const std::shared_ptr<Session>& session, const Answe
   finished->size = session->lastSize;
   finished->storedPath = storedPath;
   finished->answer = answer;
-  if (finished_.insert_or_assign(session->id, finished).second) {
-    finishedOrder_.push_back(session->id);
+  finished->finishedMs = UnixMs(std::chrono::system_clock::now());
+  SaveFinished(session->id, *finished);
+  Remember(session->id, std::move(finished));
+}
+
+void UploadSessions::Remember(const std::string& sessionId,
+                              std::shared_ptr<FinishedUpload> finished) {
+  if (finished_.insert_or_assign(sessionId, std::move(finished)).second) {
+    finishedOrder_.push_back(sessionId);
   }
   while (finishedOrder_.size() > kMaxFinished) {
+    std::error_code ignored;
+    fs::remove(FinishedPath(finishedOrder_.front()), ignored);
     finished_.erase(finishedOrder_.front());
     finishedOrder_.pop_front();
   }
@@ -471,11 +742,13 @@ bool UploadSessions::Cancel(const std::string& sessionId) {
     if (known == sessions_.end()) return false;
     session = known->second;
     sessions_.erase(known);
+    RememberEnded(*session, "session was cancelled");
   }
   // Waits for a block of this session that is still being written.
   std::lock_guard lock(session->mutex);
   session->closed = true;
   std::error_code ignored;
+  fs::remove(RecordPath(session->id), ignored);
   fs::remove(session->partPath, ignored);
   return true;
 }
@@ -485,7 +758,7 @@ void UploadSessions::DropExpired() {
   for (auto it = sessions_.begin(); it != sessions_.end();) {
     const std::shared_ptr<Session> session = it->second;  // outlives the lock below
     std::unique_lock lock(session->mutex, std::try_to_lock);
-    if (lock.owns_lock() && now - session->touched > kSessionLifetime) {
+    if (lock.owns_lock() && now - session->touched > limits_.keepFor) {
       EndLocked(it++);
     } else {
       ++it;
@@ -496,8 +769,20 @@ void UploadSessions::DropExpired() {
 void UploadSessions::EndLocked(std::map<std::string, std::shared_ptr<Session>>::iterator it) {
   it->second->closed = true;
   std::error_code ignored;
+  fs::remove(RecordPath(it->first), ignored);
   fs::remove(it->second->partPath, ignored);
   sessions_.erase(it);
+}
+
+void UploadSessions::RememberEnded(const Session& session, const std::string& why) {
+  auto ended = std::make_shared<FinishedUpload>();
+  ended->account = session.account;
+  ended->ended = true;
+  ended->answer = Refuse(codes::kUnknownSession, why);
+  // An earlier outcome under this id no longer stands.
+  std::error_code ignored;
+  fs::remove(FinishedPath(session.id), ignored);
+  Remember(session.id, std::move(ended));
 }
 
 bool UploadSessions::MakeRoom(const std::string& account, Answer* refusal) {
@@ -527,6 +812,7 @@ bool UploadSessions::MakeRoom(const std::string& account, Answer* refusal) {
                                                            : std::string("too many open sessions"));
     return false;
   }
+  RememberEnded(*oldestSession, "session ended to make room for another");
   EndLocked(oldest);
   return true;
 }

@@ -24,12 +24,16 @@ struct SessionLimits {
   // A session without a block in flight for this long is stale: a new session of the same
   // account ends it when the account is at its limit, any new session when all are taken.
   std::chrono::milliseconds staleAfter{60000};
+  // A session without a kept block for this long is forgotten with its data, also across a
+  // restart; an uploader that lost its connection or crashed may resume it until then.
+  std::chrono::milliseconds keepFor{std::chrono::hours(24)};
 };
 
 // Reassembles block uploads. Each session (the uploader's sessID) is written to one file in the
 // data folder as its blocks arrive, in order; a block only counts once its request ended
 // properly, so a block cut off halfway leaves no trace and its retry starts clean. The final
-// block turns the file into stored content.
+// block turns the file into stored content. Beside each part file a small record of the session
+// lets a restarted server take up the uploads that were under way.
 class UploadSessions {
  public:
   struct Fields {
@@ -84,11 +88,28 @@ class UploadSessions {
   void Forget(const std::shared_ptr<Session>& session, const Answer& answer,
               const std::string& storedPath = {});
   void DropExpired();
+  // Takes up the sessions an earlier run left in the data folder; drops expired or broken ones.
+  void LoadSessions();
+  // Writes the session's record (session lock held); false when it could not be written.
+  bool SaveSession(const Session& session);
+  // Remembers that a session was ended by a cancel or to make room, so its later blocks hear
+  // that it ended rather than that it is unknown. Called with mutex_ held.
+  void RememberEnded(const Session& session, const std::string& why);
+  // Keeps an upload's outcome for the retries of its last block, the oldest going beyond
+  // kMaxFinished. Called with mutex_ held.
+  void Remember(const std::string& sessionId, std::shared_ptr<FinishedUpload> finished);
+  // The outcomes of finished uploads are kept on disk too: a final block whose answer was lost
+  // to a restart must not store its content a second time.
+  void SaveFinished(const std::string& sessionId, const FinishedUpload& finished);
+  void LoadFinished();
   // Makes room for a new session of `account`; false (with the refusal) when there is none.
   // Called with mutex_ held.
   bool MakeRoom(const std::string& account, Answer* refusal);
   // Ends a session (mutex_ held, the session's own lock taken) and removes its data.
   void EndLocked(std::map<std::string, std::shared_ptr<Session>>::iterator it);
+  std::string PartPath(const std::string& sessionId) const;
+  std::string RecordPath(const std::string& sessionId) const;
+  std::string FinishedPath(const std::string& sessionId) const;
 
   KqDatabase* db_;
   std::string dataDir_;

@@ -23,7 +23,8 @@ const char* const kUsage =
     "  --accept-any-archive store uploads without checking that they are zip archives\n"
     "  --verbose            echo the request log on standard error\n"
     "  --limit NAME=N       head-timeout-ms, min-body-rate, workers, sessions,\n"
-    "                       sessions-per-account, stale-session-ms (see README.md)\n"
+    "                       sessions-per-account, stale-session-ms, session-expiry-ms\n"
+    "                       (see README.md)\n"
     "  --sharing-tls HOST:PORT  TLS listener of the video-sharing login; port 0 picks one\n"
     "  --sharing-cert FILE  PEM certificate of that listener (with --sharing-key FILE)\n"
     "  --sharing-developer-key KEY  developer key every video-sharing upload must carry\n";

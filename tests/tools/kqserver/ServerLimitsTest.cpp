@@ -382,6 +382,20 @@ TEST_F(ServerLimitsSessionTest, AGreedyAccountWaitsForItsOwnStaleSessionsAndLock
   EXPECT_NE(BlockUploader::Value(goesOn.body, "contentID"), "") << goesOn.body.toStdString();
 }
 
+TEST_F(ServerLimitsSessionTest, AStaleSessionKeepsItsPlaceWhileThereIsRoom) {
+  // An uploader that lost its connection comes back after more than the stale time.
+  BlockUploader away(server_);
+  const std::string url = Open(away);
+  ASSERT_EQ(url.size(), 3u) << url;
+  std::this_thread::sleep_for(std::chrono::milliseconds(kStaleMs + 300));
+  for (int i = 0; i < 2; ++i) {
+    BlockUploader meanwhile(server_);
+    EXPECT_EQ(Open(meanwhile).size(), 3u) << i;  // the account reaches its limit of three
+  }
+  const Reply resumed = away.Send(1, true, "z", QByteArray::fromStdString(url));
+  EXPECT_NE(BlockUploader::Value(resumed.body, "contentID"), "") << resumed.body.toStdString();
+}
+
 TEST_F(ServerLimitsSessionTest, WhenAllSessionsAreTakenTheOldestStaleOneOfAnyAccountGivesWay) {
   std::vector<std::unique_ptr<BlockUploader>> uploads;
   for (int i = 0; i < 5; ++i) {

@@ -7,8 +7,10 @@
 #include <QFile>
 #include <pugixml.hpp>
 
+#include <csignal>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/support/KqServerProcess.h"
@@ -174,7 +176,7 @@ TEST_F(UploadSessionsTest, OutOfOrderOrChangedBlocksAreRefusedAndIdenticalRetrie
   EXPECT_EQ(Url(uploader.Send(0, false, block0, "")), url);
 
   BlockUploader stranger(server_);
-  EXPECT_EQ(ErrInfo(stranger.Send(1, false, block1, url)), "1401");
+  EXPECT_EQ(ErrInfo(stranger.Send(1, false, block1, url)), "1409");
   EXPECT_EQ(ErrInfo(stranger.Send(0, false, block0, url)), "1405");
 
   // None of the refusals disturbed the session.
@@ -197,6 +199,103 @@ TEST_F(UploadSessionsTest, CancelDiscardsTheSessionAndItsData) {
   EXPECT_EQ(ErrInfo(uploader.Send(1, false, BlockUploader::BlockOf(*large_, 1), Url(first))),
             "1401");
   EXPECT_EQ(ErrInfo(uploader.Cancel()), "1004");  // cancelling twice is harmless
+  // The cancelled id does not block a fresh start under the same id.
+  EXPECT_FALSE(Url(uploader.Send(0, false, BlockUploader::BlockOf(*large_, 0), "")).isEmpty());
+}
+
+// Files in the sessions folder, sorted.
+QStringList SessionFiles(const KqServerProcess& server) {
+  return QDir(server.DataDir() + "/sessions")
+      .entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot, QDir::Name);
+}
+
+bool AppendTo(const QString& path, const QByteArray& bytes) {
+  QFile file(path);
+  return file.open(QIODevice::Append) && file.write(bytes) == bytes.size();
+}
+
+TEST_F(UploadSessionsTest, UnfinishedUploadsAreTakenUpAgainAfterTheServerStopsOrDies) {
+  for (const bool crash : {false, true}) {
+    SCOPED_TRACE(crash ? "killed" : "stopped");
+    BlockUploader uploader(server_);
+    const QByteArray block1 = BlockUploader::BlockOf(*large_, 1);
+    const QByteArray url1 = Url(uploader.Send(0, false, BlockUploader::BlockOf(*large_, 0), ""));
+    ASSERT_FALSE(url1.isEmpty());
+    const QByteArray url2 = Url(uploader.Send(1, false, block1, url1));
+    ASSERT_FALSE(url2.isEmpty());
+    const QString part = server_.DataDir() + "/sessions/" + uploader.SessionId() + ".part";
+    if (crash) {
+      ASSERT_EQ(::kill(static_cast<pid_t>(server_.Pid()), SIGKILL), 0);
+    } else {
+      server_.Stop();
+    }
+    // What a block cut off by the end of the run leaves behind (longer than the final block,
+    // so it would show in the archive), and files no session owns.
+    ASSERT_TRUE(AppendTo(part, QByteArray(BlockUploader::kBlockSize, 'g')));
+    ASSERT_TRUE(AppendTo(server_.DataDir() + "/sessions/stray.part", "x"));
+    ASSERT_TRUE(AppendTo(server_.DataDir() + "/sessions/bad.session", "kqsession 1\nid zz\n"));
+    ASSERT_TRUE(server_.Restart()) << server_.ErrorText().toStdString();
+    EXPECT_EQ(SessionFiles(server_),
+              QStringList({uploader.SessionId() + ".part", uploader.SessionId() + ".session"}));
+    const QByteArray sessions = server_.AdminGet("/admin/sessions");
+    EXPECT_TRUE(sessions.contains("id=\"" + uploader.SessionId() +
+                                  "\" account=\"demo\" "
+                                  "nextSeqno=\"2\" bytes=\"1048576\""))
+        << sessions.toStdString();
+
+    // The uploader never saw the answer to block 1: its retry is answered as before.
+    EXPECT_EQ(Url(uploader.Send(1, false, block1, url1)), url2);
+    ASSERT_TRUE(server_.Restart()) << server_.ErrorText().toStdString();
+    const Reply last = uploader.Send(2, true, BlockUploader::BlockOf(*large_, 2), url2);
+    ASSERT_GT(ContentId(last), 0) << last.body.toStdString();
+    EXPECT_EQ(ReadFile(Contents(server_).at(ContentId(last)).path), *large_);
+    EXPECT_EQ(SessionFiles(server_), QStringList());
+
+    // Its answer lost to another restart, the final block is answered again, not stored twice.
+    const size_t stored = Contents(server_).size();
+    ASSERT_TRUE(server_.Restart()) << server_.ErrorText().toStdString();
+    const Reply again = uploader.Send(2, true, BlockUploader::BlockOf(*large_, 2), url2);
+    EXPECT_EQ(ContentId(again), ContentId(last)) << again.body.toStdString();
+    EXPECT_EQ(Contents(server_).size(), stored);
+  }
+}
+
+TEST(UploadSessionsExpiryTest, ForgottenSessionsAreRefusedWithTheirOwnCodeAndTheirDataRemoved) {
+  constexpr int kExpiryMs = 1500;
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({"--init-demo", "--accept-any-archive", "--limit",
+                            "session-expiry-ms=" + QString::number(kExpiryMs)}))
+      << server.ErrorText().toStdString();
+  const QByteArray block(BlockUploader::kBlockSize, 'e');
+  BlockUploader whileRunning(server);
+  BlockUploader acrossRestart(server);
+  const QByteArray url = Url(whileRunning.Send(0, false, block, ""));
+  ASSERT_FALSE(url.isEmpty());
+  const QByteArray otherUrl = Url(acrossRestart.Send(0, false, block, ""));
+  ASSERT_FALSE(otherUrl.isEmpty());
+  server.Stop();
+  std::this_thread::sleep_for(std::chrono::milliseconds(kExpiryMs + 300));
+  ASSERT_TRUE(server.Restart()) << server.ErrorText().toStdString();
+  // Expired while the server was down: gone at start.
+  EXPECT_EQ(SessionFiles(server), QStringList());
+  EXPECT_EQ(ErrInfo(acrossRestart.Send(1, true, "z", otherUrl)), "1409");
+
+  const QByteArray fresh = Url(whileRunning.Send(0, false, block, ""));  // same id, new start
+  ASSERT_FALSE(fresh.isEmpty());
+  EXPECT_EQ(SessionFiles(server).size(), 2);
+  std::this_thread::sleep_for(std::chrono::milliseconds(kExpiryMs + 300));
+  // Expired while the server runs: its next block hears 1409, and its data is gone.
+  EXPECT_EQ(ErrInfo(whileRunning.Send(1, true, "z", fresh)), "1409");
+  EXPECT_EQ(SessionFiles(server), QStringList());
+  EXPECT_FALSE(server.AdminGet("/admin/sessions").contains(whileRunning.SessionId()));
+  // A session that keeps sending blocks does not expire.
+  BlockUploader steady(server);
+  QByteArray next = Url(steady.Send(0, false, block, ""));
+  for (qint64 seqno = 1; seqno < 4; ++seqno) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(kExpiryMs * 2 / 3));
+    next = Url(steady.Send(seqno, false, block, next));
+    ASSERT_FALSE(next.isEmpty()) << "block " << seqno;
+  }
 }
 
 TEST_F(UploadSessionsTest, ArchivesThatAreNotReadableZipsAreRefused) {
