@@ -65,6 +65,10 @@ class RunReporter {
                      });
     QObject::connect(&driver, &cf::JobDriver::jobChanged,
                      [this](const QString& path) { ReportState(path); });
+    QObject::connect(&driver, &cf::JobDriver::queueFinished, [](const cf::QueueSummary& summary) {
+      Print(
+          QStringLiteral("done: %1 finished, %2 failed").arg(summary.finished).arg(summary.failed));
+    });
   }
 
   bool anyFailed() const { return failed_; }
