@@ -358,7 +358,7 @@ Outcome JobRun::Pack(bool project) {
   RecreateFolder(archiveFolder_);
   emit statusChanged(Res("msgPack", QStringLiteral("Packing files.")));
   UploadPackage::Pack(workFolder_, archive,
-                      project ? UploadPackage::PresentationFile(workFolder_) : QString());
+                      project ? UploadPackage::PresentationFile(workFolder_) : QString(), stop_);
   if (stop_.cancelled()) return Outcome::Stop();
   if (!QFileInfo::exists(archive)) {
     const QString text = Res("msgPackError", QStringLiteral("Packing file error!"));
