@@ -50,10 +50,6 @@ qint64 Megabytes(qint64 bytes) {
 
 }  // namespace
 
-QString JobRun::WorkFolderPrefix() {
-  return JoinPath(QDir::tempPath(), QLatin1String(kWorkFolderPrefix));
-}
-
 JobRun::JobRun(const QString& path, QueueGridModel& grid, UploadQueue& queue,
                UploadControl& control, UserQuestions& questions, const RunSettings& settings,
                QObject* parent)

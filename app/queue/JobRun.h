@@ -74,8 +74,6 @@ class JobRun : public QObject {
   // The work folder is the run's own temporary folder, to be deleted with it.
   bool ownsWorkFolder() const { return ownsWorkFolder_; }
 
-  static QString WorkFolderPrefix();
-
  signals:
   void phaseChanged(const QString& path, cf::JobRun::Phase phase);
   // The row of the job changed (state, failure text or a time).
