@@ -6,6 +6,7 @@
 #include "app/queue/QueueFile.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
+#include "app/queue/UserQuestions.h"
 #include "app/services/MavoControl.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
@@ -29,56 +30,66 @@ void Print(const QString& text) {
   std::fflush(stdout);
 }
 
-// Prints what the main window would show, one line per change.
+// Answers the engine's questions on the terminal: notices are printed, the overwrite question
+// takes the --overwrite choice.
+class CliQuestions : public cf::UserQuestions {
+ public:
+  explicit CliQuestions(MsgAnswer overwrite) : overwrite_(overwrite) {}
+  void Tell(const QString& text, MsgIcon) override { Print(QStringLiteral("message: ") + text); }
+  MsgAnswer AskOverwrite(const QString& text) override {
+    Print(QStringLiteral("message: ") + text);
+    return overwrite_;
+  }
+
+ private:
+  MsgAnswer overwrite_;
+};
+
+// Prints what happens, one line per event.
 class RunReporter {
  public:
   RunReporter(cf::JobDriver& driver, cf::QueueGridModel& grid) : grid_(grid) {
-    for (int row = 1; row <= grid.rowCount(); ++row) states_[grid.pathAt(row)] = grid.stateAt(row);
-    QObject::connect(&driver, &cf::JobDriver::statusChanged, [this](const QString& text) {
-      // The packing animation only adds dots.
-      if (text.isEmpty() || IsAnimationStep(text)) return;
-      lastStatus_ = text;
-      Print(QStringLiteral("status: ") + text);
+    QObject::connect(&driver, &cf::JobDriver::statusChanged, [](const QString& text) {
+      if (!text.isEmpty()) Print(QStringLiteral("status: ") + text);
     });
-    QObject::connect(&driver, &cf::JobDriver::progressChanged, [this](int percent) {
-      // Conversion progress arrives many times a second; every tenth percent is enough.
-      const int step = percent / 10;
-      if (step == lastStep_) return;
-      lastStep_ = step;
-      Print(QStringLiteral("progress: %1%").arg(percent));
+    QObject::connect(&driver, &cf::JobDriver::progress,
+                     [this](const QString&, cf::JobRun::Phase, qint64 done, qint64 total, qint64) {
+                       if (total <= 0) return;
+                       const int percent = static_cast<int>(done * 100 / total);
+                       // Conversion progress arrives many times a second; every tenth percent is
+                       // enough.
+                       const int step = percent / 10;
+                       if (step == lastStep_) return;
+                       lastStep_ = step;
+                       Print(QStringLiteral("progress: %1%").arg(percent));
+                     });
+    QObject::connect(&driver, &cf::JobDriver::jobChanged,
+                     [this](const QString& path) { ReportState(path); });
+    QObject::connect(&driver, &cf::JobDriver::queueFinished, [](const cf::QueueSummary& summary) {
+      Print(
+          QStringLiteral("done: %1 finished, %2 failed").arg(summary.finished).arg(summary.failed));
     });
-    QObject::connect(&grid, &QAbstractItemModel::dataChanged, [this] { ReportStates(); });
-  }
-
-  void ReportStates() {
-    for (int row = 1; row <= grid_.rowCount(); ++row) {
-      const QString path = grid_.pathAt(row);
-      const QString state = grid_.stateAt(row);
-      QString& known = states_[path];
-      if (known == state) continue;
-      known = state;
-      lastStep_ = -1;
-      Print(QStringLiteral("state: ") + path + QStringLiteral(": ") + state);
-      if (state == cf::kStateFailed) {
-        failed_ = true;
-        Print(QStringLiteral("failure: ") + path + QStringLiteral(": ") +
-              grid_.text(row, cf::kColError));
-      }
-    }
   }
 
   bool anyFailed() const { return failed_; }
 
  private:
-  bool IsAnimationStep(const QString& text) const {
-    if (lastStatus_.isEmpty() || !text.startsWith(lastStatus_)) return false;
-    const QString added = text.mid(lastStatus_.size());
-    return !added.isEmpty() && added.count(QLatin1Char('.')) == added.size();
+  void ReportState(const QString& path) {
+    const QString state = grid_.cellText(path, cf::kColState);
+    QString& known = states_[path];
+    if (known == state) return;
+    known = state;
+    lastStep_ = -1;
+    Print(QStringLiteral("state: ") + path + QStringLiteral(": ") + state);
+    if (state == cf::kStateFailed) {
+      failed_ = true;
+      Print(QStringLiteral("failure: ") + path + QStringLiteral(": ") +
+            grid_.cellText(path, cf::kColError));
+    }
   }
 
   cf::QueueGridModel& grid_;
   QHash<QString, QString> states_;
-  QString lastStatus_;
   int lastStep_ = -1;
   bool failed_ = false;
 };
@@ -110,18 +121,12 @@ int Run(const QStringList& arguments) {
     return 1;
   }
 
-  const MessageHandler previous = SetMessageHandler([overwrite](const MessageRequest& request) {
+  // Anything else that would ask (a library deep down) is printed and declined.
+  const MessageHandler previous = SetMessageHandler([](const MessageRequest& request) {
     Print(QStringLiteral("message: ") + request.text);
-    switch (request.buttons) {
-      case MsgButtons::Ok:
-        return MsgAnswer::Ok;
-      case MsgButtons::YesNo:
-        return MsgAnswer::No;
-      case MsgButtons::YesNoCancel:
-        return overwrite;
-    }
-    return MsgAnswer::Ok;
+    return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
   });
+  CliQuestions questions(overwrite);
 
   cf::UploadQueue queue;
   cf::QueueGridModel grid;
@@ -141,7 +146,7 @@ int Run(const QStringList& arguments) {
     SetMessageHandler(previous);
     return 1;
   }
-  cf::JobDriver driver(grid, queue, *control);
+  cf::JobDriver driver(grid, queue, *control, questions);
   const QString settings = QString::fromLatin1(kSettingsSection);
   driver.setProcessors(LogicalProcessorCount());
   driver.setHighSpeed(HighSpeedAvailable(LogicalProcessorCount()) &&
@@ -155,7 +160,6 @@ int Run(const QStringList& arguments) {
   });
   driver.Start();
   if (driver.running()) loop.exec();
-  reporter.ReportStates();
 
   driver.Close();
   if (ReadPlainSetting(settings, QStringLiteral("chkRemQueue"), QStringLiteral("1")) ==

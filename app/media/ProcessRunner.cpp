@@ -16,13 +16,9 @@
 #include <QProcess>
 #include <QTimer>
 
-#include <atomic>
-
 #include <unistd.h>
 
 namespace {
-
-std::atomic<bool> cancelHidden{false};
 
 // How often a wait looks at the cancel flags; well inside the second a user waits after Stop.
 constexpr int kCancelPollMs = 50;
@@ -118,7 +114,7 @@ class CapturedRun {
       loop.quit();
     });
     WaitFor(loop, [&] {
-      if (context_.cancelRequested) stopped_ = true;
+      if (context_.cancel.cancelled()) stopped_ = true;
       return stopped_ || !child.IsRunning();
     });
 
@@ -157,7 +153,7 @@ class CapturedRun {
       ++savedChunks_;
       if (!SaveChunk(bytes)) stopped_ = true;
     }
-    if (context_.cancelRequested) stopped_ = true;
+    if (context_.cancel.cancelled()) stopped_ = true;
   }
 
   bool SaveChunk(const QByteArray& bytes) {
@@ -187,25 +183,37 @@ class CapturedRun {
 
 }  // namespace
 
-bool RunHidden(const QString& commandLine, const QString& workingFolder) {
-  cancelHidden = false;
-  ChildProcess child;
-  ChildProcess::Options options;
-  options.programFolder = ProgramFolder();
-  options.workingFolder = workingFolder;
-  options.output = ChildProcess::Output::Discarded;
-  if (!child.Start(commandLine, options)) {
-    qWarning("RunHidden: %s", qPrintable(child.ErrorText()));
-    return !cancelHidden;
+RunResult RunProcess(const QString& commandLine, const RunOptions& options) {
+  RunResult result;
+  if (options.cancel.cancelled()) {
+    result.cancelled = true;
+    return result;
   }
+  ChildProcess child;
+  ChildProcess::Options childOptions;
+  childOptions.programFolder = ProgramFolder();
+  childOptions.workingFolder = options.workingFolder;
+  childOptions.output = ChildProcess::Output::Discarded;
+  if (!child.Start(commandLine, childOptions)) {
+    qWarning("RunProcess: %s", qPrintable(child.ErrorText()));
+    return result;
+  }
+  result.started = true;
   QEventLoop loop;
   QObject::connect(&child, &ChildProcess::finished, &loop, &QEventLoop::quit);
-  WaitFor(loop, [&] { return cancelHidden || !child.IsRunning(); });
-  if (cancelHidden && child.IsRunning()) EndChild(child);
-  return !cancelHidden;
+  WaitFor(loop, [&] { return options.cancel.cancelled() || !child.IsRunning(); });
+  if (options.cancel.cancelled()) {
+    result.cancelled = true;
+    if (child.IsRunning()) EndChild(child);
+  }
+  return result;
 }
 
-void CancelRun() { cancelHidden = true; }
+bool RunHidden(const QString& commandLine, const QString& workingFolder) {
+  RunOptions options;
+  options.workingFolder = workingFolder;
+  return !RunProcess(commandLine, options).cancelled;
+}
 
 QString RunCaptured(const QString& commandLine, bool keepDosOutput, RunContext& context) {
   CapturedRun run(keepDosOutput, context);

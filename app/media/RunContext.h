@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/media/ProcessRunner.h"
+
 #include <QObject>
 #include <QString>
 
@@ -25,9 +27,9 @@ class RunContext : public QObject {
   // How much of the earlier output the output text keeps; the box shows the tail only.
   int outputLimit = kOutputBoxLimit;
 
-  // Set by the Stop button (or any caller); the running child is ended within a fraction of a
-  // second and the run returns.
-  bool cancelRequested = false;
+  // Cancelled by Stop (or any caller); the running child is ended within a fraction of a second
+  // and the run returns. A job shares it with the hidden programs it runs.
+  CancelToken cancel;
 
   // Results.
   QString lastTimeText;  // the last value read after "time="

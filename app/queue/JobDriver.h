@@ -1,12 +1,11 @@
 #pragma once
 
-#include "app/media/RunContext.h"
-#include "app/queue/DriverState.h"
+#include "app/queue/JobRun.h"
+#include "app/queue/Outcome.h"
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
-#include <pugixml.hpp>
+#include <QStringList>
 
 class UploadControl;
 
@@ -14,102 +13,73 @@ namespace cf {
 
 class QueueGridModel;
 class UploadQueue;
+class UserQuestions;
 
-// Runs the queued jobs one at a time: checks the source, asks the server, converts, packs and
-// uploads, and records the outcome in the job's grid row. It knows no widgets: windows and the
-// command line show what it reports through its signals and command it through Start, Stop and
-// Close. Everything runs on the thread that owns it; long steps wait in nested event loops, so
-// Stop and the control's events are heard while a step runs.
+// How a queue run ended, for the window's closing message and the CLI's exit code.
+struct QueueSummary {
+  int finished = 0;
+  int failed = 0;  // failed or canceled rows of this run
+  Outcome last;    // the outcome of the job that ended the run
+};
+
+// The scheduler: runs the queued jobs one at a time, each as a JobRun, and takes the commands
+// Start, Stop and Close. It knows no widgets: it emits what happened (a job's row changed, a run's
+// phase, progress, output, the queue finished) and the window and the command line render that.
+// Everything runs on the thread that owns it; long steps wait in nested event loops, so Stop and
+// the control's events are heard while a step runs.
 class JobDriver : public QObject {
   Q_OBJECT
 
  public:
   JobDriver(QueueGridModel& grid, UploadQueue& queue, UploadControl& control,
-            QObject* parent = nullptr);
+            UserQuestions& questions, QObject* parent = nullptr);
   ~JobDriver() override;
 
   // Runs the next "Waiting" job (the start button).
   void Start();
-  // Stops the running job at its next check (the stop button).
+  // Stops the running job, whatever its phase (the stop button).
   void Stop();
   // The first part of closing: refused (false, after telling the user) while a row is
-  // "Transfering"; otherwise stops what runs and deletes every folder the run made.
+  // "Transfering"; otherwise stops what runs and deletes every folder the runs made.
   bool Close();
 
-  void setHighSpeed(bool on) { highSpeed_ = on; }
-  void setProcessors(int processors) { processors_ = processors; }
+  void setHighSpeed(bool on) { settings_.highSpeed = on; }
+  void setProcessors(int processors) { settings_.processors = processors; }
 
-  const DriverState& state() const { return state_; }
-  RunContext& runContext() { return context_; }
   // A job is being run (from its start to the end of its upload or failure).
   bool running() const { return running_; }
-
-  static constexpr int kUploadPollMs = 500;
-  static constexpr int kAnimationMs = 700;
+  // The running job's phase; Done when none runs.
+  JobRun::Phase phase() const { return run_ != nullptr ? run_->phase() : JobRun::Phase::Done; }
+  // The work folder of the last job run (kept after a success until the next start or closing).
+  QString lastWorkFolder() const { return lastWorkFolder_; }
 
  signals:
+  void runningChanged(bool running);
+  void jobChanged(const QString& path);
+  void phaseChanged(const QString& path, cf::JobRun::Phase phase);
+  void progress(const QString& path, cf::JobRun::Phase phase, qint64 done, qint64 total,
+                qint64 bytes);
   void statusChanged(const QString& text);
   void infoChanged(const QString& text);
-  // lConvertInfo and the output box are shown while a video is converted.
-  void conversionViewVisible(bool visible);
   void outputChanged(const QString& text);
-  void progressChanged(int percent);
-  void startEnabledChanged(bool enabled);
-  void stopEnabledChanged(bool enabled);
-  void exitEnabledChanged(bool enabled);
-  void exitCaptionChanged(const QString& caption);
-  // The driver started a job, or stopped running jobs (queue done, stopped, or waiting for the
-  // user after a failed upload).
-  void runningChanged(bool running);
+  void queueFinished(const cf::QueueSummary& summary);
 
  private:
-  enum class Outcome { Succeeded, Failed };
-
-  void StartNextWhenWaiting();
-  void ScheduleStart();
+  void OnRunFinished(const Outcome& outcome);
   void SetRunning(bool running);
-  void SetStatus(const QString& text);
-  void SetInfo(const QString& text);
-
-  void OnVersionReply();
-  // Parses a version answer; a document that does not parse or carries errInfo fails the job.
-  bool AcceptVersionReply(const QString& response, pugi::xml_document* doc);
-  void HandleVideoReply(const QString& response);
-  // A recorded project: quota, overwrite rule, media store check, slides, then pack and upload.
-  void HandleProjectReply(const QString& response);
-  void ReadSlideSize(const pugi::xml_document& doc);
-  // False (the job failed) when the reply's quota leaves no room for `required` megabytes.
-  bool CheckQuota(const pugi::xml_document& doc, qint64 required);
-  // The server refused the target folder (overwrite "2" or "3").
-  void RefuseTarget(const QString& overwrite);
-  void Conversion();
-  void ServerSidePreparation();
-  // A stop before the server stage: the row waits again and the queue stops.
-  void StopBeforeServerStage();
-  void PackAndUpload(const QString& kind);
-  Outcome Upload();
-  void WaitForUploadEvent(int ms);
-
-  // The job ends "Failed" with `text`; the next waiting job starts.
-  void FailAndContinue(const QString& text);
-  void FailUnexpected(const QString& description);
-  bool SendVersionRequest(int contentNumber);
-  QString ResultErrorText(const QString& code, bool prefixVersion) const;
-  QString Res(const QString& key, const QString& fallback = {}) const;
-  QString UploadText() const;
 
   QueueGridModel& grid_;
   UploadQueue& queue_;
   UploadControl& control_;
-  DriverState state_;
-  RunContext context_;
-  QTimer animation_;
-  QString status_;
+  UserQuestions& questions_;
+  RunSettings settings_;
+  JobRun* run_ = nullptr;
+  QueueSummary summary_;
+  QString lastWorkFolder_;
+  // Work folders of finished jobs, deleted at the next start and on closing.
+  QStringList keptFolders_;
   bool running_ = false;
-  bool highSpeed_ = false;
-  int processors_ = 1;
-  bool putFileAnswered_ = true;
-  bool closingStopDone_ = false;
+  bool closing_ = false;
 };
 
 }  // namespace cf

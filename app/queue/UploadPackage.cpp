@@ -205,8 +205,15 @@ bool UploadPackage::WriteFileList(const QString& path, const UploadJob& job) {
 }
 
 bool UploadPackage::Pack(const QString& workFolder, const QString& archiveFile,
-                         const QString& presentation) {
+                         const QString& presentation, const CancelToken& cancel) {
   if (workFolder.isEmpty() || !QFileInfo(workFolder).isDir()) return false;
+  // zip ends with the job when Stop cancels the token; a large folder takes a while to store.
+  const auto RunHidden = [&cancel](const QString& commandLine, const QString& folder) {
+    RunOptions options;
+    options.workingFolder = folder;
+    options.cancel = cancel;
+    return !RunProcess(commandLine, options).cancelled;
+  };
   QString copy;
   if (!presentation.isEmpty()) {
     copy = JoinPath(workFolder, QFileInfo(presentation).fileName());

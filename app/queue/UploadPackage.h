@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/media/ProcessRunner.h"
 #include "app/queue/UploadJob.h"
 
 #include <QString>
@@ -58,9 +59,9 @@ class UploadPackage {
 
   // Stores every file below `workFolder` without compression in `archiveFile` by running zip in
   // that folder. A `presentation` is copied in for the time of packing and removed again. True when
-  // the archive exists afterwards.
+  // the archive exists afterwards; a cancelled `cancel` ends zip, leaving a partial archive.
   static bool Pack(const QString& workFolder, const QString& archiveFile,
-                   const QString& presentation = {});
+                   const QString& presentation = {}, const CancelToken& cancel = {});
 
   // Deletes a file, trying up to `tries` times half a second apart while events are handled; a
   // missing file counts as deleted.

@@ -45,8 +45,35 @@ QString ProgramPath(const QString& name) {
 }  // namespace
 
 VideoConverter::VideoConverter(const UploadJob& job, const ConversionSettings& settings,
-                               RunContext& context, QueueGridModel& grid)
-    : job_(job), settings_(settings), context_(context), grid_(grid) {}
+                               RunContext& context, StampFunction stamp)
+    : job_(job), settings_(settings), context_(context), stamp_(std::move(stamp)) {}
+
+bool VideoConverter::RunHidden(const QString& commandLine, const QString& workingFolder) const {
+  RunOptions options;
+  options.workingFolder = workingFolder;
+  options.cancel = context_.cancel;
+  return !RunProcess(commandLine, options).cancelled;
+}
+
+Outcome VideoConverter::Run(const QString& sourcePath, const QString& workFolder) {
+  const int code = ConvertVideo(sourcePath, workFolder);
+  if (context_.cancel.cancelled()) return Outcome::Stop();
+  if (code > 0) return Outcome::Done();
+  return Outcome::Fail(FailureText(code, errorDescription_));
+}
+
+Outcome VideoConverter::CopySourceForServer(const UploadJob& job, const QString& sourcePath,
+                                            const QString& workFolder) {
+  if (!HasEnoughSpace(workFolder, 2.0 * static_cast<double>(GetFileSize(sourcePath)))) {
+    return Outcome::Fail(FailureText(kNoSpace, QString()));
+  }
+  const int dot = job.fileName.lastIndexOf(QLatin1Char('.'));
+  const QString copy = JoinPath(workFolder, QStringLiteral("src.") + job.fileName.mid(dot + 1));
+  if (!CopyFileForce(sourcePath, copy)) {
+    return Outcome::Fail(FailureText(kCopySourceError, QString()));
+  }
+  return Outcome::Done();
+}
 
 QString VideoConverter::GopLength(int secDuration) {
   const int tens = secDuration / 600;
@@ -133,16 +160,16 @@ int VideoConverter::EncodeTwoPass(const QString& sourcePath, const QString& outp
         EncoderThreads(settings_.processors, settings_.highSpeed) == 1 && settings_.processors > 2;
 
     RunCaptured(PassCommand(sourcePath, outputPath, 1, true), true, context_);
-    if (!context_.cancelRequested && context_.stepResult >= 1 &&
+    if (!context_.cancel.cancelled() && context_.stepResult >= 1 &&
         context_.outputText.contains(QLatin1String("Error while opening file"))) {
       // Some sources refuse the deinterlacer; the whole encode is done again without it.
       context_.passNumber = 1;
       RunCaptured(PassCommand(sourcePath, outputPath, 1, false), true, context_);
       context_.passNumber = 2;
-      if (!context_.cancelRequested && context_.stepResult >= 1) {
+      if (!context_.cancel.cancelled() && context_.stepResult >= 1) {
         RunCaptured(PassCommand(sourcePath, outputPath, 2, false), true, context_);
       }
-    } else if (!context_.cancelRequested && context_.stepResult >= 1) {
+    } else if (!context_.cancel.cancelled() && context_.stepResult >= 1) {
       context_.passNumber = 2;
       RunCaptured(PassCommand(sourcePath, outputPath, 2, true), true, context_);
     }
@@ -190,7 +217,7 @@ bool VideoConverter::ExtractKeyframes(const QString& mp4Path) {
   const QString listPath = JoinPath(folder, QStringLiteral("keyframe.txt"));
   if (!RunHidden(QStringLiteral("mp4GetKeyFrame ") + Quoted(mp4Path) + QLatin1Char(' ') +
                  Quoted(listPath))) {
-    context_.cancelRequested = true;
+    context_.cancel.Cancel();
     return false;
   }
   const QString descriptionName =
@@ -219,13 +246,13 @@ bool VideoConverter::CaptureThumbnails(const QString& videoPath) {
                   QStringLiteral("%1x%2").arg(job_.videoWidth).arg(job_.videoHeight) +
                   QStringLiteral(" -f image2 ") + Quoted(picture),
               false, context_);
-  if (context_.cancelRequested) return false;
+  if (context_.cancel.cancelled()) return false;
   WaitMs(kPauseMs);
   RunCaptured(QStringLiteral("ffmpeg -i ") + Quoted(videoPath) +
                   QStringLiteral(" -ss 1 -vframes 1 -s ") + QLatin1String(kThumbSize) +
                   QStringLiteral(" -f image2 ") + Quoted(thumb),
               false, context_);
-  if (context_.cancelRequested) return false;
+  if (context_.cancel.cancelled()) return false;
   QString finalPicture = picture;
   if (settings_.mp4 && !job_.dstPostfix.isEmpty()) {
     finalPicture =
@@ -248,13 +275,7 @@ bool VideoConverter::CopySource(const QString& sourcePath, const QString& workFo
 }
 
 int VideoConverter::ConvertVideo(const QString& sourcePath, const QString& workFolder) {
-  try {
-    return Convert(sourcePath, workFolder);
-  } catch (const std::exception& e) {
-    context_.parseProgress = false;
-    errorDescription_ = QString::fromLocal8Bit(e.what());
-    return kUnexpected;
-  }
+  return Convert(sourcePath, workFolder);
 }
 
 int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder) {
@@ -286,12 +307,12 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
     context_.labelText = labelText;
     context_.progressText = labelText + QLatin1Char(' ') + job_.duration;
     context_.PublishProgress();
-    grid_.stampTime(job_.path, kColCvtBeginTime);
+    if (stamp_) stamp_(kColCvtBeginTime);
     const int encoded = EncodeTwoPass(sourcePath, destination);
     if (encoded < 1) return encoded;
-    grid_.stampTime(job_.path, kColCvtEndTime);
+    if (stamp_) stamp_(kColCvtEndTime);
   }
-  if (context_.cancelRequested) return kFinished;
+  if (context_.cancel.cancelled()) return kFinished;
 
   context_.progressText =
       labelText + GetResString(QStringLiteral("frmUpload"), QStringLiteral("lInjection"));
@@ -313,7 +334,7 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
     if (!RunHidden(QStringLiteral("yamdi -i ") + named(temporary) + QStringLiteral(" -x ") +
                        named(description) + QStringLiteral(" -o ") + named(destination),
                    xmlSafe ? QString() : workFolder)) {
-      context_.cancelRequested = true;
+      context_.cancel.Cancel();
       return kFinished;
     }
     if (!QFileInfo::exists(description) || !QFileInfo::exists(destination)) return kInjectError;
@@ -324,7 +345,7 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
     }
   } else {
     if (!ExtractKeyframes(destination)) {
-      return context_.cancelRequested ? kFinished : kKeyframeError;
+      return context_.cancel.cancelled() ? kFinished : kKeyframeError;
     }
     const QString fileList =
         JoinPath(workFolder, QString::fromLatin1(UploadPackage::kFileListName));
@@ -339,7 +360,7 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
   if (settings_.keepSource && !CopySource(sourcePath, workFolder)) return kCopySourceError;
 
   if (CaptureThumbnails(destination)) return kFinished;
-  return context_.cancelRequested ? kFinished : kCaptureError;
+  return context_.cancel.cancelled() ? kFinished : kCaptureError;
 }
 
 }  // namespace cf

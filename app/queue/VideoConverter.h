@@ -1,14 +1,15 @@
 #pragma once
 
+#include "app/queue/Outcome.h"
 #include "app/queue/UploadJob.h"
 
 #include <QString>
 
+#include <functional>
+
 class RunContext;
 
 namespace cf {
-
-class QueueGridModel;
 
 // What the conversion needs beyond the job: the server's wishes and this machine.
 struct ConversionSettings {
@@ -20,12 +21,15 @@ struct ConversionSettings {
 
 // Turns a job's source into what the upload package needs, inside the job's work folder, with
 // the outside tools of the program folder. Runs on the GUI thread; every wait keeps events
-// flowing, and the context's cancelRequested (set by Stop) ends the running tool.
+// flowing, and the context's cancel token (cancelled by Stop) ends the running tool.
 class VideoConverter {
  public:
+  // Told when the encoding begins and ends (the grid column of the time stamp).
+  using StampFunction = std::function<void(int column)>;
+
   // Result codes of ConvertVideo, as the driver turns them into failure texts.
   enum Result : int {
-    kFinished = 1,  // done, or stopped by the user (the context's cancelRequested tells)
+    kFinished = 1,  // done, or stopped by the user (the context's cancel token tells)
     kUnexpected = 0,
     kFileLocked = -1,
     kConvertError = -2,
@@ -40,7 +44,14 @@ class VideoConverter {
   };
 
   VideoConverter(const UploadJob& job, const ConversionSettings& settings, RunContext& context,
-                 QueueGridModel& grid);
+                 StampFunction stamp = {});
+
+  // ConvertVideo as an outcome: done, stopped (the token was cancelled) or failed with the row's
+  // failure text.
+  Outcome Run(const QString& sourcePath, const QString& workFolder);
+  // For a server that converts: the source goes into the work folder as "src.<extension>".
+  static Outcome CopySourceForServer(const UploadJob& job, const QString& sourcePath,
+                                     const QString& workFolder);
 
   int ConvertVideo(const QString& sourcePath, const QString& workFolder);
   int EncodeTwoPass(const QString& sourcePath, const QString& outputPath);
@@ -69,11 +80,13 @@ class VideoConverter {
   int Convert(const QString& sourcePath, const QString& workFolder);
   bool CopySource(const QString& sourcePath, const QString& workFolder) const;
   QString SourceCopyName() const;
+  // The hidden tools end with the conversion when Stop cancels the context's token.
+  bool RunHidden(const QString& commandLine, const QString& workingFolder = {}) const;
 
   UploadJob job_;
   ConversionSettings settings_;
   RunContext& context_;
-  QueueGridModel& grid_;
+  StampFunction stamp_;
   QString errorDescription_;
 };
 

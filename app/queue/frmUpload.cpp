@@ -48,7 +48,7 @@ frmUpload::frmUpload(QWidget* parent)
   // The upload control lives on this window; the driver only sees its interface.
   mavo_ = CreateWindowMavo(this, &mavoError_);
   if (mavo_) {
-    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *mavo_);
+    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *mavo_, questions_);
     ConnectDriver();
   }
 
@@ -133,25 +133,64 @@ void frmUpload::ConnectDriver() {
   cf::JobDriver* driver = driver_.get();
   connect(driver, &cf::JobDriver::statusChanged, ui_->lStatus, &QLabel::setText);
   connect(driver, &cf::JobDriver::infoChanged, ui_->lConvertInfo, &QLabel::setText);
-  connect(driver, &cf::JobDriver::conversionViewVisible, this, [this](bool visible) {
-    ui_->lConvertInfo->setVisible(visible);
-    ui_->txtOutput->setVisible(visible);
-  });
   connect(driver, &cf::JobDriver::outputChanged, this, [this](const QString& text) {
     ui_->txtOutput->setPlainText(text);
     ui_->txtOutput->moveCursor(QTextCursor::End);
   });
-  connect(driver, &cf::JobDriver::progressChanged, ui_->ProgressBar1, &QProgressBar::setValue);
-  connect(driver, &cf::JobDriver::startEnabledChanged, ui_->cmdStartUpload,
-          &QPushButton::setEnabled);
-  connect(driver, &cf::JobDriver::stopEnabledChanged, ui_->cmdStopUpload, &QPushButton::setEnabled);
-  connect(driver, &cf::JobDriver::exitEnabledChanged, ui_->cmdExit, &QPushButton::setEnabled);
-  connect(driver, &cf::JobDriver::exitCaptionChanged, this, [this](const QString& caption) {
+  connect(driver, &cf::JobDriver::progress, this,
+          [this](const QString&, cf::JobRun::Phase, qint64 done, qint64 total, qint64) {
+            if (total > 0) ui_->ProgressBar1->setValue(static_cast<int>(done * 100 / total));
+          });
+  connect(driver, &cf::JobDriver::phaseChanged, this, &frmUpload::ShowPhase);
+  connect(driver, &cf::JobDriver::runningChanged, this, [this] { ShowRunButtons(); });
+  // Edit and Remove follow the selected row's state as the run changes it.
+  connect(driver, &cf::JobDriver::jobChanged, this, [this] { ApplySelectionRule(); });
+  connect(driver, &cf::JobDriver::queueFinished, this, [this](const cf::QueueSummary& summary) {
+    if (!summary.last.ok()) return;
+    const QString done = Res(QStringLiteral("msgComplete"));
+    if (!done.isEmpty()) ShowMessage(done, QString(), MsgButtons::Ok, MsgIcon::Information);
+    const QString caption = GetResString(QStringLiteral("frmCommon"), QStringLiteral("btnExit"));
     if (!caption.isEmpty()) ui_->cmdExit->setText(caption);
   });
+  // Packing gives no progress; the status line grows a dot now and then to show it works.
+  packingDots_.setInterval(kPackingDotsMs);
+  connect(&packingDots_, &QTimer::timeout, this,
+          [this] { ui_->lStatus->setText(ui_->lStatus->text() + QLatin1Char('.')); });
   connect(ui_->chkHighSpeed, &QCheckBox::toggled, driver, &cf::JobDriver::setHighSpeed);
   driver->setHighSpeed(ui_->chkHighSpeed->isChecked());
   driver->setProcessors(LogicalProcessorCount());
+}
+
+void frmUpload::ShowPhase(const QString&, cf::JobRun::Phase phase) {
+  using Phase = cf::JobRun::Phase;
+  const bool converting = phase == Phase::Converting;
+  ui_->lConvertInfo->setVisible(converting);
+  ui_->txtOutput->setVisible(converting);
+  if (phase == Phase::Packing) {
+    packingDots_.start();
+  } else {
+    packingDots_.stop();
+  }
+  // The slide maker cannot be interrupted, and once every block is sent the server is filing the
+  // upload: closing then would leave it half done.
+  ui_->cmdStopUpload->setEnabled(driver_->running() && phase != Phase::MakingSlides &&
+                                 phase != Phase::Done);
+  ui_->cmdExit->setEnabled(phase != Phase::Registering);
+  if (driver_->running()) ui_->cmdStartUpload->setEnabled(false);
+}
+
+// Between runs the buttons follow the queue and the selection, whatever ended the run.
+void frmUpload::ShowRunButtons() {
+  if (driver_->running()) {
+    ui_->cmdStartUpload->setEnabled(false);
+    ui_->cmdStopUpload->setEnabled(true);
+    return;
+  }
+  packingDots_.stop();
+  ui_->cmdStartUpload->setEnabled(grid_.anyWaiting());
+  ui_->cmdStopUpload->setEnabled(false);
+  ui_->cmdExit->setEnabled(true);
+  ApplySelectionRule();
 }
 
 void frmUpload::cmdStartUpload_Click() {
@@ -332,7 +371,6 @@ void frmUpload::closeEvent(QCloseEvent* event) {
     return;
   }
   SaveQueueOnClose();
-  DeleteFileForce(JoinPath(ProgramFolder(), QStringLiteral("tmpTest.bmp")));
   WritePlainSetting(kSettings, QStringLiteral("chkHighSpeed"),
                     ui_->chkHighSpeed->isChecked() ? QStringLiteral("1") : QStringLiteral("0"));
   WritePlainSetting(kSettings, QStringLiteral("chkRemQueue"),

@@ -4,6 +4,7 @@
 #include "app/queue/QueueCommands.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
+#include "app/queue/UserQuestions.h"
 
 #include <QStringList>
 #include <QTimer>
@@ -72,6 +73,8 @@ class frmUpload : public QWidget {
   void cmdStartUpload_Click();
   void cmdStopUpload_Click();
   void ConnectDriver();
+  void ShowPhase(const QString& path, cf::JobRun::Phase phase);
+  void ShowRunButtons();
 
   std::unique_ptr<Ui::frmUpload> ui_;
   cf::QueueGridModel grid_;
@@ -84,5 +87,8 @@ class frmUpload : public QWidget {
   bool useUniTreeView_ = false;
   std::unique_ptr<MavoControl> mavo_;
   QString mavoError_;
+  cf::MessageQuestions questions_;
   std::unique_ptr<cf::JobDriver> driver_;
+  QTimer packingDots_;
+  static constexpr int kPackingDotsMs = 700;
 };

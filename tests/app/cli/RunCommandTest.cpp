@@ -65,6 +65,8 @@ TEST_F(RunCommand, UploadsTheWaitingJobsAndReportsEachStep) {
                               QStringLiteral(": File has been modified")));
   EXPECT_TRUE(output.contains(QStringLiteral("status: ") + GetResString("frmUpload", "msgPack")));
   EXPECT_TRUE(output.contains(QStringLiteral("progress: 100%")));
+  EXPECT_TRUE(output.contains(QStringLiteral("done: 1 finished, 1 failed")))
+      << output.toStdString();
   EXPECT_TRUE(server_.AdminGet(QStringLiteral("/admin/contents")).contains("account=\"demo\""));
 
   // The finished job is dropped from the queue file; the failed one stays for another try.

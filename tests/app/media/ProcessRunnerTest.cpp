@@ -141,8 +141,8 @@ TEST_F(ProcessRunnerTest, StopEndsTheConverterWithinASecond) {
   context.workingFolder = folder_.path();
   QElapsedTimer sinceStop;
   QObject::connect(&context, &RunContext::progressChanged, [&] {
-    if (context.cancelRequested) return;
-    context.cancelRequested = true;
+    if (context.cancel.cancelled()) return;
+    context.cancel.Cancel();
     sinceStop.start();
   });
   // Read at its own pace, the input keeps the converter busy for ten minutes unless stopped.
@@ -150,20 +150,28 @@ TEST_F(ProcessRunnerTest, StopEndsTheConverterWithinASecond) {
                   QStringLiteral(" -y -re -f lavfi -i testsrc=size=160x120:rate=30:duration=600 "
                                  "-vcodec libx264 -f mp4 out.mp4"),
               false, context);
-  ASSERT_TRUE(context.cancelRequested) << context.outputText.toStdString();
+  ASSERT_TRUE(context.cancel.cancelled()) << context.outputText.toStdString();
   EXPECT_LT(sinceStop.elapsed(), 1000);
   EXPECT_TRUE(WaitUntilGone(context.processId));
 }
 
 TEST_F(ProcessRunnerTest, CancelledHiddenRunReturnsFalseAndEndsTheChild) {
   const QString pidFile = Path(QStringLiteral("pid.txt"));
-  QTimer::singleShot(300, [] { CancelRun(); });
-  EXPECT_FALSE(RunHidden(QStringLiteral(R"(sh -c "echo $$ > '%1'; exec sleep 30")").arg(pidFile)));
+  RunOptions options;
+  QTimer::singleShot(300, [token = options.cancel] { token.Cancel(); });
+  const RunResult result =
+      RunProcess(QStringLiteral(R"(sh -c "echo $$ > '%1'; exec sleep 30")").arg(pidFile), options);
+  EXPECT_TRUE(result.started);
+  EXPECT_TRUE(result.cancelled);
   const qint64 pid = ReadAll(pidFile).trimmed().toLongLong();
   ASSERT_GT(pid, 0);
   EXPECT_TRUE(WaitUntilGone(pid));
-  // The flag is cleared by the next run.
+  // A cancelled token stops only its own runs: a run with a token of its own goes ahead, and a
+  // run handed the cancelled one does not start at all.
   EXPECT_TRUE(RunHidden(QStringLiteral(R"(sh -c "exit 3")")));
+  const RunResult again = RunProcess(QStringLiteral(R"(sh -c "exit 0")"), options);
+  EXPECT_FALSE(again.started);
+  EXPECT_TRUE(again.cancelled);
 }
 
 TEST_F(ProcessRunnerTest, HiddenRunExpandsWildcardsInItsWorkingFolder) {

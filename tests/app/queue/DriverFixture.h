@@ -4,6 +4,7 @@
 #include "app/queue/JobDriver.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
+#include "app/queue/UserQuestions.h"
 #include "app/services/MavoControl.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
@@ -135,6 +136,20 @@ class RewritingControl : public UploadControl {
   QList<int> versionContentNumbers_;
 };
 
+// The user's side of a run as a test scripts it: every notice and question is recorded, and the
+// overwrite question gets the answer the test chose.
+class ScriptedQuestions : public cf::UserQuestions {
+ public:
+  void Tell(const QString& text, MsgIcon) override { messages.append(text); }
+  MsgAnswer AskOverwrite(const QString& text) override {
+    messages.append(text);
+    return overwriteAnswer;
+  }
+
+  QStringList messages;
+  MsgAnswer overwriteAnswer = MsgAnswer::Cancel;
+};
+
 // The engine as a window would hold it, over the real control, talking to kqserver on loopback.
 class DriverBench {
  public:
@@ -150,10 +165,10 @@ class DriverBench {
       return;
     }
     rewriting_ = std::make_unique<RewritingControl>(*control_);
-    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *rewriting_);
+    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *rewriting_, questions_);
+    // Nothing below the engine should ask; what does is recorded with the engine's questions.
     previousHandler_ = SetMessageHandler([this](const MessageRequest& request) {
-      messages_.append(request.text);
-      if (request.buttons == MsgButtons::YesNoCancel) return overwriteAnswer_;
+      questions_.messages.append(request.text);
       return request.buttons == MsgButtons::Ok ? MsgAnswer::Ok : MsgAnswer::No;
     });
   }
@@ -169,8 +184,8 @@ class DriverBench {
   RewritingControl& control() { return *rewriting_; }
   cf::QueueGridModel& grid() { return grid_; }
   cf::UploadQueue& queue() { return queue_; }
-  QStringList& messages() { return messages_; }
-  void answerOverwrite(MsgAnswer answer) { overwriteAnswer_ = answer; }
+  QStringList& messages() { return questions_.messages; }
+  void answerOverwrite(MsgAnswer answer) { questions_.overwriteAnswer = answer; }
   QString clipFolder() const { return clips_.path(); }
 
   // A 2-second 320x240 clip; `bitrate` makes it larger so its archive spans several blocks.
@@ -251,10 +266,9 @@ class DriverBench {
   std::unique_ptr<RewritingControl> rewriting_;
   cf::QueueGridModel grid_;
   cf::UploadQueue queue_;
+  ScriptedQuestions questions_;
   std::unique_ptr<cf::JobDriver> driver_;
   MessageHandler previousHandler_;
-  QStringList messages_;
-  MsgAnswer overwriteAnswer_ = MsgAnswer::Cancel;
   QTemporaryDir clips_;
   std::vector<std::unique_ptr<QTemporaryDir>> unpacked_;
 };

@@ -79,9 +79,8 @@ class HostileCommandLinesTest : public testing::Test {
 
   int Convert(const QString& source, const QString& work, bool mp4) {
     RunContext context;
-    cf::QueueGridModel grid;
     VideoConverter converter(ConversionJob(source), cf::ConversionSettings{mp4, true, 1, false},
-                             context, grid);
+                             context);
     const int result = converter.ConvertVideo(source, work);
     description_ = converter.errorDescription();
     output_ = context.outputText;
@@ -141,11 +140,10 @@ TEST_F(HostileCommandLinesTest, QuoteInTheFolderCannotAddConverterArguments) {
   ASSERT_TRUE(QDir().mkpath(work));
 
   RunContext context;
-  cf::QueueGridModel grid;
   cf::UploadJob job = ConversionJob(source);
   job.videoWidth = 128;
   job.videoHeight = 96;
-  VideoConverter converter(job, cf::ConversionSettings{true, false, 1, false}, context, grid);
+  VideoConverter converter(job, cf::ConversionSettings{true, false, 1, false}, context);
   const int result = converter.ConvertVideo(source, work);
   EXPECT_EQ(Read(important), QByteArray("keep me"));
   ASSERT_EQ(result, VideoConverter::kFinished) << context.outputText.toStdString();

@@ -52,7 +52,7 @@ TEST_F(JobDriverTest, Mp4ConversionEndsFinishedWithTheWholePackageOnTheServer) {
   EXPECT_FALSE(bench_.grid().cellText(job.path, cf::kColUploadEndTime).isEmpty());
 
   ProjectProfile profile;
-  ASSERT_TRUE(ReadProjectProfile(bench_.driver().state().workFolder, &profile));
+  ASSERT_TRUE(ReadProjectProfile(bench_.driver().lastWorkFolder(), &profile));
   EXPECT_EQ(profile.url, bench_.server().BaseUrl());
   EXPECT_EQ(profile.folderID, QStringLiteral("2"));
   const QString archive = bench_.LastArchive();
@@ -282,22 +282,28 @@ TEST_F(JobDriverTest, MissingOrChangedSourceFailsAndTheNextJobStarts) {
   EXPECT_EQ(bench_.messages(), QStringList{QStringLiteral("Please add a video file!")});
 }
 
-// Stop in each stage puts the row back to "Waiting", leaves the next row alone and stops the
-// queue; Start later runs the same job again from the beginning.
+// Stop in each phase puts the row back to "Waiting", removes what the run made, leaves the next row
+// alone and stops the queue; Start later runs the same job again from the beginning.
 TEST_F(JobDriverTest, StopInEachStageReturnsTheRowToWaitingAndStopsTheQueue) {
   ASSERT_TRUE(bench_.ready());
+  using Phase = cf::JobRun::Phase;
   struct Case {
     const char* stage;
     int cvtType;
+    // Stop on entering this phase, or (Done) when `when` says so.
+    Phase phase;
     std::function<bool(const QString& status, const QString& info)> when;
   };
   const QString injection = Res("lInjection");
+  const auto never = [](const QString&, const QString&) { return false; };
   const QList<Case> cases = {
-      {"conversion", 2,
+      {"asking", 1, Phase::AskingServer, never},
+      {"conversion", 2, Phase::Done,
        [&](const QString&, const QString& info) { return info.endsWith(injection); }},
-      {"packing", 1,
+      {"rechecking", 2, Phase::Rechecking, never},
+      {"packing", 1, Phase::Done,
        [](const QString& status, const QString&) { return status == Res("msgPack"); }},
-      {"upload", 1,
+      {"upload", 1, Phase::Done,
        [](const QString& status, const QString&) {
          return status.startsWith(QStringLiteral("Uploading data to"));
        }},
@@ -325,9 +331,13 @@ TEST_F(JobDriverTest, StopInEachStageReturnsTheRowToWaitingAndStopsTheQueue) {
                        info = text;
                        check();
                      });
-    bool startEnabled = false;
-    QObject::connect(&bench_.driver(), &cf::JobDriver::startEnabledChanged, &context,
-                     [&](bool enabled) { startEnabled = enabled; });
+    QObject::connect(&bench_.driver(), &cf::JobDriver::phaseChanged, &context,
+                     [&](const QString& path, Phase phase) {
+                       if (!stopped && path == job.path && phase == c.phase) {
+                         stopped = true;
+                         bench_.driver().Stop();
+                       }
+                     });
     const int uploadsBefore = static_cast<int>(bench_.control().putFileContentNumbers().size());
 
     bench_.RunQueue();
@@ -335,11 +345,13 @@ TEST_F(JobDriverTest, StopInEachStageReturnsTheRowToWaitingAndStopsTheQueue) {
     EXPECT_EQ(bench_.State(job.path), kStateWaiting)
         << c.stage << bench_.Error(job.path).toStdString();
     EXPECT_EQ(bench_.State(next.path), kStateWaiting) << c.stage;
-    EXPECT_TRUE(startEnabled) << c.stage;
+    // Start may be pressed again: nothing runs and the stopped job waits.
+    EXPECT_FALSE(bench_.driver().running()) << c.stage;
     if (std::string(c.stage) != "upload") {
       EXPECT_EQ(bench_.control().putFileContentNumbers().size(), uploadsBefore) << c.stage;
     }
     EXPECT_TRUE(DriverBench::LeftoverFolders().filter(QStringLiteral("_kqVidZip_")).isEmpty());
+    EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty()) << c.stage;
 
     context.disconnect();
     QObject::disconnect(&bench_.driver(), nullptr, &context, nullptr);

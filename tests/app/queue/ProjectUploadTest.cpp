@@ -6,8 +6,14 @@
 #include "app/services/modLanguage.h"
 #include "tests/app/project/TestProjects.h"
 
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRegularExpression>
+#include <QTimer>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -204,6 +210,53 @@ TEST_F(ProjectUploadTest, FileNamesLikeOptionsArePackedAndRunNothing) {
   EXPECT_EQ(ReadFile(unpacked.filePath(QStringLiteral("-TTtouch X #"))), QByteArray("command"));
   EXPECT_TRUE(unpacked.exists(QStringLiteral("media.kq")));
   EXPECT_FALSE(unpacked.exists(QStringLiteral("X")));
+}
+
+// A store that takes its time (here: a pipe nobody writes yet) is checked off the GUI thread:
+// events keep flowing, the check reports progress, and Stop returns the row to "Waiting" at once.
+TEST_F(ProjectUploadTest, SlowStoreCheckKeepsEventsFlowingAndHonoursStop) {
+  const QString kqp = MakeProject(QStringLiteral("Slow store"));
+  const QString store = QFileInfo(kqp).absolutePath() + QStringLiteral("/media.kq");
+  ASSERT_TRUE(QFile::remove(store));
+  ASSERT_EQ(::mkfifo(QFile::encodeName(store).constData(), 0600), 0);
+  const cf::UploadJob job = Queue(kqp);
+
+  int ticks = 0;
+  int checkProgress = 0;
+  bool stopped = false;
+  QTimer ticker;
+  QObject::connect(&ticker, &QTimer::timeout, [&] { ++ticks; });
+  QObject context;
+  QObject::connect(&bench_.driver(), &cf::JobDriver::progress, &context,
+                   [&](const QString&, cf::JobRun::Phase phase, qint64, qint64, qint64) {
+                     if (phase == cf::JobRun::Phase::CheckingStore) ++checkProgress;
+                   });
+  QObject::connect(&bench_.driver(), &cf::JobDriver::phaseChanged, &context,
+                   [&](const QString&, cf::JobRun::Phase phase) {
+                     if (phase != cf::JobRun::Phase::CheckingStore) return;
+                     ticker.start(50);
+                     QTimer::singleShot(1500, &context, [&] {
+                       stopped = true;
+                       bench_.driver().Stop();
+                     });
+                   });
+  QElapsedTimer clock;
+  clock.start();
+  bench_.RunQueue(20000);
+  ticker.stop();
+  EXPECT_TRUE(stopped);
+  // Stop is honoured at once, not after the check.
+  EXPECT_LT(clock.elapsed(), 10000);
+  EXPECT_GE(ticks, 15);
+  EXPECT_GT(checkProgress, 5);
+  EXPECT_EQ(bench_.State(job.path), cf::kStateWaiting);
+  EXPECT_TRUE(bench_.control().putFileContentNumbers().isEmpty());
+  EXPECT_FALSE(QFileInfo::exists(QFileInfo(kqp).absolutePath() + QStringLiteral("/slides")));
+  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
+
+  // The abandoned check reads an empty pipe and ends on its own.
+  const int writer = ::open(QFile::encodeName(store).constData(), O_WRONLY | O_NONBLOCK);
+  if (writer >= 0) ::close(writer);
 }
 
 TEST_F(ProjectUploadTest, ThumbCommandReplacesBlanksAndBackslashes) {

@@ -159,6 +159,13 @@ TEST(UploadPackage, PackStoresTheWholeWorkFolderUncompressed) {
 
   EXPECT_FALSE(UploadPackage::Pack(work.filePath(QStringLiteral("missing")),
                                    archiveFolder.filePath(QStringLiteral("other.zip"))));
+
+  // A job stopped before packing packs nothing.
+  CancelToken stopped;
+  stopped.Cancel();
+  const QString skipped = archiveFolder.filePath(QStringLiteral("stopped.zip"));
+  EXPECT_FALSE(UploadPackage::Pack(work.path(), skipped, {}, stopped));
+  EXPECT_FALSE(QFile::exists(skipped));
 }
 
 QStringList StoredNames(const QString& archive) {

@@ -1,6 +1,5 @@
 #include "TestProgramFolder.h"
 #include "app/media/RunContext.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/VideoConverter.h"
 
 #include <QTemporaryDir>
@@ -37,8 +36,7 @@ TEST(VideoConverter, PassCommandKeepsTheAspectOfTheRealSize) {
   job.aBitRate = QStringLiteral("64k");
   job.bInterlaced = true;
   RunContext context;
-  cf::QueueGridModel grid;
-  VideoConverter converter(job, cf::ConversionSettings{true, false, 4, false}, context, grid);
+  VideoConverter converter(job, cf::ConversionSettings{true, false, 4, false}, context);
 
   const QString first =
       converter.PassCommand(QStringLiteral("/v/in.avi"), QStringLiteral("/w/video.mp4"), 1, true);
@@ -65,8 +63,7 @@ TEST(VideoConverter, CopyWithoutReencodingNeedsTwiceTheSourceFree) {
   job.dstCvtType = 2;
   job.path = QStringLiteral("/proc/self/exe");
   RunContext context;
-  cf::QueueGridModel grid;
-  VideoConverter converter(job, cf::ConversionSettings{}, context, grid);
+  VideoConverter converter(job, cf::ConversionSettings{}, context);
   // /proc reports no free space at all.
   EXPECT_EQ(converter.ConvertVideo(job.path, QStringLiteral("/proc")), VideoConverter::kNoSpace);
   EXPECT_FALSE(QFile::exists(QStringLiteral("/proc/video.mp4")));

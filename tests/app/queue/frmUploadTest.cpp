@@ -252,6 +252,58 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
   SetMessageHandler(previous);
 }
 
+// A failed upload stops the queue; afterwards the buttons follow the queue and the selection: Start
+// for the waiting row, no Stop with nothing running, Edit and Remove for the failed row. Closing
+// leaves alone a file of the program folder the program did not make.
+TEST(MainWindowDriver, AfterAFailedUploadTheButtonsFollowTheQueue) {
+  LinkedProgramFolder program;
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
+  ASSERT_TRUE(
+      server.Seed(QStringLiteral("<kqserver><account name=\"demo\"><reply route=\"putFile\" "
+                                 "errInfo=\"1407\"/></account></kqserver>")));
+  QTemporaryDir clips;
+  const MessageHandler previous =
+      SetMessageHandler([](const MessageRequest&) { return MsgAnswer::Ok; });
+  frmUpload window;
+  window.RunStartupTick();
+  ASSERT_NE(window.driver(), nullptr);
+  QList<cf::UploadJob> jobs;
+  for (const char* name : {"first.mp4", "second.mp4"}) {
+    const QString clip = clips.filePath(QString::fromLatin1(name));
+    ASSERT_TRUE(TestClips::MakeVideo(clip, 2, QStringLiteral("320x240")));
+    jobs.append(ClipJob(clip, server.BaseUrl(), 1));
+    ASSERT_TRUE(window.queue().Add(jobs.last()));
+    window.grid().addRow(jobs.last().fileName, jobs.last().title, jobs.last().Author,
+                         jobs.last().path, jobs.last().Url, jobs.last().folderName);
+  }
+  Ui::frmUpload& ui = window.form();
+  ui.cmdStartUpload->setEnabled(true);
+  ui.gridQueue->selectRow(0);
+
+  QSignalSpy running(window.driver(), &cf::JobDriver::runningChanged);
+  QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
+  while (window.driver()->running()) ASSERT_TRUE(running.wait(60000));
+
+  ASSERT_EQ(window.grid().cellText(jobs[0].path, kColState), cf::kStateFailed);
+  EXPECT_EQ(window.grid().cellText(jobs[1].path, kColState), cf::kStateWaiting);
+  EXPECT_TRUE(ui.cmdStartUpload->isEnabled());
+  EXPECT_FALSE(ui.cmdStopUpload->isEnabled());
+  EXPECT_TRUE(ui.cmdExit->isEnabled());
+  EXPECT_TRUE(ui.cmdRemove->isEnabled());
+  EXPECT_TRUE(ui.cmdEdit->isEnabled());
+
+  const QString stranger = program.filePath(QStringLiteral("tmpTest.bmp"));
+  QFile file(stranger);
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.close();
+  QCloseEvent event;
+  QCoreApplication::sendEvent(&window, &event);
+  EXPECT_TRUE(event.isAccepted());
+  EXPECT_TRUE(QFile::exists(stranger));
+  SetMessageHandler(previous);
+}
+
 }  // namespace
 
 namespace {

@@ -1,0 +1,442 @@
+#include "app/queue/JobRun.h"
+
+#include "app/project/KqLibrary.h"
+#include "app/queue/MediaStoreCheck.h"
+#include "app/queue/ProgramIdentity.h"
+#include "app/queue/ProjectSlides.h"
+#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadPackage.h"
+#include "app/queue/UploadQueue.h"
+#include "app/queue/UploadStep.h"
+#include "app/queue/UserQuestions.h"
+#include "app/queue/VersionReply.h"
+#include "app/queue/VideoConverter.h"
+#include "app/services/PasswordDigest.h"
+#include "app/services/ProgramFolder.h"
+#include "app/services/UploadControl.h"
+#include "app/services/modConfig.h"
+#include "app/services/modGlobal.h"
+#include "app/services/modLanguage.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QLocale>
+
+namespace cf {
+
+namespace {
+
+constexpr const char* kWorkFolderPrefix = "_kqClipFerry_";
+constexpr const char* kArchiveFolderPrefix = "_kqVidZip_";
+constexpr const char* kVersionRoute = "/mavo/getVersion/";
+constexpr double kBytesPerMegabyte = 1048576.0;
+
+// A name that no folder of `parent` has yet.
+QString FreshFolder(const QString& parent, const char* prefix) {
+  QString folder;
+  do {
+    folder = JoinPath(parent, QLatin1String(prefix) + FreshTempName());
+  } while (QFileInfo::exists(folder));
+  return folder;
+}
+
+// Kilobits per second from "800k" (the unit character dropped).
+qint64 Kbps(const QString& bitRate) { return bitRate.left(bitRate.size() - 1).toLongLong(); }
+
+qint64 Megabytes(qint64 bytes) {
+  return RoundHalfEven(static_cast<double>(bytes) / kBytesPerMegabyte);
+}
+
+}  // namespace
+
+JobRun::JobRun(const QString& path, QueueGridModel& grid, UploadQueue& queue,
+               UploadControl& control, UserQuestions& questions, const RunSettings& settings,
+               QObject* parent)
+    : QObject(parent),
+      path_(path),
+      grid_(grid),
+      queue_(queue),
+      control_(control),
+      questions_(questions),
+      settings_(settings) {
+  context_.logEnabled = true;
+  context_.cancel = stop_;
+  // Handled after the control's own event handler has returned, so the next request may start.
+  connect(&control_, &UploadControl::OnGetVersionFinished, this, &JobRun::OnVersionReply,
+          Qt::QueuedConnection);
+  connect(&context_, &RunContext::outputChanged, this, &JobRun::outputChanged);
+  connect(&context_, &RunContext::progressChanged, this, [this](const QString& text, double p) {
+    emit infoChanged(text);
+    emit progress(path_, phase_, static_cast<qint64>(p), 100, 0);
+  });
+}
+
+JobRun::~JobRun() = default;
+
+QString JobRun::Res(const char* key, const QString& fallback) const {
+  return GetResString(QStringLiteral("frmUpload"), QString::fromLatin1(key), fallback);
+}
+
+// The row updates of a run, in one place.
+void JobRun::SetRow(const QString& state) {
+  grid_.setState(path_, state);
+  emit jobChanged(path_);
+}
+
+void JobRun::StampRow(int column) {
+  grid_.stampTime(path_, column);
+  emit jobChanged(path_);
+}
+
+void JobRun::SetPhase(Phase phase) {
+  if (phase_ == phase) return;
+  phase_ = phase;
+  emit phaseChanged(path_, phase);
+}
+
+void JobRun::Begin() {
+  const Outcome source = CheckSource();
+  if (!source.ok()) {
+    Finish(source);
+    return;
+  }
+  emit progress(path_, phase_, 0, 100, 0);
+  SetRow(kStateTransfering);
+  const Outcome prepared = PrepareWorkFolder();
+  if (!prepared.ok()) {
+    Finish(prepared);
+    return;
+  }
+  ProjectProfile profile;
+  ReadProjectProfile(workFolder_, &profile);
+  contentNumber_ = profile.contentID.isEmpty() ? QStringLiteral("0") : profile.contentID;
+  const bool reuse = profile.url == work_.Url && contentNumber_ != QLatin1String("0") &&
+                     profile.folderID == work_.folderID;
+  AskServer(reuse ? contentNumber_.toInt() : -1);
+}
+
+Outcome JobRun::CheckSource() {
+  const UploadJob* job = queue_.item(path_);
+  const QFileInfo source(path_);
+  if (job == nullptr || !source.isFile()) return Outcome::Fail(QStringLiteral("File not found"));
+  work_ = *job;
+  work_.Url = NormalizeServerAddress(job->Url);
+  passwordToSend_ = job->bEncPassword ? PasswordDigest(job->password) : job->password;
+  const QDateTime queued = UploadJob::ParseDateLastModified(job->dateLastModified);
+  if (!queued.isValid() || queued.toSecsSinceEpoch() != source.lastModified().toSecsSinceEpoch() ||
+      source.size() != job->fileSize) {
+    return Outcome::Fail(QStringLiteral("File has been modified"));
+  }
+  return Outcome::Done();
+}
+
+Outcome JobRun::PrepareWorkFolder() {
+  if (work_.isProject()) {
+    // A project is packed from its own folder, which the run must never delete.
+    const QFileInfo projectFile(path_);
+    workFolder_ = projectFile.absolutePath();
+    if (!project_.Load(projectFile.absoluteFilePath(), true)) {
+      return Outcome::Fail(QStringLiteral("The project file could not be read."));
+    }
+    return Outcome::Done();
+  }
+  emit infoChanged(QString());
+  workFolder_ = FreshFolder(QDir::tempPath(), kWorkFolderPrefix);
+  if (!QDir().mkpath(workFolder_)) {
+    return Outcome::Fail(
+        QStringLiteral("Error description: the work folder could not be created."));
+  }
+  ownsWorkFolder_ = true;
+  return Outcome::Done();
+}
+
+void JobRun::AskServer(int contentNumber) {
+  awaitingReply_ = true;
+  SetPhase(phase_ == Phase::CheckingSource ? Phase::AskingServer : Phase::Rechecking);
+  const bool sent = control_.GetVersion2(
+      QStringLiteral("http://") + work_.Url + QLatin1String(kVersionRoute), work_.account,
+      passwordToSend_, work_.folderID.toInt(), contentNumber, GetDefaultProjectVersion(),
+      QStringLiteral("tool=v.") + ProgramIdentity::Version());
+  if (!sent) {
+    awaitingReply_ = false;
+    Finish(Outcome::Fail(QStringLiteral("GetVersion: ") + VersionReply::ServerErrorText() +
+                         QStringLiteral(" (0)")));
+  }
+}
+
+void JobRun::OnVersionReply() {
+  if (!awaitingReply_ || finished_) return;
+  awaitingReply_ = false;
+  // A stop pressed while the server was asked is heard once it has answered: the control takes
+  // one request at a time.
+  if (stop_.cancelled()) {
+    Finish(Outcome::Stop());
+    return;
+  }
+  VersionReply reply;
+  const Outcome accepted = reply.Accept(control_.Response());
+  if (!accepted.ok()) {
+    Finish(accepted);
+    return;
+  }
+  reply.SlideSize(&slideWidth_, &slideHeight_);
+  if (work_.isProject()) {
+    OnProjectReply(reply);
+  } else if (phase_ == Phase::AskingServer) {
+    OnFirstVideoReply(reply);
+  } else {
+    OnRecheckReply(reply);
+  }
+}
+
+void JobRun::OnFirstVideoReply(const VersionReply& reply) {
+  videoType_ = reply.Value("videotype");
+  sendSource_ = reply.Flag("videosrc");
+  // What the job will take once converted, from its bit rates.
+  const qint64 required =
+      RoundHalfEven(static_cast<double>(Kbps(work_.vBitRate) + Kbps(work_.aBitRate)) * 1000.0 *
+                    work_.secDuration / (8.0 * 1024 * 1024));
+  const Outcome quota = reply.CheckQuota(required);
+  if (!quota.ok()) {
+    Finish(quota);
+    return;
+  }
+  if (work_.dstCvtType != 1) {
+    Convert();
+    return;
+  }
+  const Outcome copied = VideoConverter::CopySourceForServer(work_, path_, workFolder_);
+  if (!copied.ok()) {
+    Finish(copied);
+    return;
+  }
+  OnRecheckReply(reply);
+}
+
+void JobRun::OnRecheckReply(const VersionReply& reply) {
+  if (phase_ == Phase::Rechecking) {
+    const Outcome quota = reply.CheckQuota(Megabytes(GetFolderSize(workFolder_)));
+    if (!quota.ok()) {
+      Finish(quota);
+      return;
+    }
+  }
+  const QString overwrite = reply.overwrite();
+  if (overwrite == QLatin1String("1")) {
+    const MsgAnswer answer = questions_.AskOverwrite(Res("msgOverwrite"));
+    if (answer == MsgAnswer::No) {
+      contentNumber_ = QStringLiteral("0");
+    } else if (answer != MsgAnswer::Yes) {
+      Finish({Outcome::Status::Canceled, {}});
+      return;
+    }
+  } else if (overwrite == QLatin1String("2") || overwrite == QLatin1String("3")) {
+    Finish(VersionReply::RefuseTarget(overwrite));
+    return;
+  }
+  PackAndUpload(false);
+}
+
+void JobRun::Convert() {
+  SetPhase(Phase::Converting);
+  ConversionSettings conversion;
+  conversion.mp4 = videoType_ == QLatin1String("mp4");
+  conversion.keepSource = sendSource_;
+  conversion.processors = settings_.processors;
+  conversion.highSpeed = settings_.highSpeed;
+  context_.outputText.clear();
+  VideoConverter converter(work_, conversion, context_, [this](int column) { StampRow(column); });
+  const Outcome converted = converter.Run(path_, workFolder_);
+  if (!converted.ok()) {
+    Finish(converted);
+    return;
+  }
+  if (work_.title.isEmpty()) {
+    work_.title = QStringLiteral("Title, ") +
+                  QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
+  }
+  emit statusChanged(Res("msgConnect", QStringLiteral("Conncecting server ...")));
+  AskServer(-1);
+}
+
+void JobRun::OnProjectReply(const VersionReply& reply) {
+  const Outcome quota = reply.CheckQuota(Megabytes(GetFolderSize(workFolder_)));
+  if (!quota.ok()) {
+    Finish(quota);
+    return;
+  }
+  const QString overwrite = reply.overwrite();
+  if (overwrite == QLatin1String("1")) {
+    // A project keeps its content number in its folder; the server asking means the old content
+    // is gone or taken, so the project goes up as new content.
+    contentNumber_ = QStringLiteral("0");
+  } else if (overwrite == QLatin1String("2") || overwrite == QLatin1String("3")) {
+    Finish(VersionReply::RefuseTarget(overwrite));
+    return;
+  }
+  CheckStore();
+}
+
+void JobRun::CheckStore() {
+  SetPhase(Phase::CheckingStore);
+  library_ = std::make_shared<KqLibrary>();
+  if (!library_->Load(project_.version)) library_.reset();
+  const QString store = JoinPath(workFolder_, QLatin1String(ProjectSlides::kMediaStore));
+  if (!QFileInfo::exists(store)) {
+    MakeSlidesAndUpload();
+    return;
+  }
+  const QString failed = GetResString(QStringLiteral("frmCommon"), QStringLiteral("msgVerifyKqErr"),
+                                      QStringLiteral("Verify media.kq error!"));
+  // Without its library the store cannot be shown to be whole, and a damaged one must not go up.
+  if (!library_) {
+    Finish(Outcome::Fail(failed));
+    return;
+  }
+  emit statusChanged(GetResString(QStringLiteral("frmCommon"), QStringLiteral("msgVerifyWholeKq"),
+                                  QStringLiteral("Verifying whole \"media.kq\". Please wait.")));
+  storeCheck_ = new MediaStoreCheck(this);
+  connect(storeCheck_, &MediaStoreCheck::progress, this, [this](qint64 elapsedMs) {
+    emit progress(path_, Phase::CheckingStore, elapsedMs, 0, 0);
+  });
+  connect(storeCheck_, &MediaStoreCheck::finished, this, [this, failed](bool whole) {
+    if (stop_.cancelled()) {
+      Finish(Outcome::Stop());
+    } else if (!whole) {
+      Finish(Outcome::Fail(failed));
+    } else {
+      MakeSlidesAndUpload();
+    }
+  });
+  storeCheck_->Start(library_, store);
+}
+
+void JobRun::MakeSlidesAndUpload() {
+  if (stop_.cancelled()) {
+    Finish(Outcome::Stop());
+    return;
+  }
+  SetPhase(Phase::MakingSlides);
+  if (library_) {
+    ProjectSlides slides(workFolder_, project_, *library_, slideWidth_, slideHeight_,
+                         [this](const QString& text) { emit statusChanged(text); });
+    slides.Create();
+  }
+  PackAndUpload(true);
+}
+
+void JobRun::PackAndUpload(bool project) {
+  if (stop_.cancelled()) {
+    Finish(Outcome::Stop());
+    return;
+  }
+  const Outcome packed = Pack(project);
+  if (!packed.ok()) {
+    Finish(packed);
+    return;
+  }
+  StampRow(kColUploadBeginTime);
+  Finish(Upload());
+}
+
+Outcome JobRun::Pack(bool project) {
+  SetPhase(Phase::Packing);
+  QString why;
+  const bool written =
+      project ? UploadPackage::WriteProjectMetadataProfile(
+                    workFolder_, {work_.title, work_.Author, project_.Keywords, project_.Comments},
+                    &why)
+              : UploadPackage::WriteMetadataProfile(workFolder_, work_, sendSource_, &why);
+  if (!written) return {Outcome::Status::Unexpected, why};
+  archiveFolder_ = FreshFolder(QDir::tempPath(), kArchiveFolderPrefix);
+  const QString archive = JoinPath(archiveFolder_, QLatin1String(UploadPackage::kArchiveName));
+  RecreateFolder(archiveFolder_);
+  emit statusChanged(Res("msgPack", QStringLiteral("Packing files.")));
+  UploadPackage::Pack(workFolder_, archive,
+                      project ? UploadPackage::PresentationFile(workFolder_) : QString(), stop_);
+  if (stop_.cancelled()) return Outcome::Stop();
+  if (!QFileInfo::exists(archive)) {
+    const QString text = Res("msgPackError", QStringLiteral("Packing file error!"));
+    emit statusChanged(text);
+    return Outcome::Fail(text);
+  }
+  return Outcome::Done();
+}
+
+Outcome JobRun::Upload() {
+  SetPhase(Phase::Uploading);
+  const QString archive = JoinPath(archiveFolder_, QLatin1String(UploadPackage::kArchiveName));
+  const qint64 archiveBytes = QFileInfo(archive).size();
+  UploadStep::Request request{
+      work_.Url, work_.account, passwordToSend_, work_.folderID.toInt(), contentNumber_.toInt(),
+      archive};
+  UploadStep::Events events;
+  events.status = [this](const QString& text) { emit statusChanged(text); };
+  events.progress = [this, archiveBytes](int percent) {
+    emit progress(path_, phase_, percent, 100, archiveBytes * percent / 100);
+  };
+  events.registering = [this] { SetPhase(Phase::Registering); };
+  QString contentID;
+  const Outcome sent = UploadStep(control_, stop_).Run(request, events, &contentID);
+  if (!sent.ok()) return sent;
+  emit progress(path_, phase_, 100, 100, archiveBytes);
+  emit statusChanged(Res("msgComplete", QStringLiteral("Uploading data ... Finished!")));
+  WriteProjectProfile(workFolder_, work_.Url, work_.folderID, contentID);
+  return Outcome::Done();
+}
+
+void JobRun::Stop() {
+  if (finished_) return;
+  stop_.Cancel();
+  // The check of a media store cannot be interrupted; the run stops waiting for it.
+  if (phase_ == Phase::CheckingStore && storeCheck_ != nullptr) {
+    storeCheck_->Abandon();
+    Finish(Outcome::Stop());
+  }
+}
+
+void JobRun::Finish(const Outcome& outcome) {
+  if (finished_) return;
+  finished_ = true;
+  const QString cancelText = Res("lInfoCancel");
+  switch (outcome.status) {
+    case Outcome::Status::Finished:
+      StampRow(kColUploadEndTime);
+      SetRow(kStateFinished);
+      break;
+    case Outcome::Status::Stopped:
+      SetRow(kStateWaiting);
+      emit infoChanged(cancelText);
+      emit statusChanged(cancelText);
+      break;
+    case Outcome::Status::Canceled:
+      SetRow(kStateCanceled);
+      emit infoChanged(cancelText);
+      break;
+    case Outcome::Status::Unexpected:
+    case Outcome::Status::Failed:
+    case Outcome::Status::UploadFailed: {
+      QString text = outcome.message;
+      if (outcome.status == Outcome::Status::Unexpected) {
+        text = QStringLiteral("upload error! ") + outcome.message;
+        questions_.Tell(text, MsgIcon::Critical);
+        emit statusChanged(Res("msgError"));
+      }
+      grid_.setFailure(path_, text);
+      emit jobChanged(path_);
+      const QString info = grid_.cellText(path_, kColError) + Res("lInfoFail");
+      emit infoChanged(info);
+      if (outcome.status == Outcome::Status::UploadFailed) emit statusChanged(info);
+      break;
+    }
+  }
+  if (!archiveFolder_.isEmpty()) DeleteFolder(archiveFolder_);
+  // A video's work folder stays after a success (its profile holds the content number); a job
+  // that did not get there starts afresh next time.
+  if (ownsWorkFolder_ && !outcome.ok()) DeleteFolder(workFolder_);
+  SetPhase(Phase::Done);
+  emit finished(outcome);
+}
+
+}  // namespace cf

@@ -1,0 +1,137 @@
+#pragma once
+
+#include "app/media/ProcessRunner.h"
+#include "app/media/RunContext.h"
+#include "app/project/CProjectFile.h"
+#include "app/queue/Outcome.h"
+#include "app/queue/UploadJob.h"
+
+#include <QObject>
+#include <QString>
+
+#include <memory>
+
+class UploadControl;
+
+namespace cf {
+
+class KqLibrary;
+class MediaStoreCheck;
+class QueueGridModel;
+class UploadQueue;
+class UserQuestions;
+class VersionReply;
+
+// What a run needs from this machine and the window's settings.
+struct RunSettings {
+  bool highSpeed = false;
+  int processors = 1;
+};
+
+// One job from its start to its end. A video:
+//
+//   CheckingSource -> AskingServer -> Converting -> Rechecking -> Packing -> Uploading
+//                                  \-> (the server converts) ---------/          |
+//                                                                        Registering
+// A recorded project:
+//
+//   CheckingSource -> AskingServer -> CheckingStore -> MakingSlides -> Packing -> Uploading ...
+//
+// Each server reply is read by the phase that asked for it. Whatever the phase, the run ends
+// once, in Finish(Outcome), which alone sets the row, removes what the run made and emits
+// `finished`. Stop is heard in every phase; while slides are made it takes effect afterwards.
+class JobRun : public QObject {
+  Q_OBJECT
+
+ public:
+  enum class Phase {
+    CheckingSource,
+    AskingServer,
+    Converting,
+    Rechecking,
+    CheckingStore,
+    MakingSlides,
+    Packing,
+    Uploading,
+    Registering,  // every block is sent; the server files the upload
+    Done,
+  };
+  Q_ENUM(Phase)
+
+  JobRun(const QString& path, QueueGridModel& grid, UploadQueue& queue, UploadControl& control,
+         UserQuestions& questions, const RunSettings& settings, QObject* parent = nullptr);
+  ~JobRun() override;
+
+  // Checks the source and asks the server; the rest follows the control's events. `finished` may
+  // be emitted before this returns.
+  void Begin();
+  void Stop();
+
+  Phase phase() const { return phase_; }
+  QString path() const { return path_; }
+  // The folder the job was prepared in (a video's fresh temporary folder, a project's own).
+  QString workFolder() const { return workFolder_; }
+  // The work folder is the run's own temporary folder, to be deleted with it.
+  bool ownsWorkFolder() const { return ownsWorkFolder_; }
+
+ signals:
+  void phaseChanged(const QString& path, cf::JobRun::Phase phase);
+  // The row of the job changed (state, failure text or a time).
+  void jobChanged(const QString& path);
+  void statusChanged(const QString& text);
+  void infoChanged(const QString& text);
+  void outputChanged(const QString& text);
+  void progress(const QString& path, cf::JobRun::Phase phase, qint64 done, qint64 total,
+                qint64 bytes);
+  void finished(const cf::Outcome& outcome);
+
+ private:
+  void SetPhase(Phase phase);
+  void SetRow(const QString& state);
+  void StampRow(int column);
+  QString Res(const char* key, const QString& fallback = {}) const;
+
+  Outcome CheckSource();
+  Outcome PrepareWorkFolder();
+  void AskServer(int contentNumber);
+  void OnVersionReply();
+  void OnFirstVideoReply(const VersionReply& reply);
+  void OnRecheckReply(const VersionReply& reply);
+  void OnProjectReply(const VersionReply& reply);
+  void Convert();
+  void CheckStore();
+  void MakeSlidesAndUpload();
+  void PackAndUpload(bool project);
+  Outcome Pack(bool project);
+  Outcome Upload();
+  void Finish(const Outcome& outcome);
+
+  QString path_;
+  QueueGridModel& grid_;
+  UploadQueue& queue_;
+  UploadControl& control_;
+  UserQuestions& questions_;
+  RunSettings settings_;
+  UploadJob work_;
+  QString passwordToSend_;
+  QString contentNumber_ = QStringLiteral("0");
+  QString workFolder_;
+  bool ownsWorkFolder_ = false;
+  QString archiveFolder_;
+  CProjectFile project_;
+  std::shared_ptr<KqLibrary> library_;
+  MediaStoreCheck* storeCheck_ = nullptr;
+
+  QString videoType_;
+  bool sendSource_ = false;
+  int slideWidth_ = 560;
+  int slideHeight_ = 420;
+
+  Phase phase_ = Phase::CheckingSource;
+  bool awaitingReply_ = false;
+  bool finished_ = false;
+  CancelToken stop_;
+  RunContext context_;
+};
+
+}  // namespace cf
