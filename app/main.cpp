@@ -15,6 +15,9 @@ int main(int argc, char** argv) {
   if (!instance.Acquire()) return 0;
 
   frmUpload window;
+  // clipferry-cli add hands its jobs to the running window, which owns the queue file.
+  instance.SetHandler(
+      [&window](const QByteArray& message) { return window.AcceptHandedJobs(message); });
   window.show();
   return QApplication::exec();
 }

@@ -3,6 +3,7 @@
 #include "app/cli/CliCommands.h"
 #include "app/queue/JobDriver.h"
 #include "app/queue/ProgramIdentity.h"
+#include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
@@ -124,7 +125,7 @@ int Run(const QStringList& arguments) {
   });
 
   cf::UploadQueue queue;
-  cf::QueueGridModel grid;
+  cf::QueueGridModel grid(queue);
   const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
   const cf::QueueFile::LoadResult loaded = cf::QueueFile::Load(queuePath, queue, grid);
   if (loaded == cf::QueueFile::LoadResult::Unreadable) {
@@ -142,6 +143,11 @@ int Run(const QStringList& arguments) {
     return 1;
   }
   cf::JobDriver driver(grid, queue, *control);
+  // Every finished job is on disk at once, so a killed run repeats nothing and loses nothing.
+  cf::QueueAutoSave autoSave(queue, queuePath);
+  autoSave.setEnabled(ReadPlainSetting(QString::fromLatin1(kSettingsSection),
+                                       QStringLiteral("chkRemQueue"),
+                                       QStringLiteral("1")) == QLatin1String("1"));
   const QString settings = QString::fromLatin1(kSettingsSection);
   driver.setProcessors(LogicalProcessorCount());
   driver.setHighSpeed(HighSpeedAvailable(LogicalProcessorCount()) &&

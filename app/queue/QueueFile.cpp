@@ -1,11 +1,12 @@
 #include "app/queue/QueueFile.h"
 
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <pugixml.hpp>
 
@@ -95,12 +96,15 @@ const Field kFields[] = {
     {"dateLastModified", &UploadJob::dateLastModified},
 };
 
-void ReadField(const Field& field, UploadJob& job, const char* text) {
+class TextPool;
+QString PooledText(TextPool& pool, const char* text);
+
+void ReadField(const Field& field, UploadJob& job, const char* text, TextPool& pool) {
   std::visit(
       [&](auto member) {
         using Value = std::remove_reference_t<decltype(job.*member)>;
         if constexpr (std::is_same_v<Value, QString>) {
-          job.*member = QString::fromUtf8(text);
+          job.*member = PooledText(pool, text);
         } else if constexpr (std::is_same_v<Value, bool>) {
           job.*member = ToBool(text);
         } else if constexpr (std::is_same_v<Value, int32_t>) {
@@ -200,42 +204,45 @@ bool SameTagText(const char* a, const char* aEnd, const char* b, const char* bEn
   }
 }
 
-}  // namespace
+enum class Parsed { Queue, NotQueue, NotXml };
 
-QString QueueFile::PathIn(const QString& programFolder) {
-  return QDir(programFolder).filePath(QLatin1String(kFileName));
-}
+// Many jobs share their server, account, folder and settings; one copy of each text serves them
+// all, which keeps a long queue small.
+class TextPool {
+ public:
+  QString Get(const char* utf8) {
+    if (*utf8 == '\0') return QString();
+    const QByteArrayView bytes(utf8);
+    const auto found = m_texts.constFind(bytes);
+    if (found != m_texts.constEnd()) return found.value();
+    const QString text = QString::fromUtf8(bytes);
+    m_texts.insert(bytes, text);
+    return text;
+  }
 
-QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queue,
-                                      QueueGridModel& grid) {
-  const QFileInfo info(filePath);
-  if (!info.exists()) return LoadResult::Missing;
-  // Only a file whose content was actually read and found wanting is deleted; a folder in the
-  // way, a permission problem or a read error must not cost the user the queue.
-  if (!info.isFile() || info.size() > kMaxFileBytes) return LoadResult::Unreadable;
-  QFile file(filePath);
-  if (!file.open(QIODevice::ReadOnly)) return LoadResult::Unreadable;
-  const QByteArray text = file.readAll();
-  const bool readFailed = file.error() != QFileDevice::NoError || text.size() > kMaxFileBytes;
-  file.close();
-  if (readFailed) return LoadResult::Unreadable;
-  if (Parse(text, queue, grid)) return LoadResult::Loaded;
-  QFile::remove(filePath);
-  return LoadResult::Discarded;
-}
+ private:
+  // The keys point into the parsed document, which outlives the pool.
+  QHash<QByteArrayView, QString> m_texts;
+};
 
-bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel& grid) {
+QString PooledText(TextPool& pool, const char* text) { return pool.Get(text); }
+
+Parsed ParseInto(QByteArray& text, UploadQueue& queue) {
   pugi::xml_document document;
   // Keeps a field made only of blanks, while the line breaks between elements still vanish.
   // Line ends inside a field are kept as written: the writer does not escape a carriage return,
   // so folding it into a line feed here would change a title on every round trip.
   const unsigned options = (pugi::parse_default | pugi::parse_ws_pcdata_single) & ~pugi::parse_eol;
-  const pugi::xml_parse_result parsed = document.load_buffer(
-      text.constData(), static_cast<size_t>(text.size()), options, pugi::encoding_auto);
-  if (!parsed) return false;
+  // Parsed in place: the file's text is not needed afterwards, and a copy of a large queue would
+  // double what loading costs.
+  const pugi::xml_parse_result parsed = document.load_buffer_inplace(
+      text.data(), static_cast<size_t>(text.size()), options, pugi::encoding_auto);
+  if (!parsed) return Parsed::NotXml;
   const pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
-  if (!queueNode) return false;
+  if (!queueNode) return Parsed::NotQueue;
 
+  TextPool pool;
+  std::vector<UploadJob> jobs;
   for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
     // Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the
     // job is still queued as long as it names its source. Of fields named twice the first counts.
@@ -246,19 +253,69 @@ bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel
         texts[found->second] = child.text().get();
       }
     }
-    UploadJob job;
-    for (size_t i = 0; i < texts.size(); ++i) ReadField(kFields[i], job, texts[i] ? texts[i] : "");
+    UploadJob& job = jobs.emplace_back();
+    for (size_t i = 0; i < texts.size(); ++i) {
+      ReadField(kFields[i], job, texts[i] ? texts[i] : "", pool);
+    }
     job.state.clear();
-    if (!queue.Add(job)) continue;
-    const UploadJob* stored = queue.item(job.path);
-    grid.addRow(stored->fileName, stored->title, stored->Author, stored->path, stored->Url,
-                stored->folderName);
   }
-  return true;
+  queue.AddMany(std::move(jobs));
+  return Parsed::Queue;
 }
 
-QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& grid,
-                                int* written) {
+// Renames a damaged queue file beside itself; the new path, or empty when that failed.
+QString SetAside(const QString& filePath) {
+  const QString stem = filePath + QStringLiteral(".bad-") +
+                       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  for (int attempt = 1; attempt < 100; ++attempt) {
+    const QString candidate =
+        attempt == 1 ? stem : stem + QLatin1Char('-') + QString::number(attempt);
+    if (QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink()) continue;
+    return QFile::rename(filePath, candidate) ? candidate : QString();
+  }
+  return {};
+}
+
+}  // namespace
+
+QString QueueFile::PathIn(const QString& programFolder) {
+  return QDir(programFolder).filePath(QLatin1String(kFileName));
+}
+
+QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queue,
+                                      QString* asidePath) {
+  const QFileInfo info(filePath);
+  if (!info.exists()) return LoadResult::Missing;
+  // Only a file whose content was actually read and found wanting is moved or deleted; a folder
+  // in the way, a permission problem or a read error must not cost the user the queue.
+  if (!info.isFile() || info.size() > kMaxFileBytes) return LoadResult::Unreadable;
+  QFile file(filePath);
+  if (!file.open(QIODevice::ReadOnly)) return LoadResult::Unreadable;
+  QByteArray text = file.readAll();
+  const bool readFailed = file.error() != QFileDevice::NoError || text.size() > kMaxFileBytes;
+  file.close();
+  if (readFailed) return LoadResult::Unreadable;
+  switch (ParseInto(text, queue)) {
+    case Parsed::Queue:
+      return LoadResult::Loaded;
+    case Parsed::NotQueue:
+      QFile::remove(filePath);
+      return LoadResult::Discarded;
+    case Parsed::NotXml:
+      break;
+  }
+  const QString aside = SetAside(filePath);
+  if (aside.isEmpty()) return LoadResult::Unreadable;
+  if (asidePath != nullptr) *asidePath = aside;
+  return LoadResult::SetAside;
+}
+
+bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue) {
+  QByteArray copy = text;
+  return ParseInto(copy, queue) == Parsed::Queue;
+}
+
+QByteArray QueueFile::Serialize(const UploadQueue& queue, int* written) {
   pugi::xml_document document;
   document.load_string(kEmptyDocument, pugi::parse_default | pugi::parse_declaration);
   pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
@@ -266,8 +323,7 @@ QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& 
   int count = 0;
   for (int index = 1; index <= queue.Count(); ++index) {
     const UploadJob* job = queue.item(index);
-    // The job's own row decides, wherever an edit has moved the job in the collection.
-    if (grid.cellText(job->path, kColState) == kStateFinished) continue;
+    if (job->live == JobState::Finished) continue;
     pugi::xml_node fileNode = queueNode.append_child(kFileElement);
     for (const Field& field : kFields) {
       const QByteArray value = WriteField(field, *job);
@@ -287,10 +343,9 @@ QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& 
   return BreakLines(writer.bytes);
 }
 
-bool QueueFile::Save(const QString& filePath, const UploadQueue& queue, const QueueGridModel& grid,
-                     int* written) {
+bool QueueFile::Save(const QString& filePath, const UploadQueue& queue, int* written) {
   int count = 0;
-  const QByteArray content = Serialize(queue, grid, &count);
+  const QByteArray content = Serialize(queue, &count);
   if (written != nullptr) *written = count;
   if (count == 0) {
     const QFileInfo info(filePath);

@@ -41,7 +41,7 @@ class RunCommand : public ::testing::Test {
   KqServerProcess server_;
   QTemporaryDir clips_;
   cf::UploadQueue queue_;
-  cf::QueueGridModel grid_;
+  cf::QueueGridModel grid_{queue_};
 };
 
 TEST_F(RunCommand, UploadsTheWaitingJobsAndReportsEachStep) {

@@ -1,6 +1,7 @@
 #include "TestProgramFolder.h"
 #include "app/media/RunContext.h"
 #include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
 #include "app/queue/VideoConverter.h"
 
 #include <QTemporaryDir>
@@ -37,7 +38,8 @@ TEST(VideoConverter, PassCommandKeepsTheAspectOfTheRealSize) {
   job.aBitRate = QStringLiteral("64k");
   job.bInterlaced = true;
   RunContext context;
-  cf::QueueGridModel grid;
+  cf::UploadQueue store;
+  cf::QueueGridModel grid(store);
   VideoConverter converter(job, cf::ConversionSettings{true, false, 4, false}, context, grid);
 
   const QString first =
@@ -65,7 +67,8 @@ TEST(VideoConverter, CopyWithoutReencodingNeedsTwiceTheSourceFree) {
   job.dstCvtType = 2;
   job.path = QStringLiteral("/proc/self/exe");
   RunContext context;
-  cf::QueueGridModel grid;
+  cf::UploadQueue store;
+  cf::QueueGridModel grid(store);
   VideoConverter converter(job, cf::ConversionSettings{}, context, grid);
   // /proc reports no free space at all.
   EXPECT_EQ(converter.ConvertVideo(job.path, QStringLiteral("/proc")), VideoConverter::kNoSpace);
