@@ -78,6 +78,8 @@ frmUpload::frmUpload(QWidget* parent)
   connect(ui_->cmdStopUpload, &QPushButton::clicked, this, &frmUpload::cmdStopUpload_Click);
   connect(ui_->gridQueue->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &frmUpload::ApplySelectionRule);
+  // A selected row that starts, fails or finishes changes what Edit and Remove may do with it.
+  connect(&queue_, &cf::UploadQueue::jobChanged, this, &frmUpload::ApplySelectionRule);
   connect(&grid_, &cf::QueueGridModel::noWaitingRow, this,
           [this] { ui_->cmdStopUpload->setEnabled(false); });
 

@@ -202,6 +202,25 @@ TEST_F(MainWindow, ADamagedQueueFileIsKeptAsideAndNamed) {
   EXPECT_TRUE(messages_[0].contains(aside[0])) << messages_[0].toStdString();
 }
 
+// The buttons follow the selected row's state as it changes, not only when the selection does.
+TEST_F(MainWindow, EditAndRemoveFollowTheSelectedRowsState) {
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/1.mp4", "1"))));
+  auto window = Open();
+  Ui::frmUpload& ui = window->form();
+  ui.gridQueue->selectRow(0);
+  const struct {
+    const char* state;
+    bool edit;
+    bool remove;
+  } steps[] = {{"Transfering", false, false}, {"Failed", true, true}, {"Finished", false, true}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.state);
+    window->grid().setState("/v/1.mp4", step.state);
+    EXPECT_EQ(ui.cmdEdit->isEnabled(), step.edit);
+    EXPECT_EQ(ui.cmdRemove->isEnabled(), step.remove);
+  }
+}
+
 TEST_F(MainWindow, ClosingIsRefusedWhileAJobRuns) {
   ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
   auto window = Open();
