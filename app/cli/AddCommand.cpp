@@ -35,6 +35,10 @@ constexpr char kUsage[] =
 // The control answers or times out on its own; this only keeps a broken control from hanging.
 constexpr int kReplyWaitMs = 10 * 60 * 1000;
 
+constexpr char kQueueBusy[] =
+    "clipferry-cli add: the queue is being run by another clipferry-cli; add the file when it "
+    "has finished.";
+
 void Fail(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
 
 struct AddOptions {
@@ -174,6 +178,12 @@ int Add(const QStringList& arguments) {
 
   cf::UploadQueue queue;
   const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
+  // Said before logging in: a run that owns the file would write over the job.
+  if (!cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle()) &&
+      cf::QueueAutoSave::HeldElsewhere(queuePath)) {
+    Fail(QString::fromLatin1(kQueueBusy));
+    return 1;
+  }
   QString aside;
   switch (cf::QueueFile::Load(queuePath, queue, &aside)) {
     case cf::QueueFile::LoadResult::Unreadable:
@@ -218,9 +228,7 @@ int Add(const QStringList& arguments) {
     const int handed = HandToWindow(job);
     if (handed >= 0) return handed;
     if (cf::QueueAutoSave::HeldElsewhere(queuePath)) {
-      Fail(
-          QStringLiteral("clipferry-cli add: the queue is being run by another clipferry-cli; "
-                         "add the file when it has finished."));
+      Fail(QString::fromLatin1(kQueueBusy));
       return 1;
     }
     if (!queue.Add(job)) {

@@ -74,6 +74,18 @@ TEST_F(QueueCrash, KilledRunLosesNoJobAndDropsOnlyWhatWasUploaded) {
   ASSERT_TRUE(QTest::qWaitFor([&] { return !Reloaded().contains(first.path); }, 120000))
       << run_.readAll().toStdString();
   EXPECT_EQ(run_.state(), QProcess::Running);
+  // While the run owns the file, adding to it is refused in words, and the file is not touched.
+  int addExit = -1;
+  const QString refused = TestClips::RunProgram(
+      Program(QStringLiteral("clipferry-cli")),
+      {QStringLiteral("--program-folder"), program_.path(), QStringLiteral("add"), first.path,
+       QStringLiteral("--url"), server_.BaseUrl(), QStringLiteral("--account"),
+       QStringLiteral("demo"), QStringLiteral("--password"), QStringLiteral("demo"),
+       QStringLiteral("--folder-id"), QStringLiteral("2")},
+      &addExit);
+  EXPECT_EQ(addExit, 1);
+  EXPECT_TRUE(refused.contains(QStringLiteral("being run by another clipferry-cli")))
+      << refused.toStdString();
   KillHard(run_);
 
   EXPECT_EQ(Reloaded(), QStringList({second.path, third.path}));
