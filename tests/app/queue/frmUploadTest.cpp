@@ -280,7 +280,6 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
   ASSERT_NE(window.driver(), nullptr);
   const cf::UploadJob job = ClipJob(clip, server.BaseUrl(), 2);
   ASSERT_TRUE(window.queue().Add(job));
-  window.grid().addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
   Ui::frmUpload& ui = window.form();
   ui.cmdStartUpload->setEnabled(true);
 
