@@ -111,6 +111,11 @@ int Run(const QStringList& arguments) {
     return 1;
   }
 
+  if (cf::QueueAutoSave::HeldElsewhere(cf::QueueFile::PathIn(ProgramFolder()))) {
+    std::fprintf(stderr, "Another clipferry-cli is running this queue.\n");
+    return 1;
+  }
+
   const MessageHandler previous = SetMessageHandler([overwrite](const MessageRequest& request) {
     Print(QStringLiteral("message: ") + request.text);
     switch (request.buttons) {

@@ -1,6 +1,7 @@
 // The queue file under programs that die or share it: a killed run or a killed window loses no
 // job, and a job added from the command line while the window runs goes to the window.
 #include "app/queue/ProgramIdentity.h"
+#include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
 #include "platform/desktop/SingleInstance.h"
 #include "tests/app/queue/DriverFixture.h"
@@ -45,6 +46,17 @@ class QueueCrash : public ::testing::Test {
     for (int i = 1; i <= reloaded.Count(); ++i) paths << reloaded.item(i)->path;
     return paths;
   }
+  // The window takes its program folder from where its executable lies, so it gets a copy.
+  QString WindowCopy() const {
+    const QString copy = program_.filePath(QStringLiteral("clipFerry"));
+    QFile::remove(copy);
+    EXPECT_TRUE(QFile::copy(Program(QStringLiteral("clipFerry")), copy));
+    return copy;
+  }
+  QByteArray QueueFileText() const {
+    QFile file(QueuePath());
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
   static void KillHard(QProcess& process) {
     ::kill(static_cast<pid_t>(process.processId()), SIGKILL);
     process.waitForFinished(5000);
@@ -86,6 +98,13 @@ TEST_F(QueueCrash, KilledRunLosesNoJobAndDropsOnlyWhatWasUploaded) {
   EXPECT_EQ(addExit, 1);
   EXPECT_TRUE(refused.contains(QStringLiteral("being run by another clipferry-cli")))
       << refused.toStdString();
+  // So is a second run, and a window, which would show a stale queue and write over it.
+  const QString secondRun = TestClips::RunProgram(
+      Program(QStringLiteral("clipferry-cli")),
+      {QStringLiteral("--program-folder"), program_.path(), QStringLiteral("run")}, &addExit);
+  EXPECT_EQ(addExit, 1);
+  EXPECT_TRUE(secondRun.contains(QStringLiteral("Another clipferry-cli is running this queue")))
+      << secondRun.toStdString();
   KillHard(run_);
 
   EXPECT_EQ(Reloaded(), QStringList({second.path, third.path}));
@@ -105,13 +124,30 @@ TEST_F(QueueCrash, KilledRunLosesNoJobAndDropsOnlyWhatWasUploaded) {
 
 // The window owns the queue file while it runs: a job added from the command line is handed to
 // it, is on disk at once, and survives the window being killed.
+// A window started beside a run says so instead of showing and later rewriting the queue.
+TEST_F(QueueCrash, WindowRefusesToStartWhileARunOwnsTheQueue) {
+  Queue(QStringLiteral("kept.mp4"));
+  ASSERT_TRUE(cf::QueueFile::Save(QueuePath(), queue_));
+  const QByteArray before = QueueFileText();
+  cf::QueueAutoSave run(queue_, QueuePath());  // what clipferry-cli run holds
+  const QString windowProgram = WindowCopy();
+  window_.setProcessChannelMode(QProcess::MergedChannels);
+  window_.start(windowProgram, {});
+  ASSERT_TRUE(window_.waitForStarted());
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] {
+        window_.waitForReadyRead(50);
+        return window_.peek(4096).contains("clipferry-cli is running the upload queue");
+      },
+      30000))
+      << window_.readAll().toStdString();
+  EXPECT_EQ(QueueFileText(), before);
+}
+
 TEST_F(QueueCrash, CliAddGoesToTheRunningWindowAndSurvivesItsKill) {
   const cf::UploadJob queued = Queue(QStringLiteral("queued.mp4"));
   ASSERT_TRUE(cf::QueueFile::Save(QueuePath(), queue_));
-  // The window takes its program folder from where its executable lies, so it gets a copy.
-  const QString windowProgram = program_.filePath(QStringLiteral("clipFerry"));
-  QFile::remove(windowProgram);
-  ASSERT_TRUE(QFile::copy(Program(QStringLiteral("clipFerry")), windowProgram));
+  const QString windowProgram = WindowCopy();
 
   window_.setProcessChannelMode(QProcess::MergedChannels);
   window_.start(windowProgram, {});
