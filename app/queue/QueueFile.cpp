@@ -18,6 +18,8 @@
 #include <unistd.h>
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
@@ -40,13 +42,27 @@ constexpr char kFileElement[] = "file";
 
 // ---- reading field texts -------------------------------------------------------------------
 
+// Plain digits, as the program writes them, are read without building a string; anything else
+// takes the general route, which decides.
+std::optional<int64_t> PlainNumber(const char* text) {
+  const char* digits = text[0] == '-' ? text + 1 : text;
+  size_t length = 0;
+  while (digits[length] >= '0' && digits[length] <= '9') ++length;
+  if (length == 0 || length > 9 || digits[length] != '\0') return std::nullopt;
+  int64_t value = 0;
+  for (size_t i = 0; i < length; ++i) value = value * 10 + (digits[i] - '0');
+  return text[0] == '-' ? -value : value;
+}
+
 int32_t ToInt32(const char* text) {
+  if (const std::optional<int64_t> plain = PlainNumber(text)) return static_cast<int32_t>(*plain);
   bool ok = false;
   const int value = QString::fromUtf8(text).trimmed().toInt(&ok, 10);
   return ok ? value : 0;
 }
 
 int64_t ToInt64(const char* text) {
+  if (const std::optional<int64_t> plain = PlainNumber(text)) return *plain;
   bool ok = false;
   const qlonglong value = QString::fromUtf8(text).trimmed().toLongLong(&ok, 10);
   return ok ? value : 0;
@@ -70,14 +86,17 @@ struct Field {
   const char* name;
   std::variant<QString UploadJob::*, int32_t UploadJob::*, int64_t UploadJob::*, bool UploadJob::*>
       member;
+  // Texts that many jobs tend to share (server, account, folder, settings) are read once and
+  // shared; the ones that differ from job to job are not worth looking up.
+  bool shared = true;
 };
 
 const Field kFields[] = {
-    {"fileName", &UploadJob::fileName},
-    {"title", &UploadJob::title},
+    {"fileName", &UploadJob::fileName, false},
+    {"title", &UploadJob::title, false},
     {"Author", &UploadJob::Author},
     {"state", &UploadJob::state},
-    {"path", &UploadJob::path},
+    {"path", &UploadJob::path, false},
     {"duration", &UploadJob::duration},
     {"secDuration", &UploadJob::secDuration},
     {"videoWidth", &UploadJob::videoWidth},
@@ -111,7 +130,7 @@ void ReadField(const Field& field, UploadJob& job, const char* text, TextPool& p
       [&](auto member) {
         using Value = std::remove_reference_t<decltype(job.*member)>;
         if constexpr (std::is_same_v<Value, QString>) {
-          job.*member = PooledText(pool, text);
+          job.*member = field.shared ? PooledText(pool, text) : QString::fromUtf8(text);
         } else if constexpr (std::is_same_v<Value, bool>) {
           job.*member = ToBool(text);
         } else if constexpr (std::is_same_v<Value, int32_t>) {
@@ -245,52 +264,155 @@ class TextPool {
  public:
   QString Get(const char* utf8) {
     if (*utf8 == '\0') return QString();
-    const QByteArrayView bytes(utf8);
+    const QByteArray bytes = QByteArray::fromRawData(utf8, qstrlen(utf8));
     const auto found = m_texts.constFind(bytes);
     if (found != m_texts.constEnd()) return found.value();
     const QString text = QString::fromUtf8(bytes);
-    m_texts.insert(bytes, text);
+    m_texts.insert(QByteArray(bytes.constData(), bytes.size()), text);
     return text;
   }
 
  private:
-  // The keys point into the parsed document, which outlives the pool.
-  QHash<QByteArrayView, QString> m_texts;
+  QHash<QByteArray, QString> m_texts;
 };
 
 QString PooledText(TextPool& pool, const char* text) { return pool.Get(text); }
 
+// Keeps a field made only of blanks, while the line breaks between elements still vanish. Line
+// ends inside a field are kept as written: the writer does not escape a carriage return, so
+// folding it into a line feed here would change a title on every round trip.
+constexpr unsigned kParseOptions =
+    (pugi::parse_default | pugi::parse_ws_pcdata_single) & ~pugi::parse_eol;
+
+// Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the job is
+// still queued as long as it names its source. Of fields named twice the first counts.
+std::unique_ptr<UploadJob> ReadJob(const pugi::xml_node& fileNode, TextPool& pool) {
+  std::array<const char*, std::size(kFields)> texts{};
+  size_t expected = 0;  // the program writes the fields in order; others are looked up
+  for (const pugi::xml_node child : fileNode.children()) {
+    size_t index = std::size(kFields);
+    if (expected < std::size(kFields) && std::strcmp(child.name(), kFields[expected].name) == 0) {
+      index = expected;
+    } else if (const auto found = FieldIndex().find(std::string_view(child.name()));
+               found != FieldIndex().end()) {
+      index = found->second;
+    }
+    if (index == std::size(kFields)) continue;
+    expected = index + 1;
+    if (texts[index] == nullptr) texts[index] = child.text().get();
+  }
+  auto job = std::make_unique<UploadJob>();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    ReadField(kFields[i], *job, texts[i] ? texts[i] : "", pool);
+  }
+  job->state.clear();
+  return job;
+}
+
+// ---- a document in the program's own layout, one job at a time ---------------------------
+//
+// A whole DOM of a long queue costs several times the queue itself. When the text has exactly
+// the shape the program writes (declaration, root, queue, file elements, blanks between), each
+// file element is parsed on its own. Anything else, or a file element that does not parse alone
+// (a "</file>" inside a comment or CDATA cuts it short), goes to the whole-document parse,
+// which decides.
+class ShapeReader {
+ public:
+  explicit ShapeReader(const QByteArray& text)
+      : m_at(text.constData()), m_end(text.constData() + text.size()) {}
+
+  bool Take(std::string_view token) {
+    SkipBlanks();
+    if (static_cast<size_t>(m_end - m_at) < token.size()) return false;
+    if (std::string_view(m_at, token.size()) != token) return false;
+    m_at += token.size();
+    return true;
+  }
+  // Skips the declaration the program writes; any other (one naming an encoding, say) is left
+  // to the whole-document parse.
+  bool SkipDeclaration() {
+    if (Take("<?xml version=\"1.0\"?>")) return true;
+    return !Take("<?");
+  }
+  // The start tag of the root, whatever its attributes.
+  bool TakeRootStart() {
+    if (!Take("<clipferry")) return false;
+    if (m_at == m_end || (*m_at != ' ' && *m_at != '>')) return false;
+    return SkipPast(">");
+  }
+  // The next "<file>...</file>", without the blanks before it; empty when none comes next.
+  std::string_view TakeFileElement() {
+    SkipBlanks();
+    const char* start = m_at;
+    if (!Take("<file>")) return {};
+    if (!SkipPast("</file>")) return {};
+    return std::string_view(start, static_cast<size_t>(m_at - start));
+  }
+  bool AtEnd() {
+    SkipBlanks();
+    return m_at == m_end;
+  }
+
+ private:
+  void SkipBlanks() {
+    while (m_at != m_end && (*m_at == ' ' || *m_at == '\t' || *m_at == '\r' || *m_at == '\n'))
+      ++m_at;
+  }
+  bool SkipPast(std::string_view token) {
+    const std::string_view rest(m_at, static_cast<size_t>(m_end - m_at));
+    const size_t found = rest.find(token);
+    if (found == std::string_view::npos) return false;
+    m_at += found + token.size();
+    return true;
+  }
+
+  const char* m_at;
+  const char* m_end;
+};
+
+bool ParseByJob(const QByteArray& text, std::vector<std::unique_ptr<UploadJob>>& jobs,
+                TextPool& pool) {
+  ShapeReader reader(text);
+  if (!reader.SkipDeclaration() || !reader.TakeRootStart() || !reader.Take("<queue>")) {
+    return false;
+  }
+  pugi::xml_document element;
+  for (;;) {
+    const std::string_view chunk = reader.TakeFileElement();
+    if (chunk.empty()) break;
+    if (!element.load_buffer(chunk.data(), chunk.size(), kParseOptions, pugi::encoding_utf8)) {
+      return false;
+    }
+    const pugi::xml_node fileNode = element.first_child();
+    if (fileNode.next_sibling() || std::string_view(fileNode.name()) != kFileElement) {
+      return false;
+    }
+    jobs.push_back(ReadJob(fileNode, pool));
+  }
+  return reader.Take("</queue>") && reader.Take("</clipferry>") && reader.AtEnd();
+}
+
 Parsed ParseInto(QByteArray& text, UploadQueue& queue) {
+  std::vector<std::unique_ptr<UploadJob>> jobs;
+  {
+    TextPool pool;
+    if (ParseByJob(text, jobs, pool)) {
+      queue.AddMany(std::move(jobs));
+      return Parsed::Queue;
+    }
+  }
+  jobs.clear();
   pugi::xml_document document;
-  // Keeps a field made only of blanks, while the line breaks between elements still vanish.
-  // Line ends inside a field are kept as written: the writer does not escape a carriage return,
-  // so folding it into a line feed here would change a title on every round trip.
-  const unsigned options = (pugi::parse_default | pugi::parse_ws_pcdata_single) & ~pugi::parse_eol;
   // Parsed in place: the file's text is not needed afterwards, and a copy of a large queue would
   // double what loading costs.
   const pugi::xml_parse_result parsed = document.load_buffer_inplace(
-      text.data(), static_cast<size_t>(text.size()), options, pugi::encoding_auto);
+      text.data(), static_cast<size_t>(text.size()), kParseOptions, pugi::encoding_auto);
   if (!parsed) return Parsed::NotXml;
   const pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
   if (!queueNode) return Parsed::NotQueue;
-
   TextPool pool;
-  std::vector<UploadJob> jobs;
   for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
-    // Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the
-    // job is still queued as long as it names its source. Of fields named twice the first counts.
-    std::array<const char*, std::size(kFields)> texts{};
-    for (const pugi::xml_node child : fileNode.children()) {
-      const auto found = FieldIndex().find(std::string_view(child.name()));
-      if (found != FieldIndex().end() && texts[found->second] == nullptr) {
-        texts[found->second] = child.text().get();
-      }
-    }
-    UploadJob& job = jobs.emplace_back();
-    for (size_t i = 0; i < texts.size(); ++i) {
-      ReadField(kFields[i], job, texts[i] ? texts[i] : "", pool);
-    }
-    job.state.clear();
+    jobs.push_back(ReadJob(fileNode, pool));
   }
   queue.AddMany(std::move(jobs));
   return Parsed::Queue;

@@ -33,16 +33,25 @@ bool UploadQueue::Add(const UploadJob& job) {
 }
 
 int UploadQueue::AddMany(std::vector<UploadJob> jobs) {
+  std::vector<std::unique_ptr<UploadJob>> held;
+  held.reserve(jobs.size());
+  for (UploadJob& job : jobs) held.push_back(std::make_unique<UploadJob>(std::move(job)));
+  jobs.clear();
+  return AddMany(std::move(held));
+}
+
+int UploadQueue::AddMany(std::vector<std::unique_ptr<UploadJob>> jobs) {
   std::vector<std::unique_ptr<UploadJob>> accepted;
   accepted.reserve(jobs.size());
   QSet<QString> seen;
-  for (UploadJob& job : jobs) {
-    Normalize(job);
-    if (job.path.isEmpty() || m_byPath.contains(job.path) || seen.contains(job.path)) continue;
-    seen.insert(job.path);
-    ResetLive(job);
-    accepted.push_back(std::make_unique<UploadJob>(std::move(job)));
+  for (std::unique_ptr<UploadJob>& job : jobs) {
+    Normalize(*job);
+    if (job->path.isEmpty() || m_byPath.contains(job->path) || seen.contains(job->path)) continue;
+    seen.insert(job->path);
+    ResetLive(*job);
+    accepted.push_back(std::move(job));
   }
+  jobs.clear();
   if (accepted.empty()) return 0;
   const int first = RowCount();
   const int last = first + static_cast<int>(accepted.size()) - 1;

@@ -38,6 +38,7 @@ class UploadQueue : public QObject {
   // The same for many jobs at once, with one signal for all of them; returns how many were
   // added (duplicates are skipped).
   int AddMany(std::vector<UploadJob> jobs);
+  int AddMany(std::vector<std::unique_ptr<UploadJob>> jobs);
   // An edited job: the job under `oldPath` is replaced by `job`, which goes to the end of the
   // collection while the row keeps its place and shows it "Waiting". False when there is no job
   // under `oldPath`, or `job`'s path belongs to another queued job.

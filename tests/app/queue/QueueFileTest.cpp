@@ -224,6 +224,41 @@ TEST_F(QueueFileTest, ForeignDocumentsAreDeletedAndDamagedFilesKeptAside) {
   }
 }
 
+// Files the program writes are read one job at a time; any other valid shape of the same
+// document (a comment, CDATA, other blanks, another declaration) must give the same jobs, and a
+// "</file>" inside text must not cut a job short.
+TEST_F(QueueFileTest, EveryValidShapeOfADocumentLoadsTheSameJobs) {
+  for (int n = 1; n <= 2; ++n) Enqueue(queue, grid, SampleJob(n));
+  const QByteArray written = QueueFile::Serialize(queue);
+  const QByteArray title = "<title>" + SampleJob(1).title.toUtf8() + "</title>";
+  ASSERT_TRUE(written.contains(title));
+  const QByteArray shapes[] = {
+      written,
+      QByteArray(written).replace("<file>", "<file><!-- </file> -->"),
+      QByteArray(written).replace(title,
+                                  "<title><![CDATA[" + SampleJob(1).title.toUtf8() + "]]></title>"),
+      QByteArray(written).replace("\r\n", "\n    "),
+      QByteArray(written).replace("<file>", "<file >"),
+      QByteArray(written).replace("<?xml version=\"1.0\"?>",
+                                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"),
+      QByteArray(written).replace("<?xml version=\"1.0\"?>", ""),
+      QByteArray(written).replace("<queue>", "<queue><other>x</other>"),
+  };
+  for (const QByteArray& shape : shapes) {
+    SCOPED_TRACE(shape.left(400).toStdString());
+    UploadQueue loaded;
+    ASSERT_TRUE(QueueFile::Parse(shape, loaded));
+    ASSERT_EQ(loaded.Count(), 2);
+    for (int n = 1; n <= 2; ++n) ExpectSameJob(*loaded.item(n), SampleJob(n));
+  }
+
+  UploadQueue cut;
+  ASSERT_TRUE(QueueFile::Parse(
+      QByteArray(written).replace(title, "<title><![CDATA[a</file><file>b]]></title>"), cut));
+  ASSERT_EQ(cut.Count(), 2);
+  EXPECT_EQ(cut.item(1)->title, "a</file><file>b");
+}
+
 TEST_F(QueueFileTest, MissingEmptyAndUnreadableFiles) {
   EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Missing);
 
