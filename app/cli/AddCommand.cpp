@@ -5,14 +5,16 @@
 #include "app/dialogs/FolderReply.h"
 #include "app/dialogs/JobSetup.h"
 #include "app/media/VideoProbe.h"
+#include "app/queue/ProgramIdentity.h"
+#include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 #include "app/services/MavoControl.h"
 #include "app/services/PasswordDigest.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/modConfig.h"
 #include "app/services/modLanguage.h"
+#include "platform/desktop/SingleInstance.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
@@ -32,6 +34,10 @@ constexpr char kUsage[] =
     "         [--title T] [--author A]\n";
 // The control answers or times out on its own; this only keeps a broken control from hanging.
 constexpr int kReplyWaitMs = 10 * 60 * 1000;
+
+constexpr char kQueueBusy[] =
+    "clipferry-cli add: the queue is being run by another clipferry-cli; add the file when it "
+    "has finished.";
 
 void Fail(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData()); }
 
@@ -128,6 +134,28 @@ bool LogIn(const AddOptions& options, FolderReply* reply, bool* sentDigest) {
   return true;
 }
 
+// A running window owns the queue file and would write over a job added to the file behind its
+// back, so the job goes to the window instead. Returns the exit code, or -1 when no window runs.
+int HandToWindow(const cf::UploadJob& job) {
+  const QString title = ProgramIdentity::WindowTitle();
+  if (!cf::desktop::SingleInstance::IsRunning(title)) return -1;
+  cf::UploadQueue one;
+  one.Add(job);
+  QByteArray answer;
+  if (!cf::desktop::SingleInstance::Send(title, cf::QueueFile::Serialize(one), &answer)) {
+    Fail(
+        QStringLiteral("clipferry-cli add: clipFerry is running but did not take the job; "
+                       "try again or add it in the window."));
+    return 1;
+  }
+  if (!answer.startsWith("added ")) {
+    Fail(GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_hasBeenAdded")));
+    return 1;
+  }
+  std::printf("%s\n", job.path.toLocal8Bit().constData());
+  return 0;
+}
+
 int Add(const QStringList& arguments) {
   AddOptions options;
   if (!ParseOptions(arguments, &options)) {
@@ -149,11 +177,24 @@ int Add(const QStringList& arguments) {
   }
 
   cf::UploadQueue queue;
-  cf::QueueGridModel grid;
   const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
-  if (cf::QueueFile::Load(queuePath, queue, grid) == cf::QueueFile::LoadResult::Unreadable) {
-    Fail(QStringLiteral("clipferry-cli add: cannot read ") + queuePath);
+  // Said before logging in: a run that owns the file would write over the job.
+  if (!cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle()) &&
+      cf::QueueAutoSave::HeldElsewhere(queuePath)) {
+    Fail(QString::fromLatin1(kQueueBusy));
     return 1;
+  }
+  QString aside;
+  switch (cf::QueueFile::Load(queuePath, queue, &aside)) {
+    case cf::QueueFile::LoadResult::Unreadable:
+      Fail(QStringLiteral("clipferry-cli add: cannot read ") + queuePath);
+      return 1;
+    case cf::QueueFile::LoadResult::SetAside:
+      Fail(QStringLiteral("clipferry-cli add: the queue file could not be read; it was kept as ") +
+           aside);
+      break;
+    default:
+      break;
   }
   const QString path = QFileInfo(options.file).absoluteFilePath();
   const DialogMessage refusal = JobSetup::CheckFile(path, queue, QString());
@@ -184,12 +225,17 @@ int Add(const QStringList& arguments) {
                          options.values.value(QStringLiteral("--password")).trimmed(),
                          tree.SelectedID(), tree.SelectedName()};
   const auto queueJob = [&](const cf::UploadJob& job) {
+    const int handed = HandToWindow(job);
+    if (handed >= 0) return handed;
+    if (cf::QueueAutoSave::HeldElsewhere(queuePath)) {
+      Fail(QString::fromLatin1(kQueueBusy));
+      return 1;
+    }
     if (!queue.Add(job)) {
       Fail(GetResString(QStringLiteral("frmAdd"), QStringLiteral("msg_hasBeenAdded")));
       return 1;
     }
-    grid.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
-    if (!cf::QueueFile::Save(queuePath, queue, grid)) {
+    if (!cf::QueueFile::Save(queuePath, queue)) {
       Fail(QStringLiteral("clipferry-cli add: cannot write ") + queuePath);
       return 1;
     }

@@ -16,9 +16,9 @@ int List(const QStringList& arguments) {
     return CliCommands::kUsageError;
   }
   cf::UploadQueue queue;
-  cf::QueueGridModel grid;
   const QString path = cf::QueueFile::PathIn(ProgramFolder());
-  const cf::QueueFile::LoadResult result = cf::QueueFile::Load(path, queue, grid);
+  QString aside;
+  const cf::QueueFile::LoadResult result = cf::QueueFile::Load(path, queue, &aside);
   if (result == cf::QueueFile::LoadResult::Unreadable) {
     std::fprintf(stderr, "clipferry-cli: cannot read %s\n", qPrintable(path));
     return 1;
@@ -28,10 +28,15 @@ int List(const QStringList& arguments) {
                  qPrintable(path));
     return 1;
   }
+  if (result == cf::QueueFile::LoadResult::SetAside) {
+    std::fprintf(stderr, "clipferry-cli: %s could not be read; it was kept as %s\n",
+                 qPrintable(path), qPrintable(aside));
+    return 1;
+  }
   for (int i = 1; i <= queue.Count(); ++i) {
     const cf::UploadJob* job = queue.item(i);
     const QString line = QStringList{QString::number(i),
-                                     grid.cellText(job->path, cf::kColState),
+                                     cf::StateText(job->live),
                                      cf::QueueGridModel::KindText(job->fileName),
                                      job->title,
                                      job->Url,

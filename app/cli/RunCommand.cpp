@@ -3,6 +3,7 @@
 #include "app/cli/CliCommands.h"
 #include "app/queue/JobDriver.h"
 #include "app/queue/ProgramIdentity.h"
+#include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
@@ -121,6 +122,11 @@ int Run(const QStringList& arguments) {
     return 1;
   }
 
+  if (cf::QueueAutoSave::HeldElsewhere(cf::QueueFile::PathIn(ProgramFolder()))) {
+    std::fprintf(stderr, "Another clipferry-cli is running this queue.\n");
+    return 1;
+  }
+
   // Anything else that would ask (a library deep down) is printed and declined.
   const MessageHandler previous = SetMessageHandler([](const MessageRequest& request) {
     Print(QStringLiteral("message: ") + request.text);
@@ -129,7 +135,7 @@ int Run(const QStringList& arguments) {
   CliQuestions questions(overwrite);
 
   cf::UploadQueue queue;
-  cf::QueueGridModel grid;
+  cf::QueueGridModel grid(queue);
   const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
   const cf::QueueFile::LoadResult loaded = cf::QueueFile::Load(queuePath, queue, grid);
   if (loaded == cf::QueueFile::LoadResult::Unreadable) {
@@ -147,6 +153,11 @@ int Run(const QStringList& arguments) {
     return 1;
   }
   cf::JobDriver driver(grid, queue, *control, questions);
+  // Every finished job is on disk at once, so a killed run repeats nothing and loses nothing.
+  cf::QueueAutoSave autoSave(queue, queuePath);
+  autoSave.setEnabled(ReadPlainSetting(QString::fromLatin1(kSettingsSection),
+                                       QStringLiteral("chkRemQueue"),
+                                       QStringLiteral("1")) == QLatin1String("1"));
   const QString settings = QString::fromLatin1(kSettingsSection);
   driver.setProcessors(LogicalProcessorCount());
   driver.setHighSpeed(HighSpeedAvailable(LogicalProcessorCount()) &&

@@ -4,7 +4,6 @@
 #include "app/dialogs/ServerFolderPicker.h"
 #include "app/dialogs/frmCustomBps.h"
 #include "app/media/VideoProbe.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
@@ -41,13 +40,10 @@ QString SizeCaption(const FrameSize& size) {
 
 }  // namespace
 
-frmAdd::frmAdd(cf::UploadQueue& queue, cf::QueueGridModel& grid, QAbstractButton* cmdStartUpload,
-               QWidget* parent)
-    : QDialog(parent),
-      ui_(std::make_unique<Ui::frmAdd>()),
-      queue_(queue),
-      grid_(grid),
-      cmdStartUpload_(cmdStartUpload) {
+frmAdd::frmAdd(const cf::UploadQueue& queue, QWidget* parent)
+    : QDialog(parent), ui_(std::make_unique<Ui::frmAdd>()), queue_(queue) {
+  const EditRequest& request = DialogShared::Instance().editRequest;
+  if (request.editing) editedPath_ = request.path;
   ui_->setupUi(this);
   ApplyFormTexts(this);
   ui_->lTestLen->hide();
@@ -509,8 +505,6 @@ void frmAdd::cmdOK_Click() {
   DialogShared& shared = DialogShared::Instance();
   if (!picker_->hasFolder() || setup_.path().isEmpty()) return;
   const JobServer server = picker_->CurrentServer();
-  if (cmdStartUpload_ != nullptr && !grid_.anyTransferring()) cmdStartUpload_->setEnabled(true);
-
   const QString path = ui_->txtFile->text();
   const bool editing = shared.editRequest.editing;
   const QString editedPath = editing ? shared.editRequest.path : QString();
@@ -524,14 +518,7 @@ void frmAdd::cmdOK_Click() {
   }
   const cf::UploadJob job = setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword,
                                             ui_->txtTitle->text(), ui_->txtAuthor->text());
-  if (editing) {
-    queue_.Remove(editedPath);
-    grid_.updateRow(editedPath, job.fileName, job.title, job.Author, job.Url, job.folderName);
-    grid_.setCell(editedPath, cf::kColPath, job.path);
-  } else {
-    grid_.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
-  }
-  queue_.Add(job);
+  job_ = job;
   WriteSetting(kSettings, QStringLiteral("folderID"), server.folderID);
   WriteSetting(kSettings, QStringLiteral("folderName"), server.folderName);
   accept();
@@ -555,13 +542,6 @@ void frmAdd::done(int result) {
   if (shared.DialogBusy == DialogShared::kFetchingFolders) {
     ShowMessage(Res(QStringLiteral("msg_ExitOnGetFolder")));
     return;
-  }
-  if (shared.editRequest.editing) {
-    const QString path = shared.editRequest.path;
-    if (grid_.cellText(path, cf::kColState) == cf::kStateEditing) {
-      const cf::UploadJob* job = queue_.item(path);
-      grid_.setState(path, job != nullptr ? job->state : QString(cf::kStateWaiting));
-    }
   }
   shared.editRequest.clear();
   shared.FolderListKnown = picker_->loginState();

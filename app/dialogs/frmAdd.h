@@ -1,11 +1,13 @@
 #pragma once
 
 #include "app/dialogs/JobSetup.h"
+#include "app/queue/UploadJob.h"
 
 #include <QDialog>
 #include <QTimer>
 
 #include <memory>
+#include <optional>
 
 class QAbstractButton;
 class QRadioButton;
@@ -14,7 +16,6 @@ class ServerFolderPicker;
 class UploadControl;
 
 namespace cf {
-class QueueGridModel;
 class UploadQueue;
 }  // namespace cf
 
@@ -29,9 +30,9 @@ class frmAdd : public QDialog {
   Q_OBJECT
 
  public:
-  // `cmdStartUpload` is the main window's start button, enabled when a job is queued.
-  frmAdd(cf::UploadQueue& queue, cf::QueueGridModel& grid, QAbstractButton* cmdStartUpload,
-         QWidget* parent = nullptr);
+  // `queue` is only read, to refuse a file that is queued already. The dialog changes nothing:
+  // on OK it holds the job for the caller to queue (or to put in place of the edited one).
+  explicit frmAdd(const cf::UploadQueue& queue, QWidget* parent = nullptr);
   ~frmAdd() override;
 
   Ui::frmAdd& form() { return *ui_; }
@@ -40,6 +41,10 @@ class frmAdd : public QDialog {
   ServerFolderPicker& picker() { return *picker_; }
   const JobSetup& setup() const { return setup_; }
   bool cancelled() const { return cancelled_; }
+  // The job confirmed with OK; nothing when the dialog was closed otherwise.
+  const std::optional<cf::UploadJob>& job() const { return job_; }
+  // The queued job this dialog edits; empty when it adds one.
+  const QString& editedPath() const { return editedPath_; }
 
   // The first tick of the start-up timer (runs on its own once the window shows).
   void RunInitTick();
@@ -80,9 +85,9 @@ class frmAdd : public QDialog {
   void ShowDialogMessage(const DialogMessage& message);
 
   std::unique_ptr<Ui::frmAdd> ui_;
-  cf::UploadQueue& queue_;
-  cf::QueueGridModel& grid_;
-  QAbstractButton* cmdStartUpload_;
+  const cf::UploadQueue& queue_;
+  QString editedPath_;
+  std::optional<cf::UploadJob> job_;
   std::unique_ptr<ServerFolderPicker> picker_;
   JobSetup setup_;
   QToolButton* imgOpenTV_ = nullptr;

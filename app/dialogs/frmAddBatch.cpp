@@ -5,7 +5,6 @@
 #include "app/dialogs/frmConfirm.h"
 #include "app/media/VideoProbe.h"
 #include "app/project/CProjectFile.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
@@ -52,13 +51,8 @@ int MajorVersion(const QString& version) {
 
 }  // namespace
 
-frmAddBatch::frmAddBatch(cf::UploadQueue& queue, cf::QueueGridModel& grid,
-                         QAbstractButton* cmdStartUpload, QWidget* parent)
-    : QDialog(parent),
-      queue_(queue),
-      grid_(grid),
-      cmdStartUpload_(cmdStartUpload),
-      ui_(std::make_unique<Ui::frmAddBatch>()) {
+frmAddBatch::frmAddBatch(const cf::UploadQueue& queue, QWidget* parent)
+    : QDialog(parent), queue_(queue), ui_(std::make_unique<Ui::frmAddBatch>()) {
   BuildForm();
   ApplyFormTexts(this);
   txtLocation_->setText(QString::fromLatin1(kSelectPath));
@@ -374,9 +368,9 @@ void frmAddBatch::cmdOK_Click() {
   }
   SetButtonsEnabled(false);
   const JobServer server = picker_->CurrentServer();
-  if (cmdStartUpload_ != nullptr && !grid_.anyTransferring()) cmdStartUpload_->setEnabled(true);
   DialogShared& shared = DialogShared::Instance();
 
+  jobs_.clear();
   int mode = frmConfirm::kNone;
   for (const int row : selected) {
     if (gridQueue_->item(row, kColKind)->text() == QLatin1String(kKindUnsupported)) continue;
@@ -388,17 +382,12 @@ void frmAddBatch::cmdOK_Click() {
     if (queued) {
       if (mode < frmConfirm::kAllYes) mode = AskDuplicate(path);
       if (mode == frmConfirm::kYes || mode == frmConfirm::kAllYes) {
-        const cf::UploadJob job =
-            setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword, title, author);
-        queue_.Remove(path);
-        grid_.updateRow(path, job.fileName, job.title, job.Author, job.Url, job.folderName);
-        queue_.Add(job);
+        jobs_.push_back(
+            setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword, title, author));
       }
     } else {
-      const cf::UploadJob job =
-          setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword, title, author);
-      grid_.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
-      queue_.Add(job);
+      jobs_.push_back(
+          setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword, title, author));
     }
     // A single answer holds for one file; the "all" answers hold for the rest of the run.
     if (mode < frmConfirm::kAllYes) mode = frmConfirm::kNone;

@@ -2,12 +2,14 @@
 
 #include "app/dialogs/JobSetup.h"
 #include "app/dialogs/modDirectory.h"
+#include "app/queue/UploadJob.h"
 
 #include <QDialog>
 #include <QTimer>
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QAbstractButton;
 class QGroupBox;
@@ -27,13 +29,13 @@ class frmAddBatch;
 }
 
 namespace cf {
-class QueueGridModel;
 class UploadQueue;
 }  // namespace cf
 
 // Adds every video and recorded project found under a local folder: log in and pick the server
 // folder as in the add dialog, pick the local folder, let the search list what it finds, select
-// rows and confirm. Files that are already queued are confirmed one by one.
+// rows and confirm. Files that are already queued are confirmed one by one. The dialog changes no
+// queue: on OK it holds the jobs for the caller, a job whose path is queued standing for that job.
 class frmAddBatch : public QDialog {
   Q_OBJECT
 
@@ -49,8 +51,8 @@ class frmAddBatch : public QDialog {
   static constexpr char kKindProject[] = "Quillbox";
   static constexpr char kKindUnsupported[] = "*Unsupported";
 
-  frmAddBatch(cf::UploadQueue& queue, cf::QueueGridModel& grid, QAbstractButton* cmdStartUpload,
-              QWidget* parent = nullptr);
+  // `queue` is only read, to find the files that are queued already.
+  explicit frmAddBatch(const cf::UploadQueue& queue, QWidget* parent = nullptr);
   ~frmAddBatch() override;
 
   ServerFolderPicker& picker() { return *picker_; }
@@ -70,6 +72,8 @@ class frmAddBatch : public QDialog {
   QRadioButton* optStdRes() const { return optStdRes_; }
   QGroupBox* frameFile() const { return frameFile_; }
   bool searching() const { return searching_; }
+  // The confirmed jobs, in the order of the list; empty until OK.
+  const std::vector<cf::UploadJob>& jobs() const { return jobs_; }
 
   // Called with every confirmation window before it is shown (tests answer it from here).
   void setConfirmHook(std::function<void(frmConfirm&)> hook) { confirmHook_ = std::move(hook); }
@@ -105,9 +109,8 @@ class frmAddBatch : public QDialog {
   int AskDuplicate(const QString& path);
   QString Res(const QString& key, const QString& fallback = {}) const;
 
-  cf::UploadQueue& queue_;
-  cf::QueueGridModel& grid_;
-  QAbstractButton* cmdStartUpload_;
+  const cf::UploadQueue& queue_;
+  std::vector<cf::UploadJob> jobs_;
   std::unique_ptr<Ui::frmAddBatch> ui_;
   std::unique_ptr<ServerFolderPicker> picker_;
   JobSetup setup_;

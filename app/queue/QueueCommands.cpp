@@ -36,37 +36,29 @@ QueueMessage QueueCommands::checkAdd() const {
 RemoveOutcome QueueCommands::removeSelected(const QList<int>& selectedRows) {
   RemoveOutcome outcome;
   QList<int> rows = selectedRows;
-  std::sort(rows.begin(), rows.end(), std::greater<int>());
+  std::sort(rows.begin(), rows.end());
   rows.erase(std::unique(rows.begin(), rows.end()), rows.end());
 
   bool refused = false;
-  // Runs of neighbouring rows go in one deletion, so removing a long selection stays cheap.
-  int runFirst = 0;
-  int runCount = 0;
-  const auto flush = [&] {
-    if (runCount > 0) m_grid.deleteRows(runFirst, runCount);
-    runCount = 0;
-  };
+  QStringList paths;
   for (const int row : rows) {
-    if (row < 1 || row > m_grid.rowCount()) continue;
-    if (m_grid.stateAt(row) == kStateTransfering) {
+    const UploadJob* job = m_queue.AtRow(row);
+    if (job == nullptr) continue;
+    if (job->live == JobState::Transfering) {
       refused = true;
-      flush();
       continue;
     }
-    m_queue.Remove(m_grid.pathAt(row));
-    if (runCount > 0 && row != runFirst - 1) flush();
-    runFirst = row;
-    ++runCount;
-    ++outcome.removed;
+    paths << job->path;
   }
-  flush();
+  // One pass however long the selection, so removing thousands of rows stays cheap.
+  m_queue.RemoveMany(paths);
+  outcome.removed = static_cast<int>(paths.size());
 
   if (refused) {
     outcome.message =
         Localized("msgRemoveTransferingFile", "The transfering file cannot be removed!");
   }
-  outcome.disableStartUpload = !m_grid.anyWaiting();
+  outcome.disableStartUpload = !m_queue.AnyInState(JobState::Waiting);
   return outcome;
 }
 
@@ -77,15 +69,16 @@ QueueMessage QueueCommands::clearAllQuestion() const {
 
 ClearAllOutcome QueueCommands::clearAll() {
   ClearAllOutcome outcome;
-  const int rowCount = m_grid.rowCount();
-  const int running = m_grid.firstRowInState(kStateTransfering);
-  if (running != 0 && running != rowCount) m_grid.swapRows(running, rowCount);
+  const int rowCount = m_queue.RowCount();
+  const int running = m_queue.FirstRowInState(JobState::Transfering);
+  if (running != 0 && running != rowCount) m_queue.SwapRows(running, rowCount);
   // Everything above the first running row goes; with the running job moved to the bottom
   // that is every other row, and the running one ends up first.
-  int keepFrom = m_grid.firstRowInState(kStateTransfering);
+  int keepFrom = m_queue.FirstRowInState(JobState::Transfering);
   if (keepFrom == 0) keepFrom = rowCount + 1;
-  for (int row = 1; row < keepFrom; ++row) m_queue.Remove(m_grid.pathAt(row));
-  m_grid.deleteRows(1, keepFrom - 1);
+  QStringList paths;
+  for (int row = 1; row < keepFrom; ++row) paths << m_queue.AtRow(row)->path;
+  m_queue.RemoveMany(paths);
   outcome.removed = keepFrom - 1;
   return outcome;
 }
@@ -139,9 +132,31 @@ void QueueCommands::endEditUnchanged(const QString& path) {
   m_grid.setState(path, saved.isEmpty() ? QString(kStateWaiting) : saved);
 }
 
+bool QueueCommands::commitAdd(const std::optional<UploadJob>& job) {
+  return job && m_queue.Add(*job);
+}
+
+bool QueueCommands::commitEdit(const QString& editedPath, const std::optional<UploadJob>& job) {
+  if (job && m_queue.Replace(editedPath, *job)) return true;
+  endEditUnchanged(editedPath);
+  return false;
+}
+
+int QueueCommands::commitBatch(const std::vector<UploadJob>& jobs) {
+  std::vector<UploadJob> fresh;
+  int replaced = 0;
+  for (const UploadJob& job : jobs) {
+    if (m_queue.itemExist(job.path)) {
+      replaced += m_queue.Replace(job.path, job) ? 1 : 0;
+    } else {
+      fresh.push_back(job);
+    }
+  }
+  return replaced + m_queue.AddMany(std::move(fresh));
+}
+
 void QueueCommands::resolveMissingFile(const QString& path, bool removeJob) {
   if (removeJob) {
-    m_grid.deleteRow(m_grid.findRow(path));
     m_queue.Remove(path);
   } else {
     m_grid.setFailure(path, QStringLiteral("File not found"));

@@ -1,7 +1,12 @@
 #pragma once
 
+#include "app/queue/UploadJob.h"
+
 #include <QList>
 #include <QString>
+
+#include <optional>
+#include <vector>
 
 namespace cf {
 
@@ -76,6 +81,16 @@ class QueueCommands {
   bool beginEdit(const QString& path);
   // A closed dialog that did not replace the job: the row gets its saved state back.
   void endEditUnchanged(const QString& path);
+  // What the add and edit dialogs hand back; these are the window's one way to put their jobs
+  // into the queue. An edit confirmed with a job puts it in place of the edited one ("Waiting");
+  // an edit closed without one gives the row its saved state back. Each returns whether a job
+  // went in.
+  bool commitAdd(const std::optional<UploadJob>& job);
+  bool commitEdit(const QString& editedPath, const std::optional<UploadJob>& job);
+  // Batch add: a job whose path is queued replaces that job, the others are appended together.
+  // Returns how many went in.
+  int commitBatch(const std::vector<UploadJob>& jobs);
+
   // Answer to the question about a vanished source: Yes removes the job, No marks it failed.
   void resolveMissingFile(const QString& path, bool removeJob);
 

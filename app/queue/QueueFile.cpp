@@ -1,19 +1,25 @@
 #include "app/queue/QueueFile.h"
 
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 
 #include <pugixml.hpp>
 
 #include <fcntl.h>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/stat.h>
 #include <unistd.h>
 #include <array>
 #include <cerrno>
+#include <cstring>
+#include <optional>
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
@@ -26,19 +32,37 @@ namespace {
 // read into memory. Ten thousand jobs take about 12 MB.
 constexpr qint64 kMaxFileBytes = 256 * 1024 * 1024;
 
+// Loading a file larger than this (some 30,000 jobs) gives the parser's memory back to the
+// system afterwards; for smaller ones the cost of doing so outweighs what it saves.
+constexpr qint64 kTrimAfterBytes = 32 * 1024 * 1024;
+
 constexpr char kRootElement[] = "clipferry";
 constexpr char kQueueElement[] = "queue";
 constexpr char kFileElement[] = "file";
 
 // ---- reading field texts -------------------------------------------------------------------
 
+// Plain digits, as the program writes them, are read without building a string; anything else
+// takes the general route, which decides.
+std::optional<int64_t> PlainNumber(const char* text) {
+  const char* digits = text[0] == '-' ? text + 1 : text;
+  size_t length = 0;
+  while (digits[length] >= '0' && digits[length] <= '9') ++length;
+  if (length == 0 || length > 9 || digits[length] != '\0') return std::nullopt;
+  int64_t value = 0;
+  for (size_t i = 0; i < length; ++i) value = value * 10 + (digits[i] - '0');
+  return text[0] == '-' ? -value : value;
+}
+
 int32_t ToInt32(const char* text) {
+  if (const std::optional<int64_t> plain = PlainNumber(text)) return static_cast<int32_t>(*plain);
   bool ok = false;
   const int value = QString::fromUtf8(text).trimmed().toInt(&ok, 10);
   return ok ? value : 0;
 }
 
 int64_t ToInt64(const char* text) {
+  if (const std::optional<int64_t> plain = PlainNumber(text)) return *plain;
   bool ok = false;
   const qlonglong value = QString::fromUtf8(text).trimmed().toLongLong(&ok, 10);
   return ok ? value : 0;
@@ -62,14 +86,17 @@ struct Field {
   const char* name;
   std::variant<QString UploadJob::*, int32_t UploadJob::*, int64_t UploadJob::*, bool UploadJob::*>
       member;
+  // Texts that many jobs tend to share (server, account, folder, settings) are read once and
+  // shared; the ones that differ from job to job are not worth looking up.
+  bool shared = true;
 };
 
 const Field kFields[] = {
-    {"fileName", &UploadJob::fileName},
-    {"title", &UploadJob::title},
+    {"fileName", &UploadJob::fileName, false},
+    {"title", &UploadJob::title, false},
     {"Author", &UploadJob::Author},
     {"state", &UploadJob::state},
-    {"path", &UploadJob::path},
+    {"path", &UploadJob::path, false},
     {"duration", &UploadJob::duration},
     {"secDuration", &UploadJob::secDuration},
     {"videoWidth", &UploadJob::videoWidth},
@@ -95,12 +122,15 @@ const Field kFields[] = {
     {"dateLastModified", &UploadJob::dateLastModified},
 };
 
-void ReadField(const Field& field, UploadJob& job, const char* text) {
+class TextPool;
+QString PooledText(TextPool& pool, const char* text);
+
+void ReadField(const Field& field, UploadJob& job, const char* text, TextPool& pool) {
   std::visit(
       [&](auto member) {
         using Value = std::remove_reference_t<decltype(job.*member)>;
         if constexpr (std::is_same_v<Value, QString>) {
-          job.*member = QString::fromUtf8(text);
+          job.*member = field.shared ? PooledText(pool, text) : QString::fromUtf8(text);
         } else if constexpr (std::is_same_v<Value, bool>) {
           job.*member = ToBool(text);
         } else if constexpr (std::is_same_v<Value, int32_t>) {
@@ -142,12 +172,38 @@ const std::unordered_map<std::string_view, size_t>& FieldIndex() {
 
 // ---- writing -------------------------------------------------------------------------------
 
-struct ByteWriter : pugi::xml_writer {
-  QByteArray bytes;
-  void write(const void* data, size_t size) override {
-    bytes.append(static_cast<const char*>(data), static_cast<qsizetype>(size));
+// Text content as an XML writer escapes it: markup characters by name, control characters other
+// than tab and line ends by number ("&#07;"). A value ends at its first NUL, which text cannot
+// hold.
+void AppendEscaped(QByteArray& out, const QByteArray& value) {
+  const char* run = value.constData();
+  const char* const end = run + value.size();
+  for (const char* at = run; at != end; ++at) {
+    const auto byte = static_cast<unsigned char>(*at);
+    const bool plain = byte >= 32 ? (byte != '&' && byte != '<' && byte != '>')
+                                  : (byte == '\t' || byte == '\n' || byte == '\r');
+    if (plain) continue;
+    out.append(run, at - run);
+    run = at + 1;
+    switch (byte) {
+      case 0:
+        return;
+      case '&':
+        out.append("&amp;");
+        break;
+      case '<':
+        out.append("&lt;");
+        break;
+      case '>':
+        out.append("&gt;");
+        break;
+      default:
+        // Always two digits, as the writer the file format came from puts them.
+        out.append("&#").append(char('0' + byte / 10)).append(char('0' + byte % 10)).append(';');
+    }
   }
-};
+  out.append(run, end - run);
+}
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -200,6 +256,181 @@ bool SameTagText(const char* a, const char* aEnd, const char* b, const char* bEn
   }
 }
 
+enum class Parsed { Queue, NotQueue, NotXml };
+
+// Many jobs share their server, account, folder and settings; one copy of each text serves them
+// all, which keeps a long queue small.
+class TextPool {
+ public:
+  QString Get(const char* utf8) {
+    if (*utf8 == '\0') return QString();
+    const QByteArray bytes = QByteArray::fromRawData(utf8, qstrlen(utf8));
+    const auto found = m_texts.constFind(bytes);
+    if (found != m_texts.constEnd()) return found.value();
+    const QString text = QString::fromUtf8(bytes);
+    m_texts.insert(QByteArray(bytes.constData(), bytes.size()), text);
+    return text;
+  }
+
+ private:
+  QHash<QByteArray, QString> m_texts;
+};
+
+QString PooledText(TextPool& pool, const char* text) { return pool.Get(text); }
+
+// Keeps a field made only of blanks, while the line breaks between elements still vanish. Line
+// ends inside a field are kept as written: the writer does not escape a carriage return, so
+// folding it into a line feed here would change a title on every round trip.
+constexpr unsigned kParseOptions =
+    (pugi::parse_default | pugi::parse_ws_pcdata_single) & ~pugi::parse_eol;
+
+// Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the job is
+// still queued as long as it names its source. Of fields named twice the first counts.
+std::unique_ptr<UploadJob> ReadJob(const pugi::xml_node& fileNode, TextPool& pool) {
+  std::array<const char*, std::size(kFields)> texts{};
+  size_t expected = 0;  // the program writes the fields in order; others are looked up
+  for (const pugi::xml_node child : fileNode.children()) {
+    size_t index = std::size(kFields);
+    if (expected < std::size(kFields) && std::strcmp(child.name(), kFields[expected].name) == 0) {
+      index = expected;
+    } else if (const auto found = FieldIndex().find(std::string_view(child.name()));
+               found != FieldIndex().end()) {
+      index = found->second;
+    }
+    if (index == std::size(kFields)) continue;
+    expected = index + 1;
+    if (texts[index] == nullptr) texts[index] = child.text().get();
+  }
+  auto job = std::make_unique<UploadJob>();
+  for (size_t i = 0; i < texts.size(); ++i) {
+    ReadField(kFields[i], *job, texts[i] ? texts[i] : "", pool);
+  }
+  job->state.clear();
+  return job;
+}
+
+// ---- a document in the program's own layout, one job at a time ---------------------------
+//
+// A whole DOM of a long queue costs several times the queue itself. When the text has exactly
+// the shape the program writes (declaration, root, queue, file elements, blanks between), each
+// file element is parsed on its own. Anything else, or a file element that does not parse alone
+// (a "</file>" inside a comment or CDATA cuts it short), goes to the whole-document parse,
+// which decides.
+class ShapeReader {
+ public:
+  explicit ShapeReader(const QByteArray& text)
+      : m_at(text.constData()), m_end(text.constData() + text.size()) {}
+
+  bool Take(std::string_view token) {
+    SkipBlanks();
+    if (static_cast<size_t>(m_end - m_at) < token.size()) return false;
+    if (std::string_view(m_at, token.size()) != token) return false;
+    m_at += token.size();
+    return true;
+  }
+  // Skips the declaration the program writes; any other (one naming an encoding, say) is left
+  // to the whole-document parse.
+  bool SkipDeclaration() {
+    if (Take("<?xml version=\"1.0\"?>")) return true;
+    return !Take("<?");
+  }
+  // The start tag of the root, whatever its attributes.
+  bool TakeRootStart() {
+    if (!Take("<clipferry")) return false;
+    if (m_at == m_end || (*m_at != ' ' && *m_at != '>')) return false;
+    return SkipPast(">");
+  }
+  // The next "<file>...</file>", without the blanks before it; empty when none comes next.
+  std::string_view TakeFileElement() {
+    SkipBlanks();
+    const char* start = m_at;
+    if (!Take("<file>")) return {};
+    if (!SkipPast("</file>")) return {};
+    return std::string_view(start, static_cast<size_t>(m_at - start));
+  }
+  bool AtEnd() {
+    SkipBlanks();
+    return m_at == m_end;
+  }
+
+ private:
+  void SkipBlanks() {
+    while (m_at != m_end && (*m_at == ' ' || *m_at == '\t' || *m_at == '\r' || *m_at == '\n'))
+      ++m_at;
+  }
+  bool SkipPast(std::string_view token) {
+    const std::string_view rest(m_at, static_cast<size_t>(m_end - m_at));
+    const size_t found = rest.find(token);
+    if (found == std::string_view::npos) return false;
+    m_at += found + token.size();
+    return true;
+  }
+
+  const char* m_at;
+  const char* m_end;
+};
+
+bool ParseByJob(const QByteArray& text, std::vector<std::unique_ptr<UploadJob>>& jobs,
+                TextPool& pool) {
+  ShapeReader reader(text);
+  if (!reader.SkipDeclaration() || !reader.TakeRootStart() || !reader.Take("<queue>")) {
+    return false;
+  }
+  pugi::xml_document element;
+  for (;;) {
+    const std::string_view chunk = reader.TakeFileElement();
+    if (chunk.empty()) break;
+    if (!element.load_buffer(chunk.data(), chunk.size(), kParseOptions, pugi::encoding_utf8)) {
+      return false;
+    }
+    const pugi::xml_node fileNode = element.first_child();
+    if (fileNode.next_sibling() || std::string_view(fileNode.name()) != kFileElement) {
+      return false;
+    }
+    jobs.push_back(ReadJob(fileNode, pool));
+  }
+  return reader.Take("</queue>") && reader.Take("</clipferry>") && reader.AtEnd();
+}
+
+Parsed ParseInto(QByteArray& text, UploadQueue& queue) {
+  std::vector<std::unique_ptr<UploadJob>> jobs;
+  {
+    TextPool pool;
+    if (ParseByJob(text, jobs, pool)) {
+      queue.AddMany(std::move(jobs));
+      return Parsed::Queue;
+    }
+  }
+  jobs.clear();
+  pugi::xml_document document;
+  // Parsed in place: the file's text is not needed afterwards, and a copy of a large queue would
+  // double what loading costs.
+  const pugi::xml_parse_result parsed = document.load_buffer_inplace(
+      text.data(), static_cast<size_t>(text.size()), kParseOptions, pugi::encoding_auto);
+  if (!parsed) return Parsed::NotXml;
+  const pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
+  if (!queueNode) return Parsed::NotQueue;
+  TextPool pool;
+  for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
+    jobs.push_back(ReadJob(fileNode, pool));
+  }
+  queue.AddMany(std::move(jobs));
+  return Parsed::Queue;
+}
+
+// Renames a damaged queue file beside itself; the new path, or empty when that failed.
+QString SetAside(const QString& filePath) {
+  const QString stem = filePath + QStringLiteral(".bad-") +
+                       QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+  for (int attempt = 1; attempt < 100; ++attempt) {
+    const QString candidate =
+        attempt == 1 ? stem : stem + QLatin1Char('-') + QString::number(attempt);
+    if (QFileInfo::exists(candidate) || QFileInfo(candidate).isSymLink()) continue;
+    return QFile::rename(filePath, candidate) ? candidate : QString();
+  }
+  return {};
+}
+
 }  // namespace
 
 QString QueueFile::PathIn(const QString& programFolder) {
@@ -207,90 +438,74 @@ QString QueueFile::PathIn(const QString& programFolder) {
 }
 
 QueueFile::LoadResult QueueFile::Load(const QString& filePath, UploadQueue& queue,
-                                      QueueGridModel& grid) {
+                                      QString* asidePath) {
   const QFileInfo info(filePath);
   if (!info.exists()) return LoadResult::Missing;
-  // Only a file whose content was actually read and found wanting is deleted; a folder in the
-  // way, a permission problem or a read error must not cost the user the queue.
+  // Only a file whose content was actually read and found wanting is moved or deleted; a folder
+  // in the way, a permission problem or a read error must not cost the user the queue.
   if (!info.isFile() || info.size() > kMaxFileBytes) return LoadResult::Unreadable;
   QFile file(filePath);
   if (!file.open(QIODevice::ReadOnly)) return LoadResult::Unreadable;
-  const QByteArray text = file.readAll();
+  QByteArray text = file.readAll();
   const bool readFailed = file.error() != QFileDevice::NoError || text.size() > kMaxFileBytes;
   file.close();
   if (readFailed) return LoadResult::Unreadable;
-  if (Parse(text, queue, grid)) return LoadResult::Loaded;
-  QFile::remove(filePath);
-  return LoadResult::Discarded;
-}
-
-bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel& grid) {
-  pugi::xml_document document;
-  // Keeps a field made only of blanks, while the line breaks between elements still vanish.
-  // Line ends inside a field are kept as written: the writer does not escape a carriage return,
-  // so folding it into a line feed here would change a title on every round trip.
-  const unsigned options = (pugi::parse_default | pugi::parse_ws_pcdata_single) & ~pugi::parse_eol;
-  const pugi::xml_parse_result parsed = document.load_buffer(
-      text.constData(), static_cast<size_t>(text.size()), options, pugi::encoding_auto);
-  if (!parsed) return false;
-  const pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
-  if (!queueNode) return false;
-
-  for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
-    // Whatever the element lacks or holds in a wrong form reads as empty, zero or false; the
-    // job is still queued as long as it names its source. Of fields named twice the first counts.
-    std::array<const char*, std::size(kFields)> texts{};
-    for (const pugi::xml_node child : fileNode.children()) {
-      const auto found = FieldIndex().find(std::string_view(child.name()));
-      if (found != FieldIndex().end() && texts[found->second] == nullptr) {
-        texts[found->second] = child.text().get();
-      }
-    }
-    UploadJob job;
-    for (size_t i = 0; i < texts.size(); ++i) ReadField(kFields[i], job, texts[i] ? texts[i] : "");
-    job.state.clear();
-    if (!queue.Add(job)) continue;
-    const UploadJob* stored = queue.item(job.path);
-    grid.addRow(stored->fileName, stored->title, stored->Author, stored->path, stored->Url,
-                stored->folderName);
+  const Parsed parsed = ParseInto(text, queue);
+  text.clear();
+  text.squeeze();
+#if defined(__GLIBC__)
+  // The parser's many small blocks lie between the jobs on the heap; once freed they stay
+  // resident unless handed back, which for a long queue is several times the queue itself.
+  if (info.size() > kTrimAfterBytes) ::malloc_trim(0);
+#endif
+  switch (parsed) {
+    case Parsed::Queue:
+      return LoadResult::Loaded;
+    case Parsed::NotQueue:
+      QFile::remove(filePath);
+      return LoadResult::Discarded;
+    case Parsed::NotXml:
+      break;
   }
-  return true;
+  const QString aside = SetAside(filePath);
+  if (aside.isEmpty()) return LoadResult::Unreadable;
+  if (asidePath != nullptr) *asidePath = aside;
+  return LoadResult::SetAside;
 }
 
-QByteArray QueueFile::Serialize(const UploadQueue& queue, const QueueGridModel& grid,
-                                int* written) {
-  pugi::xml_document document;
-  document.load_string(kEmptyDocument, pugi::parse_default | pugi::parse_declaration);
-  pugi::xml_node queueNode = document.child(kRootElement).child(kQueueElement);
+bool QueueFile::Parse(const QByteArray& text, UploadQueue& queue) {
+  QByteArray copy = text;
+  return ParseInto(copy, queue) == Parsed::Queue;
+}
 
+QByteArray QueueFile::Serialize(const UploadQueue& queue, int* written) {
+  // Written directly in the layout that the empty document, standard escaping and BreakLines
+  // give: the file is rewritten after every change, and building a DOM for it each time costs
+  // more than the rest of the save.
+  QByteArray out;
+  out.reserve(256 + static_cast<qsizetype>(queue.Count()) * 1280);
+  out.append("<?xml version=\"1.0\"?>\r\n<clipferry ver=\"2.120222\">\r\n<queue>");
   int count = 0;
   for (int index = 1; index <= queue.Count(); ++index) {
     const UploadJob* job = queue.item(index);
-    // The job's own row decides, wherever an edit has moved the job in the collection.
-    if (grid.cellText(job->path, kColState) == kStateFinished) continue;
-    pugi::xml_node fileNode = queueNode.append_child(kFileElement);
+    if (job->live == JobState::Finished) continue;
+    out.append("\r\n<file>");
     for (const Field& field : kFields) {
-      const QByteArray value = WriteField(field, *job);
-      pugi::xml_node fieldNode = fileNode.append_child(field.name);
-      if (!value.isEmpty()) fieldNode.text().set(value.constData());
+      out.append("\r\n<").append(field.name).append('>');
+      AppendEscaped(out, WriteField(field, *job));
+      out.append("</").append(field.name).append('>');
     }
+    out.append("\r\n</file>");
     ++count;
   }
+  out.append(count > 0 ? "\r\n</queue>\r\n</clipferry>" : "</queue>\r\n</clipferry>");
   if (written != nullptr) *written = count;
-
-  ByteWriter writer;
-  // About 1 KB per job; growing the buffer step by step costs more than the whole walk.
-  writer.bytes.reserve(1024 + static_cast<qsizetype>(count) * 1280);
-  document.save(writer, "",
-                pugi::format_raw | pugi::format_no_declaration | pugi::format_no_empty_element_tags,
-                pugi::encoding_utf8);
-  return BreakLines(writer.bytes);
+  return out;
 }
 
-bool QueueFile::Save(const QString& filePath, const UploadQueue& queue, const QueueGridModel& grid,
-                     int* written) {
+bool QueueFile::Save(const QString& filePath, const UploadQueue& queue, int* written) {
   int count = 0;
-  const QByteArray content = Serialize(queue, grid, &count);
+  const QByteArray content = Serialize(queue, &count);
   if (written != nullptr) *written = count;
   if (count == 0) {
     const QFileInfo info(filePath);

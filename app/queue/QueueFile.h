@@ -8,15 +8,15 @@ namespace cf {
 class QueueGridModel;
 class UploadQueue;
 
-// The queue kept across restarts in project.xml in the program folder: read once at start-up,
-// written once when the main window closes. Jobs whose rows are "Finished" are dropped; every
-// other job comes back "Waiting".
+// The queue kept across restarts in project.xml in the program folder. Jobs that are "Finished"
+// are dropped; every other job comes back "Waiting".
 class QueueFile {
  public:
   enum class LoadResult {
     Missing,     // no file: the queue stays empty
     Loaded,      // the jobs were queued (possibly none)
-    Discarded,   // not a queue document; the file was deleted
+    Discarded,   // well-formed, but not a queue document; the file was deleted
+    SetAside,    // not readable as XML; renamed aside (see Load's `asidePath`), nothing queued
     Unreadable,  // the file could not be read; it is left alone
   };
 
@@ -27,21 +27,37 @@ class QueueFile {
   // The queue file of a program folder.
   static QString PathIn(const QString& programFolder);
 
-  // Queues the file's jobs and gives each a "Waiting" row. A job whose path is already queued
-  // is skipped, row and all.
-  static LoadResult Load(const QString& filePath, UploadQueue& queue, QueueGridModel& grid);
+  // Queues the file's jobs, each "Waiting". A job whose path is already queued is skipped. A file
+  // that is not XML at all may be a damaged queue the user wants back, so it is renamed to
+  // "<file>.bad-<date and time>" (named in `asidePath`) instead of being deleted.
+  static LoadResult Load(const QString& filePath, UploadQueue& queue, QString* asidePath = nullptr);
   // The same over a document's text, without touching any file; false when it is not a queue
   // document.
-  static bool Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel& grid);
+  static bool Parse(const QByteArray& text, UploadQueue& queue);
 
-  // Writes every job whose row is not "Finished", replacing the file atomically with a file only
-  // its owner can read (it holds passwords). When no job is written the file is deleted. On
-  // failure the previous file stays as it was and false is returned. `written` gets the count.
-  static bool Save(const QString& filePath, const UploadQueue& queue, const QueueGridModel& grid,
-                   int* written = nullptr);
+  // Writes every job that is not "Finished", in collection order, replacing the file atomically
+  // with a file only its owner can read (it holds passwords). When no job is written the file is
+  // deleted. On failure the previous file stays as it was and false is returned. `written` gets
+  // the count.
+  static bool Save(const QString& filePath, const UploadQueue& queue, int* written = nullptr);
   // The document text Save writes (empty queue included).
-  static QByteArray Serialize(const UploadQueue& queue, const QueueGridModel& grid,
-                              int* written = nullptr);
+  static QByteArray Serialize(const UploadQueue& queue, int* written = nullptr);
+
+  // Forwards for callers that hold the grid beside its store; the grid adds nothing.
+  static LoadResult Load(const QString& filePath, UploadQueue& queue, QueueGridModel&) {
+    return Load(filePath, queue);
+  }
+  static bool Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel&) {
+    return Parse(text, queue);
+  }
+  static bool Save(const QString& filePath, const UploadQueue& queue, const QueueGridModel&,
+                   int* written = nullptr) {
+    return Save(filePath, queue, written);
+  }
+  static QByteArray Serialize(const UploadQueue& queue, const QueueGridModel&,
+                              int* written = nullptr) {
+    return Serialize(queue, written);
+  }
 
   // Puts CR LF between tags that touch, except between a start tag and its own end tag, so each
   // element with simple content stands on one line.

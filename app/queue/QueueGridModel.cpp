@@ -1,6 +1,6 @@
 #include "app/queue/QueueGridModel.h"
 
-#include "app/queue/UploadJob.h"
+#include "app/queue/UploadQueue.h"
 
 #include <QBrush>
 #include <QColor>
@@ -76,13 +76,27 @@ QString QueueGridModel::TimeText(const QTime& time) {
   return time.toString(QStringLiteral("hh:mm:ss"));
 }
 
-QueueGridModel::QueueGridModel(QObject* parent) : QAbstractTableModel(parent) {
+QueueGridModel::QueueGridModel(UploadQueue& store, QObject* parent)
+    : QAbstractTableModel(parent), m_store(store) {
   for (const QueueColumnInfo& column : kColumns) m_headers << QString::fromLatin1(column.key);
   setBaseFont(QFont());
+  connect(&m_store, &UploadQueue::rowsAboutToBeAdded, this,
+          [this](int first, int last) { beginInsertRows(QModelIndex(), first, last); });
+  connect(&m_store, &UploadQueue::rowsAdded, this, [this] { endInsertRows(); });
+  connect(&m_store, &UploadQueue::rowsAboutToBeRemoved, this,
+          [this](int first, int last) { beginRemoveRows(QModelIndex(), first, last); });
+  connect(&m_store, &UploadQueue::rowsRemoved, this, [this] { endRemoveRows(); });
+  connect(&m_store, &UploadQueue::aboutToReset, this, [this] { beginResetModel(); });
+  connect(&m_store, &UploadQueue::wasReset, this, [this] { endResetModel(); });
+  connect(&m_store, &UploadQueue::jobChanged, this, &QueueGridModel::jobShown);
+  connect(&m_store, &UploadQueue::rowsSwapped, this, [this](int a, int b) {
+    emit dataChanged(index(a, 0), index(a, kColumnCount - 1));
+    emit dataChanged(index(b, 0), index(b, kColumnCount - 1));
+  });
 }
 
 int QueueGridModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(m_rows.size());
+  return parent.isValid() ? 0 : m_store.RowCount();
 }
 
 int QueueGridModel::columnCount(const QModelIndex& parent) const {
@@ -90,19 +104,17 @@ int QueueGridModel::columnCount(const QModelIndex& parent) const {
 }
 
 QVariant QueueGridModel::data(const QModelIndex& index, int role) const {
-  if (!index.isValid() || index.row() >= static_cast<int>(m_rows.size()) ||
-      index.column() >= kColumnCount) {
-    return {};
-  }
-  const Row& row = m_rows[static_cast<size_t>(index.row())];
+  if (!index.isValid() || index.column() >= kColumnCount) return {};
+  const UploadJob* job = m_store.AtRow(index.row() + 1);
+  if (job == nullptr) return {};
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
-      return row[static_cast<size_t>(index.column())];
+      return text(index.row() + 1, index.column() + 1);
     case Qt::ForegroundRole:
-      return QBrush(StateColor(row[kColState - 1]));
+      return QBrush(StateColor(StateText(job->live)));
     case Qt::FontRole:
-      return StateBold(row[kColState - 1]) ? m_boldFont : m_normalFont;
+      return StateBold(StateText(job->live)) ? m_boldFont : m_normalFont;
     default:
       return {};
   }
@@ -132,67 +144,46 @@ void QueueGridModel::setBaseFont(const QFont& font) {
   m_normalFont.setBold(false);
   m_boldFont = font;
   m_boldFont.setBold(true);
-  if (!m_rows.empty()) {
+  if (rowCount() > 0) {
     emit dataChanged(index(0, 0), index(rowCount() - 1, kColumnCount - 1), {Qt::FontRole});
   }
 }
 
 int QueueGridModel::addRow(const QString& fileName, const QString& title, const QString& author,
                            const QString& path, const QString& url, const QString& folderName) {
-  Row row;
-  row[kColClassify - 1] = KindText(fileName);
-  row[kColFileName - 1] = fileName;
-  row[kColTitle - 1] = title;
-  row[kColAuthor - 1] = author;
-  row[kColUrl - 1] = url;
-  row[kColFolder - 1] = folderName;
-  row[kColState - 1] = kStateWaiting;
-  row[kColPath - 1] = path;
-  const int position = static_cast<int>(m_rows.size());
-  beginInsertRows(QModelIndex(), position, position);
-  m_rows.push_back(std::move(row));
-  if (!m_indexStale && !m_rowByPath.contains(path)) m_rowByPath.insert(path, position);
-  endInsertRows();
-  return position + 1;
+  if (const int existing = findRow(path)) return existing;
+  UploadJob job;
+  job.fileName = fileName;
+  job.title = title;
+  job.Author = author;
+  job.path = path;
+  job.Url = url;
+  job.folderName = folderName;
+  if (!m_store.Add(job)) return 0;
+  return m_store.RowCount();
 }
 
 bool QueueGridModel::updateRow(const QString& path, const QString& fileName, const QString& title,
                                const QString& author, const QString& url,
                                const QString& folderName) {
-  const int rowNumber = findRow(path);
-  if (rowNumber == 0) return false;
-  Row& row = m_rows[static_cast<size_t>(rowNumber - 1)];
-  row[kColClassify - 1] = KindText(fileName);
-  row[kColFileName - 1] = fileName;
-  row[kColTitle - 1] = title;
-  row[kColAuthor - 1] = author;
-  row[kColUrl - 1] = url;
-  row[kColFolder - 1] = folderName;
-  row[kColPath - 1] = path;
-  row[kColState - 1] = kStateWaiting;
-  rowChanged(rowNumber);
-  return true;
+  return m_store.UpdateShown(path, fileName, title, author, url, folderName);
 }
 
 bool QueueGridModel::setState(const QString& path, const QString& state) {
-  return setCell(path, kColState, state);
+  const std::optional<JobState> known = StateFromText(state);
+  return known && m_store.SetState(path, *known);
 }
 
 bool QueueGridModel::setFailure(const QString& path, const QString& text) {
-  if (!setCell(path, kColError, text)) return false;
-  return setState(path, kStateFailed);
+  return m_store.SetFailure(path, text);
 }
 
 bool QueueGridModel::stampTime(const QString& path, int column) {
-  return setCell(path, column, TimeText(QTime::currentTime()));
+  if (column < kColCvtBeginTime || column > kColUploadEndTime) return false;
+  return m_store.StampTime(path, static_cast<JobTime>(column - kColCvtBeginTime));
 }
 
-int QueueGridModel::findRow(const QString& path) const {
-  if (m_indexStale) rebuildIndex();
-  const auto found = m_rowByPath.constFind(path);
-  if (found == m_rowByPath.constEnd()) return 0;
-  return found.value() + 1;
-}
+int QueueGridModel::findRow(const QString& path) const { return m_store.RowOf(path); }
 
 QString QueueGridModel::cellText(const QString& path, int column) const {
   return text(findRow(path), column);
@@ -206,95 +197,104 @@ bool QueueGridModel::setCell(const QString& path, int column, const QString& tex
 }
 
 QString QueueGridModel::text(int row, int column) const {
-  if (!validRow(row) || !ValidColumn(column)) return {};
-  return m_rows[static_cast<size_t>(row - 1)][static_cast<size_t>(column - 1)];
+  const UploadJob* job = m_store.AtRow(row);
+  if (job == nullptr || !ValidColumn(column)) return {};
+  switch (column) {
+    case kColClassify:
+      return KindText(job->fileName);
+    case kColFileName:
+      return job->fileName;
+    case kColTitle:
+      return job->title;
+    case kColAuthor:
+      return job->Author;
+    case kColUrl:
+      return job->Url;
+    case kColFolder:
+      return job->folderName;
+    case kColState:
+      return StateText(job->live);
+    case kColError:
+      return job->errorText;
+    case kColPath:
+      return job->path;
+    default:
+      return job->timeText(static_cast<JobTime>(column - kColCvtBeginTime));
+  }
 }
 
 void QueueGridModel::setText(int row, int column, const QString& text) {
-  if (!validRow(row) || !ValidColumn(column)) return;
-  QString& cell = m_rows[static_cast<size_t>(row - 1)][static_cast<size_t>(column - 1)];
-  if (column == kColPath && cell != text) m_indexStale = true;
-  cell = text;
-  // The state decides the colour and weight of the whole row.
-  if (column == kColState) {
-    rowChanged(row);
-  } else {
-    cellChanged(row, column);
+  const UploadJob* job = m_store.AtRow(row);
+  if (job == nullptr || !ValidColumn(column)) return;
+  const QString path = job->path;
+  switch (column) {
+    case kColClassify:
+    case kColPath:
+      return;
+    case kColFileName:
+    case kColTitle:
+    case kColAuthor:
+    case kColUrl:
+    case kColFolder: {
+      const JobState state = job->live;
+      // Rewriting one shown field keeps the row's state.
+      m_store.UpdateShown(
+          path, column == kColFileName ? text : job->fileName,
+          column == kColTitle ? text : job->title, column == kColAuthor ? text : job->Author,
+          column == kColUrl ? text : job->Url, column == kColFolder ? text : job->folderName);
+      m_store.SetState(path, state);
+      return;
+    }
+    case kColState:
+      setState(path, text);
+      return;
+    case kColError:
+      m_store.SetErrorText(path, text);
+      return;
+    default:
+      m_store.SetTime(path, static_cast<JobTime>(column - kColCvtBeginTime),
+                      QTime::fromString(text, QStringLiteral("hh:mm:ss")));
+      return;
   }
 }
 
 int QueueGridModel::firstRowInState(const QString& state) const {
-  for (size_t i = 0; i < m_rows.size(); ++i) {
-    if (m_rows[i][kColState - 1] == state) return static_cast<int>(i) + 1;
+  const std::optional<JobState> known = StateFromText(state);
+  return known ? m_store.FirstRowInState(*known) : 0;
+}
+
+bool QueueGridModel::anyTransferring() const { return m_store.AnyInState(JobState::Transfering); }
+
+bool QueueGridModel::anyWaiting() const { return m_store.AnyInState(JobState::Waiting); }
+
+int QueueGridModel::nextWaiting() {
+  const QString path = m_store.NextWaiting();
+  if (!path.isEmpty()) {
+    m_currentPath = path;
+    return findRow(path);
   }
+  if (rowCount() > 0) emit noWaitingRow();
   return 0;
 }
 
-int QueueGridModel::nextWaiting() {
-  const int row = firstRowInState(kStateWaiting);
-  if (row != 0) {
-    m_currentPath = pathAt(row);
-  } else if (!m_rows.empty()) {
-    emit noWaitingRow();
-  }
-  return row;
-}
-
-void QueueGridModel::swapRows(int a, int b) {
-  if (!validRow(a) || !validRow(b) || a == b) return;
-  std::swap(m_rows[static_cast<size_t>(a - 1)], m_rows[static_cast<size_t>(b - 1)]);
-  m_indexStale = true;
-  rowChanged(a);
-  rowChanged(b);
-}
+void QueueGridModel::swapRows(int a, int b) { m_store.SwapRows(a, b); }
 
 void QueueGridModel::deleteRow(int row) { deleteRows(row, 1); }
 
 void QueueGridModel::deleteRows(int first, int count) {
   if (!validRow(first) || count <= 0) return;
-  const int last = std::min(first + count - 1, static_cast<int>(m_rows.size()));
-  beginRemoveRows(QModelIndex(), first - 1, last - 1);
-  const bool atEnd = last == static_cast<int>(m_rows.size());
-  if (atEnd && !m_indexStale) {
-    // Rows at the end move nobody else, so the index stays exact without a rebuild.
-    for (int row = first; row <= last; ++row) {
-      const QString& path = m_rows[static_cast<size_t>(row - 1)][kColPath - 1];
-      const auto found = m_rowByPath.find(path);
-      if (found != m_rowByPath.end() && found.value() == row - 1) m_rowByPath.erase(found);
-    }
-  } else {
-    m_indexStale = true;
-  }
-  m_rows.erase(m_rows.begin() + (first - 1), m_rows.begin() + last);
-  endRemoveRows();
+  const int last = std::min(first + count - 1, rowCount());
+  QStringList paths;
+  for (int row = first; row <= last; ++row) paths << m_store.AtRow(row)->path;
+  m_store.RemoveMany(paths);
 }
 
-void QueueGridModel::clear() {
-  if (m_rows.empty()) return;
-  beginResetModel();
-  m_rows.clear();
-  m_rowByPath.clear();
-  m_indexStale = false;
-  endResetModel();
-}
+void QueueGridModel::clear() { m_store.Clear(); }
 
-void QueueGridModel::rowChanged(int row) {
+void QueueGridModel::jobShown(const QString& path) {
+  const int row = findRow(path);
+  if (row == 0) return;
   emit dataChanged(index(row - 1, 0), index(row - 1, kColumnCount - 1));
-}
-
-void QueueGridModel::cellChanged(int row, int column) {
-  const QModelIndex cell = index(row - 1, column - 1);
-  emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::ToolTipRole});
-}
-
-void QueueGridModel::rebuildIndex() const {
-  m_rowByPath.clear();
-  m_rowByPath.reserve(static_cast<qsizetype>(m_rows.size()));
-  // From the bottom up, so that a path standing in several rows maps to its first row.
-  for (size_t i = m_rows.size(); i-- > 0;) {
-    m_rowByPath.insert(m_rows[i][kColPath - 1], static_cast<int>(i));
-  }
-  m_indexStale = false;
 }
 
 }  // namespace cf

@@ -1,15 +1,15 @@
 #pragma once
 
+#include "app/queue/UploadJob.h"
+
 #include <QAbstractTableModel>
 #include <QFont>
-#include <QHash>
 #include <QLatin1String>
 #include <QString>
 #include <QTime>
 
 #include <array>
 #include <functional>
-#include <vector>
 
 namespace cf {
 
@@ -44,8 +44,11 @@ struct QueueColumnInfo {
   int width;              // pixels
 };
 
-// The queue grid's table model, and at the same time the only store of each job's live state,
-// error text and time stamps. Everything that runs jobs finds them here by path.
+class UploadQueue;
+
+// The queue grid's table model: a view over the queue store, holding no job data of its own.
+// The row operations below (setState, setFailure, stampTime, cellText, nextWaiting, ...) are thin
+// forwards to the store, kept so that code written against rows reads the same.
 //
 // Row numbers in the row operations are 1-based and 0 means "no row", as the callers count them;
 // the QAbstractItemModel overrides use ordinary 0-based model indexes.
@@ -64,7 +67,10 @@ class QueueGridModel : public QAbstractTableModel {
   // Time stamps in the time columns.
   static QString TimeText(const QTime& time);
 
-  explicit QueueGridModel(QObject* parent = nullptr);
+  explicit QueueGridModel(UploadQueue& store, QObject* parent = nullptr);
+
+  UploadQueue& store() { return m_store; }
+  const UploadQueue& store() const { return m_store; }
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -78,7 +84,8 @@ class QueueGridModel : public QAbstractTableModel {
   // The grid's font; rows use a normal and a bold copy of it.
   void setBaseFont(const QFont& font);
 
-  // Appends a "Waiting" row; returns its row number.
+  // Appends a "Waiting" job with only these fields, or, when the store already holds a job with
+  // that path, returns that job's row unchanged. Returns the row number (0 for an empty path).
   int addRow(const QString& fileName, const QString& title, const QString& author,
              const QString& path, const QString& url, const QString& folderName);
   // Rewrites kind, file name, title, author, address, folder and path of the row whose path is
@@ -91,12 +98,13 @@ class QueueGridModel : public QAbstractTableModel {
   // Writes the current local time into one of the time columns.
   bool stampTime(const QString& path, int column);
 
-  // First row whose path equals `path` exactly; 0 when none. Amortised constant time.
+  // Row of the job with this path; 0 when none. Amortised constant time.
   int findRow(const QString& path) const;
   QString cellText(const QString& path, int column) const;
   bool setCell(const QString& path, int column, const QString& text);
 
-  // Access by row number; empty text and no effect outside the grid.
+  // Access by row number; empty text and no effect outside the grid. Writing the kind or the
+  // path column changes nothing: both follow the job.
   QString text(int row, int column) const;
   void setText(int row, int column, const QString& text);
   QString stateAt(int row) const { return text(row, kColState); }
@@ -104,15 +112,16 @@ class QueueGridModel : public QAbstractTableModel {
 
   // First row in the given state, scanning from the top; 0 when none.
   int firstRowInState(const QString& state) const;
-  bool anyTransferring() const { return firstRowInState(kStateTransfering) != 0; }
-  bool anyWaiting() const { return firstRowInState(kStateWaiting) != 0; }
+  bool anyTransferring() const;
+  bool anyWaiting() const;
 
   // The first "Waiting" row becomes the current job; returns its row number, or 0 (and emits
   // noWaitingRow when rows exist) when nothing waits.
   int nextWaiting();
   QString currentPath() const { return m_currentPath; }
 
-  // Exchanges two rows; nothing happens unless both lie inside the grid.
+  // Exchanges two rows; nothing happens unless both lie inside the grid. These remove or move
+  // jobs in the store.
   void swapRows(int a, int b);
   void deleteRow(int row);
   // Deletes `count` rows starting at `first`; clipped to the grid.
@@ -124,22 +133,14 @@ class QueueGridModel : public QAbstractTableModel {
   void noWaitingRow();
 
  private:
-  using Row = std::array<QString, kColumnCount>;
+  bool validRow(int row) const { return row >= 1 && row <= rowCount(); }
+  void jobShown(const QString& path);
 
-  bool validRow(int row) const { return row >= 1 && row <= static_cast<int>(m_rows.size()); }
-  void rowChanged(int row);
-  void cellChanged(int row, int column);
-  void rebuildIndex() const;
-
-  std::vector<Row> m_rows;
+  UploadQueue& m_store;
   QStringList m_headers;
   QFont m_normalFont;
   QFont m_boldFont;
   QString m_currentPath;
-  // path -> 0-based row of its first occurrence. Appends keep it current; other changes of the
-  // row order mark it stale, and the next lookup rebuilds it once.
-  mutable QHash<QString, int> m_rowByPath;
-  mutable bool m_indexStale = false;
 };
 
 }  // namespace cf

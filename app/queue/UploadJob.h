@@ -1,15 +1,32 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLatin1String>
 #include <QString>
+#include <QStringView>
+#include <QTime>
 
+#include <array>
 #include <cstdint>
+#include <optional>
 
 namespace cf {
 
+// Where a job stands. The texts are shown in the grid and compared by callers literally, so they
+// are fixed ("Transfering" included).
+enum class JobState : uint8_t { Waiting, Transfering, Editing, Finished, Failed, Canceled };
+
+QLatin1String StateText(JobState state);
+// Nothing for a text that names no state.
+std::optional<JobState> StateFromText(QStringView text);
+
+// The four moments a job records, each shown in its own grid column.
+enum class JobTime : uint8_t { ConversionBegin, ConversionEnd, UploadBegin, UploadEnd };
+
 // One queued video file or recorded project. The fields are read and written by name, and the
 // queue file uses the same names for its elements, so their names and order are fixed.
-// The job's live state, error text and time stamps are not here: they live in its grid row.
+// Below them the job's live state, the text of its last failure and its time stamps, which the
+// queue store changes and signals; the grid only shows them.
 struct UploadJob {
   QString fileName;  // name and extension of the source, no folder
   QString title;
@@ -39,6 +56,13 @@ struct UploadJob {
   bool bInterlaced = false;
   int64_t fileSize = 0;
   QString dateLastModified;  // see FormatDateLastModified
+
+  JobState live = JobState::Waiting;
+  QString errorText;
+  std::array<QTime, 4> times;  // by JobTime; invalid until stamped
+
+  // "hh:mm:ss", or empty when that moment has not come.
+  QString timeText(JobTime which) const;
 
   // Name of the converted video inside the work folder.
   QString dstFileName() const;

@@ -23,6 +23,8 @@
 #include <QItemSelectionModel>
 #include <QKeyEvent>
 
+#include <type_traits>
+
 namespace {
 
 const QString kSection = QStringLiteral("frmUpload");
@@ -39,7 +41,11 @@ QString frmUpload::ProgramVersion() { return ProgramIdentity::Version(); }
 QString frmUpload::WindowTitle() { return ProgramIdentity::WindowTitle(); }
 
 frmUpload::frmUpload(QWidget* parent)
-    : QWidget(parent), ui_(std::make_unique<Ui::frmUpload>()), queue_(), commands_(grid_, queue_) {
+    : QWidget(parent),
+      ui_(std::make_unique<Ui::frmUpload>()),
+      queue_(),
+      grid_(queue_),
+      commands_(grid_, queue_) {
   ui_->setupUi(this);
   ApplyFormTexts(this);
   setWindowTitle(WindowTitle());
@@ -59,9 +65,6 @@ frmUpload::frmUpload(QWidget* parent)
   ui_->lStatus->clear();
   ui_->lConvertInfo->clear();
 
-  useUniTreeView_ = ReadPlainSetting(kSettings, QStringLiteral("useUniTreeView"),
-                                     QStringLiteral("0")) == QLatin1String("1");
-
   setWindowFlag(Qt::WindowMaximizeButtonHint, false);
   keepAwake_ = std::make_unique<cf::desktop::KeepAwake>(QStringLiteral("Uploading lecture videos"));
 
@@ -75,6 +78,8 @@ frmUpload::frmUpload(QWidget* parent)
   connect(ui_->cmdStopUpload, &QPushButton::clicked, this, &frmUpload::cmdStopUpload_Click);
   connect(ui_->gridQueue->selectionModel(), &QItemSelectionModel::selectionChanged, this,
           &frmUpload::ApplySelectionRule);
+  // A selected row that starts, fails or finishes changes what Edit and Remove may do with it.
+  connect(&queue_, &cf::UploadQueue::jobChanged, this, &frmUpload::ApplySelectionRule);
   connect(&grid_, &cf::QueueGridModel::noWaitingRow, this,
           [this] { ui_->cmdStopUpload->setEnabled(false); });
 
@@ -110,9 +115,7 @@ void frmUpload::RunStartupTick() {
   tmrInit_.setInterval(1000);
   if (initTicks_ == 1) {
     ApplyProcessorCheck(LogicalProcessorCount());
-    ui_->chkRemQueue->setChecked(ReadPlainSetting(kSettings, QStringLiteral("chkRemQueue"),
-                                                  QStringLiteral("1")) == QLatin1String("1"));
-    if (ui_->chkRemQueue->isChecked()) LoadQueue();
+    LoadQueueOnce();
     updateStartup_ = new UpdateStartup(this, ui_->cmdAdd, WindowTitle(), ProgramVersion());
   }
   if (!updateStartup_) return;
@@ -228,9 +231,59 @@ void frmUpload::LoadQueue() {
   const QString path = cf::QueueFile::PathIn(ProgramFolder());
   if (!QFile::exists(path)) return;
   ui_->chkRemQueue->setChecked(true);
-  if (cf::QueueFile::Load(path, queue_, grid_) == cf::QueueFile::LoadResult::Loaded) {
-    ui_->cmdStartUpload->setEnabled(true);
+  QString aside;
+  switch (cf::QueueFile::Load(path, queue_, &aside)) {
+    case cf::QueueFile::LoadResult::Loaded:
+      ui_->cmdStartUpload->setEnabled(true);
+      return;
+    case cf::QueueFile::LoadResult::SetAside:
+      // The damaged file is kept for the user, who is told where.
+      ShowMessage(
+          QStringLiteral("The saved queue could not be read. It was kept as\n%1").arg(aside),
+          QString(), MsgButtons::Ok, MsgIcon::Warning);
+      return;
+    case cf::QueueFile::LoadResult::Unreadable:
+      qWarning("The queue file %s could not be read", qPrintable(path));
+      return;
+    case cf::QueueFile::LoadResult::Missing:
+    case cf::QueueFile::LoadResult::Discarded:
+      return;
   }
+}
+
+void frmUpload::LoadQueueOnce() {
+  if (autoSave_) return;
+  ui_->chkRemQueue->setChecked(ReadPlainSetting(kSettings, QStringLiteral("chkRemQueue"),
+                                                QStringLiteral("1")) == QLatin1String("1"));
+  if (ui_->chkRemQueue->isChecked()) LoadQueue();
+  StartAutoSave();
+}
+
+void frmUpload::StartAutoSave() {
+  autoSave_ = std::make_unique<cf::QueueAutoSave>(queue_, cf::QueueFile::PathIn(ProgramFolder()));
+  autoSave_->setEnabled(ui_->chkRemQueue->isChecked());
+  connect(ui_->chkRemQueue, &QCheckBox::toggled, autoSave_.get(), &cf::QueueAutoSave::setEnabled);
+  connect(autoSave_.get(), &cf::QueueAutoSave::saveFailed, this, [](const QString& path) {
+    qWarning("The queue could not be saved to %s", qPrintable(path));
+  });
+}
+
+QByteArray frmUpload::AcceptHandedJobs(const QByteArray& document) {
+  // A job handed over before the start-up tick must not be written over by the queue file.
+  LoadQueueOnce();
+  cf::UploadQueue handed;
+  if (!cf::QueueFile::Parse(document, handed)) return {};
+  std::vector<cf::UploadJob> jobs;
+  QByteArray answer;
+  for (int i = 1; i <= handed.Count(); ++i) {
+    const cf::UploadJob& job = *handed.item(i);
+    const bool fresh = !queue_.itemExist(job.path);
+    answer += (fresh ? "added " : "queued ") + job.path.toUtf8() + '\n';
+    if (fresh) jobs.push_back(job);
+  }
+  const bool running = grid_.anyTransferring();
+  if (queue_.AddMany(std::move(jobs)) > 0 && !running) ui_->cmdStartUpload->setEnabled(true);
+  return answer;
 }
 
 QList<int> frmUpload::SelectedRows() const {
@@ -255,6 +308,7 @@ void frmUpload::ApplySelectionRule() {
 }
 
 // Add and AddKqp: refused while a job runs; afterwards the last row is selected when rows came in.
+// Add and AddKqp: refused while a job runs; afterwards the last row is selected when rows came in.
 template <typename Dialog>
 void frmUpload::RunAddDialog() {
   const cf::QueueMessage refusal = commands_.checkAdd();
@@ -265,8 +319,15 @@ void frmUpload::RunAddDialog() {
   DialogShared::Instance().editRequest.clear();
   const int rowsBefore = grid_.rowCount();
   {
-    Dialog dialog(queue_, grid_, ui_->cmdStartUpload, this);
-    dialog.exec();
+    Dialog dialog(queue_, this);
+    if (dialog.exec() == QDialog::Accepted) {
+      if constexpr (std::is_same_v<Dialog, frmAdd>) {
+        commands_.commitAdd(dialog.job());
+      } else {
+        commands_.commitBatch(dialog.jobs());
+      }
+      if (!grid_.anyTransferring()) ui_->cmdStartUpload->setEnabled(true);
+    }
   }
   ui_->gridQueue->setFocus();
   if (grid_.rowCount() > rowsBefore) {
@@ -303,8 +364,10 @@ void frmUpload::cmdEdit_Click() {
   request.path = check.path;
   request.row = check.row;
   {
-    frmAdd dialog(queue_, grid_, ui_->cmdStartUpload, this);
-    dialog.exec();
+    frmAdd dialog(queue_, this);
+    const bool confirmed = dialog.exec() == QDialog::Accepted;
+    commands_.commitEdit(check.path, confirmed ? dialog.job() : std::nullopt);
+    if (confirmed && !grid_.anyTransferring()) ui_->cmdStartUpload->setEnabled(true);
   }
   ReselectAfterCommand(check.row);
 }
@@ -382,11 +445,13 @@ void frmUpload::closeEvent(QCloseEvent* event) {
 void frmUpload::SaveQueueOnClose() {
   const QString path = cf::QueueFile::PathIn(ProgramFolder());
   if (!ui_->chkRemQueue->isChecked()) {
+    autoSave_.reset();
     DeleteFileForce(path);
     return;
   }
   // A failed save keeps the previous file; the window still closes, as the user asked.
-  if (!cf::QueueFile::Save(path, queue_, grid_)) {
+  if (!cf::QueueFile::Save(path, queue_)) {
     qWarning("The queue could not be saved to %s", qPrintable(path));
   }
+  autoSave_.reset();
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/queue/JobDriver.h"
+#include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueCommands.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
@@ -47,6 +48,9 @@ class frmUpload : public QWidget {
   void ApplyProcessorCheck(int processors);
   // The first tick of the start-up timer, callable directly by tests.
   void RunStartupTick();
+  // Jobs handed over by another process (clipferry-cli add): a queue document holding them.
+  // Returns what to tell the sender, one line per job: "added PATH" or "queued PATH".
+  QByteArray AcceptHandedJobs(const QByteArray& document);
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -56,6 +60,9 @@ class frmUpload : public QWidget {
  private:
   void SetupGrid();
   void LoadQueue();
+  // Reads the queue file (when the queue is kept) and from then on keeps it current; once.
+  void LoadQueueOnce();
+  void StartAutoSave();
   void SaveQueueOnClose();
   QList<int> SelectedRows() const;
   void ApplySelectionRule();
@@ -77,14 +84,15 @@ class frmUpload : public QWidget {
   void ShowRunButtons();
 
   std::unique_ptr<Ui::frmUpload> ui_;
-  cf::QueueGridModel grid_;
   cf::UploadQueue queue_;
+  cf::QueueGridModel grid_;
   cf::QueueCommands commands_;
+  // Created once the queue file has been read, so the read never writes it back.
+  std::unique_ptr<cf::QueueAutoSave> autoSave_;
   std::unique_ptr<cf::desktop::KeepAwake> keepAwake_;
   QTimer tmrInit_;
   int initTicks_ = 0;
   UpdateStartup* updateStartup_ = nullptr;
-  bool useUniTreeView_ = false;
   std::unique_ptr<MavoControl> mavo_;
   QString mavoError_;
   cf::MessageQuestions questions_;

@@ -1,9 +1,11 @@
 #include "platform/desktop/SingleInstance.h"
 
 #include <QCryptographicHash>
+#include <QDeadlineTimer>
 #include <QDir>
 #include <QLocalSocket>
 #include <QStandardPaths>
+#include <QtEndian>
 
 namespace cf::desktop {
 
@@ -39,6 +41,74 @@ bool SingleInstance::Acquire() {
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   server_->listen(key_);
+  QObject::connect(server_.get(), &QLocalServer::newConnection, server_.get(), [this] {
+    while (QLocalSocket* client = server_->nextPendingConnection()) Serve(client);
+  });
+  return true;
+}
+
+namespace {
+
+// A frame is a 32-bit big-endian length and that many bytes.
+QByteArray Frame(const QByteArray& payload) {
+  QByteArray frame(4, '\0');
+  qToBigEndian(static_cast<quint32>(payload.size()), frame.data());
+  return frame + payload;
+}
+
+// The payload of a complete frame at the start of `buffer`; false while it is incomplete.
+// `bad` is set for a frame no side would send.
+bool TakeFrame(QByteArray& buffer, QByteArray* payload, bool* bad) {
+  if (buffer.size() < 4) return false;
+  const quint32 length = qFromBigEndian<quint32>(buffer.constData());
+  if (length > SingleInstance::kMaxMessageBytes) {
+    *bad = true;
+    return false;
+  }
+  if (buffer.size() < 4 + static_cast<qsizetype>(length)) return false;
+  *payload = buffer.mid(4, length);
+  buffer.remove(0, 4 + length);
+  return true;
+}
+
+}  // namespace
+
+void SingleInstance::Serve(QLocalSocket* client) {
+  auto buffer = std::make_shared<QByteArray>();
+  QObject::connect(client, &QLocalSocket::disconnected, client, &QObject::deleteLater);
+  QObject::connect(client, &QLocalSocket::readyRead, client, [this, client, buffer] {
+    buffer->append(client->readAll());
+    QByteArray message;
+    bool bad = false;
+    if (!TakeFrame(*buffer, &message, &bad)) {
+      if (bad) client->abort();
+      return;
+    }
+    const QByteArray answer = handler_ ? handler_(message) : QByteArray();
+    client->write(Frame(answer));
+    client->flush();
+  });
+}
+
+bool SingleInstance::Send(const QString& windowTitle, const QByteArray& message, QByteArray* answer,
+                          int timeoutMs) {
+  const QDeadlineTimer deadline(timeoutMs);
+  QLocalSocket socket;
+  socket.connectToServer(KeyFor(windowTitle));
+  if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) return false;
+  socket.write(Frame(message));
+  while (socket.bytesToWrite() > 0) {
+    if (!socket.waitForBytesWritten(static_cast<int>(deadline.remainingTime()))) return false;
+  }
+  QByteArray buffer;
+  QByteArray payload;
+  bool bad = false;
+  while (!TakeFrame(buffer, &payload, &bad)) {
+    if (bad || deadline.hasExpired()) return false;
+    if (!socket.waitForReadyRead(static_cast<int>(deadline.remainingTime()))) return false;
+    buffer.append(socket.readAll());
+  }
+  if (answer != nullptr) *answer = payload;
   return true;
 }
 

@@ -54,7 +54,7 @@ TEST_F(AddCommand, QueuesListsAndUploadsTheJob) {
   EXPECT_TRUE(output.contains(QStringLiteral("not offered"))) << output.toStdString();
 
   cf::UploadQueue queue;
-  cf::QueueGridModel grid;
+  cf::QueueGridModel grid(queue);
   ASSERT_EQ(cf::QueueFile::Load(cf::QueueFile::PathIn(program_.path()), queue, grid),
             cf::QueueFile::LoadResult::Loaded);
   ASSERT_EQ(queue.Count(), 1);

@@ -19,7 +19,6 @@ class RunCommand : public ::testing::Test {
     EXPECT_TRUE(TestClips::MakeVideo(path, 2, QStringLiteral("320x240")));
     const cf::UploadJob job = ClipJob(path, server_.BaseUrl(), cvtType);
     EXPECT_TRUE(queue_.Add(job));
-    grid_.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
     return job;
   }
   bool SaveQueue() {
@@ -41,7 +40,7 @@ class RunCommand : public ::testing::Test {
   KqServerProcess server_;
   QTemporaryDir clips_;
   cf::UploadQueue queue_;
-  cf::QueueGridModel grid_;
+  cf::QueueGridModel grid_{queue_};
 };
 
 TEST_F(RunCommand, UploadsTheWaitingJobsAndReportsEachStep) {

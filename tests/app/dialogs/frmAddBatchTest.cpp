@@ -5,6 +5,7 @@
 #include "app/dialogs/ServerFolderPicker.h"
 #include "app/dialogs/frmAddBatch.h"
 #include "app/dialogs/frmConfirm.h"
+#include "app/queue/QueueCommands.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 #include "app/services/modLanguage.h"
@@ -53,7 +54,14 @@ class BatchDialog : public DialogTest {
   }
 
   std::unique_ptr<frmAddBatch> Open(bool logIn = true) {
-    auto dialog = std::make_unique<frmAddBatch>(queue_, grid_, &startUpload_);
+    auto dialog = std::make_unique<frmAddBatch>(queue_);
+    // What the main window does with the jobs the dialog hands back.
+    frmAddBatch* raw = dialog.get();
+    QObject::connect(raw, &QDialog::finished, [this, raw](int result) {
+      if (result != QDialog::Accepted) return;
+      commands_.commitBatch(raw->jobs());
+      if (!grid_.anyTransferring()) startUpload_.setEnabled(true);
+    });
     dialog->show();
     dialog->RunInitTick();
     if (logIn) {
@@ -93,7 +101,8 @@ class BatchDialog : public DialogTest {
 
   QTemporaryDir tree_;
   cf::UploadQueue queue_;
-  cf::QueueGridModel grid_;
+  cf::QueueGridModel grid_{queue_};
+  cf::QueueCommands commands_{grid_, queue_};
   QPushButton startUpload_;
 };
 

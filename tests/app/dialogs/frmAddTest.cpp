@@ -5,6 +5,7 @@
 #include "app/dialogs/frmAdd.h"
 #include "app/dialogs/frmCustomBps.h"
 #include "app/project/CProjectFile.h"
+#include "app/queue/QueueCommands.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
@@ -41,7 +42,19 @@ class AddDialog : public DialogTest {
   }
 
   std::unique_ptr<frmAdd> Open() {
-    auto dialog = std::make_unique<frmAdd>(queue_, grid_, &startUpload_);
+    auto dialog = std::make_unique<frmAdd>(queue_);
+    // What the main window does with the job the dialog hands back.
+    frmAdd* raw = dialog.get();
+    QObject::connect(raw, &QDialog::finished, [this, raw](int result) {
+      const bool confirmed = result == QDialog::Accepted;
+      const std::optional<cf::UploadJob> job = confirmed ? raw->job() : std::nullopt;
+      if (raw->editedPath().isEmpty()) {
+        commands_.commitAdd(job);
+      } else {
+        commands_.commitEdit(raw->editedPath(), job);
+      }
+      if (confirmed && !grid_.anyTransferring()) startUpload_.setEnabled(true);
+    });
     dialog->show();
     dialog->RunInitTick();
     return dialog;
@@ -65,7 +78,8 @@ class AddDialog : public DialogTest {
 
   QTemporaryDir clips_;
   cf::UploadQueue queue_;
-  cf::QueueGridModel grid_;
+  cf::QueueGridModel grid_{queue_};
+  cf::QueueCommands commands_{grid_, queue_};
   QPushButton startUpload_;
 };
 
@@ -342,7 +356,7 @@ TEST_F(AddDialog, ProjectsAreOpenedTestedAndTheirTextsSavedBack) {
       &exitCode);
   ASSERT_EQ(exitCode, 0) << output.toStdString();
   cf::UploadQueue cliQueue;
-  cf::QueueGridModel cliGrid;
+  cf::QueueGridModel cliGrid(cliQueue);
   ASSERT_EQ(cf::QueueFile::Load(cf::QueueFile::PathIn(cliFolder.path()), cliQueue, cliGrid),
             cf::QueueFile::LoadResult::Loaded);
   ASSERT_EQ(cliQueue.Count(), 1);

@@ -264,8 +264,8 @@ class DriverBench {
   QWidget host_;
   std::unique_ptr<MavoControl> control_;
   std::unique_ptr<RewritingControl> rewriting_;
-  cf::QueueGridModel grid_;
   cf::UploadQueue queue_;
+  cf::QueueGridModel grid_{queue_};
   ScriptedQuestions questions_;
   std::unique_ptr<cf::JobDriver> driver_;
   MessageHandler previousHandler_;

@@ -46,7 +46,7 @@ class QueueCommandsTest : public ::testing::Test {
   }
 
   UploadQueue queue;
-  QueueGridModel grid;
+  QueueGridModel grid{queue};
   QueueCommands commands{grid, queue};
 };
 

@@ -12,14 +12,14 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace cf;
   UploadQueue queue;
-  QueueGridModel grid;
+  QueueGridModel grid(queue);
   const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
   if (!QueueFile::Parse(text, queue, grid)) return 0;
   if (grid.rowCount() != queue.Count()) std::abort();
 
   const QByteArray written = QueueFile::Serialize(queue, grid);
   UploadQueue again;
-  QueueGridModel againGrid;
+  QueueGridModel againGrid(again);
   if (!QueueFile::Parse(written, again, againGrid)) std::abort();
   if (again.Count() != queue.Count()) std::abort();
   for (int index = 1; index <= queue.Count(); ++index) {

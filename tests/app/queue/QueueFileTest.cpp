@@ -50,7 +50,7 @@ class QueueFileTest : public ::testing::Test {
   QTemporaryDir folder;
   QString filePath;
   UploadQueue queue;
-  QueueGridModel grid;
+  QueueGridModel grid{queue};
 };
 
 TEST(QueueFileLines, StartAndEndTagOfOneElementStayTogetherEverythingElseBreaks) {
@@ -123,7 +123,7 @@ TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
   EXPECT_EQ(written, 3);
 
   UploadQueue loadedQueue;
-  QueueGridModel loadedGrid;
+  QueueGridModel loadedGrid(loadedQueue);
   ASSERT_EQ(QueueFile::Load(filePath, loadedQueue, loadedGrid), QueueFile::LoadResult::Loaded);
   ASSERT_EQ(loadedQueue.Count(), 3);
   ASSERT_EQ(loadedGrid.rowCount(), 3);
@@ -166,38 +166,97 @@ TEST_F(QueueFileTest, AnEditedJobIsJudgedByItsOwnRowNotByItsPosition) {
   for (int n = 1; n <= 3; ++n) Enqueue(queue, grid, SampleJob(n));
   // Editing job 1 puts it at the end of the collection while its row stays first.
   UploadJob edited = *queue.item(SampleJob(1).path);
-  queue.Remove(edited.path);
   edited.title = "Edited";
-  queue.Add(edited);
+  ASSERT_TRUE(queue.Replace(edited.path, edited));
+  ASSERT_EQ(grid.pathAt(1), edited.path);
   grid.setState(SampleJob(2).path, "Finished");
 
   ASSERT_TRUE(QueueFile::Save(filePath, queue, grid));
   UploadQueue loadedQueue;
-  QueueGridModel loadedGrid;
+  QueueGridModel loadedGrid(loadedQueue);
   ASSERT_EQ(QueueFile::Load(filePath, loadedQueue, loadedGrid), QueueFile::LoadResult::Loaded);
   ASSERT_EQ(loadedQueue.Count(), 2);
   EXPECT_EQ(loadedQueue.item(1)->path, SampleJob(3).path);
   EXPECT_EQ(loadedQueue.item(2)->title, "Edited");
 }
 
-TEST_F(QueueFileTest, FilesThatAreNotQueueDocumentsAreDeleted) {
-  const char* contents[] = {
-      "",
-      "not xml at all",
-      "<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"><queue><file>",
-      "<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"></clipferry>",
-      "<other><queue><file><path>/v/a.mp4</path></file></queue></other>",
-      "\xff\xfe<\x00q\x00",
+// A well-formed document that is no queue is deleted; a file that is not XML at all may be a
+// damaged queue, so it is kept aside under a name that says so, and the queue starts empty.
+TEST_F(QueueFileTest, ForeignDocumentsAreDeletedAndDamagedFilesKeptAside) {
+  const struct {
+    const char* content;
+    QueueFile::LoadResult result;
+  } cases[] = {
+      {"", QueueFile::LoadResult::SetAside},
+      {"not xml at all", QueueFile::LoadResult::SetAside},
+      {"<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"><queue><file>",
+       QueueFile::LoadResult::SetAside},
+      {"\xff\xfe<\x00q\x00", QueueFile::LoadResult::SetAside},
+      {"<?xml version=\"1.0\"?><clipferry ver=\"2.120222\"></clipferry>",
+       QueueFile::LoadResult::Discarded},
+      {"<other><queue><file><path>/v/a.mp4</path></file></queue></other>",
+       QueueFile::LoadResult::Discarded},
   };
-  for (const char* content : contents) {
-    SCOPED_TRACE(content);
-    ASSERT_TRUE(WriteAll(filePath, content));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.content);
+    ASSERT_TRUE(WriteAll(filePath, c.content));
     ASSERT_TRUE(QFile::setPermissions(filePath, QFileDevice::ReadOwner));
-    EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Discarded);
+    QString aside;
+    EXPECT_EQ(QueueFile::Load(filePath, queue, &aside), c.result);
     EXPECT_FALSE(QFile::exists(filePath));
     EXPECT_EQ(queue.Count(), 0);
     EXPECT_EQ(grid.rowCount(), 0);
+    if (c.result == QueueFile::LoadResult::SetAside) {
+      EXPECT_TRUE(aside.startsWith(filePath + ".bad-")) << aside.toStdString();
+      EXPECT_EQ(ReadAll(aside), QByteArray(c.content));
+      // A second damaged file on the same second gets its own name.
+      ASSERT_TRUE(WriteAll(filePath, c.content));
+      QString second;
+      EXPECT_EQ(QueueFile::Load(filePath, queue, &second), QueueFile::LoadResult::SetAside);
+      EXPECT_NE(second, aside);
+      EXPECT_TRUE(QFile::exists(aside) && QFile::exists(second));
+      QFile::remove(second);
+      QFile::setPermissions(aside, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+      QFile::remove(aside);
+    } else {
+      EXPECT_TRUE(aside.isEmpty());
+    }
   }
+}
+
+// Files the program writes are read one job at a time; any other valid shape of the same
+// document (a comment, CDATA, other blanks, another declaration) must give the same jobs, and a
+// "</file>" inside text must not cut a job short.
+TEST_F(QueueFileTest, EveryValidShapeOfADocumentLoadsTheSameJobs) {
+  for (int n = 1; n <= 2; ++n) Enqueue(queue, grid, SampleJob(n));
+  const QByteArray written = QueueFile::Serialize(queue);
+  const QByteArray title = "<title>" + SampleJob(1).title.toUtf8() + "</title>";
+  ASSERT_TRUE(written.contains(title));
+  const QByteArray shapes[] = {
+      written,
+      QByteArray(written).replace("<file>", "<file><!-- </file> -->"),
+      QByteArray(written).replace(title,
+                                  "<title><![CDATA[" + SampleJob(1).title.toUtf8() + "]]></title>"),
+      QByteArray(written).replace("\r\n", "\n    "),
+      QByteArray(written).replace("<file>", "<file >"),
+      QByteArray(written).replace("<?xml version=\"1.0\"?>",
+                                  "<?xml version=\"1.0\" encoding=\"UTF-8\"?>"),
+      QByteArray(written).replace("<?xml version=\"1.0\"?>", ""),
+      QByteArray(written).replace("<queue>", "<queue><other>x</other>"),
+  };
+  for (const QByteArray& shape : shapes) {
+    SCOPED_TRACE(shape.left(400).toStdString());
+    UploadQueue loaded;
+    ASSERT_TRUE(QueueFile::Parse(shape, loaded));
+    ASSERT_EQ(loaded.Count(), 2);
+    for (int n = 1; n <= 2; ++n) ExpectSameJob(*loaded.item(n), SampleJob(n));
+  }
+
+  UploadQueue cut;
+  ASSERT_TRUE(QueueFile::Parse(
+      QByteArray(written).replace(title, "<title><![CDATA[a</file><file>b]]></title>"), cut));
+  ASSERT_EQ(cut.Count(), 2);
+  EXPECT_EQ(cut.item(1)->title, "a</file><file>b");
 }
 
 TEST_F(QueueFileTest, MissingEmptyAndUnreadableFiles) {

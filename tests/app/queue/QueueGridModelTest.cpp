@@ -1,4 +1,5 @@
 #include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
 
 #include <gtest/gtest.h>
 
@@ -35,7 +36,8 @@ int AddVideo(QueueGridModel& grid, const QString& name) {
 }
 
 TEST(QueueGridModelTest, AddedRowShowsTheJobAsWaiting) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   EXPECT_EQ(grid.addRow("lesson.kqp", "Title", "Author", "/p/lesson.kqp", "srv:81/x", "Math"), 1);
   EXPECT_EQ(grid.addRow("clip.MP4", "T2", "A2", "/v/clip.MP4", "srv", "Art"), 2);
   ASSERT_EQ(grid.rowCount(), 2);
@@ -54,7 +56,8 @@ TEST(QueueGridModelTest, AddedRowShowsTheJobAsWaiting) {
 }
 
 TEST(QueueGridModelTest, HeadersComeFromTheLookupWithKeysAndWidthsInColumnOrder) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   const auto& columns = QueueGridModel::Columns();
   EXPECT_STREQ(columns[kColClassify - 1].headerKey, "gridClassify");
   EXPECT_EQ(columns[kColClassify - 1].width, 65);
@@ -82,9 +85,9 @@ TEST(QueueGridModelTest, EveryStatePaintsTheWholeRowWithItsColourAndWeight) {
       {"Waiting", QColor(0, 0, 0), false},   {"Transfering", QColor(0, 0, 255), true},
       {"Editing", QColor(0, 0, 255), false}, {"Finished", QColor(0, 160, 15), false},
       {"Failed", QColor(255, 0, 0), false},  {"Canceled", QColor(170, 170, 170), false},
-      {"waiting", QColor(0, 0, 0), false},  // compared literally: an unknown state
   };
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   QFont base("DejaVu Sans", 11);
   base.setItalic(true);
   grid.setBaseFont(base);
@@ -100,10 +103,16 @@ TEST(QueueGridModelTest, EveryStatePaintsTheWholeRowWithItsColourAndWeight) {
     EXPECT_EQ(font.family(), "DejaVu Sans");
     EXPECT_TRUE(font.italic());
   }
+  // States are compared literally: a text that names none is refused and the row keeps its paint.
+  ASSERT_TRUE(grid.setState("/v/a.mp4", "Transfering"));
+  EXPECT_FALSE(grid.setState("/v/a.mp4", "waiting"));
+  EXPECT_EQ(grid.stateAt(1), "Transfering");
+  ExpectRowPainted(grid, 1, QColor(0, 0, 255), true);
 }
 
 TEST(QueueGridModelTest, RowsThatMoveOrAreRewrittenArePaintedByTheirOwnState) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   AddVideo(grid, "a");
   AddVideo(grid, "b");
   grid.setState("/v/a.mp4", "Transfering");
@@ -124,7 +133,8 @@ TEST(QueueGridModelTest, RowsThatMoveOrAreRewrittenArePaintedByTheirOwnState) {
 }
 
 TEST(QueueGridModelTest, StateChangesTellTheViewToRepaintTheWholeRow) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   AddVideo(grid, "a");
   AddVideo(grid, "b");
   std::vector<std::pair<QModelIndex, QModelIndex>> changes;
@@ -141,7 +151,8 @@ TEST(QueueGridModelTest, StateChangesTellTheViewToRepaintTheWholeRow) {
 }
 
 TEST(QueueGridModelTest, FailuresTimesAndCellsAreWrittenToThePathsRow) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   AddVideo(grid, "a");
   AddVideo(grid, "b");
   EXPECT_TRUE(grid.setFailure("/v/b.mp4", "File not found"));
@@ -166,7 +177,8 @@ TEST(QueueGridModelTest, FailuresTimesAndCellsAreWrittenToThePathsRow) {
 }
 
 TEST(QueueGridModelTest, NextWaitingTakesTheTopmostWaitingRow) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   int noneLeft = 0;
   QObject::connect(&grid, &QueueGridModel::noWaitingRow, [&] { ++noneLeft; });
   EXPECT_EQ(grid.nextWaiting(), 0);
@@ -188,7 +200,8 @@ TEST(QueueGridModelTest, NextWaitingTakesTheTopmostWaitingRow) {
 }
 
 TEST(QueueGridModelTest, SwapIgnoresRowsOutsideTheGrid) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   AddVideo(grid, "a");
   AddVideo(grid, "b");
   for (const auto& [a, b] : {std::pair{0, 1}, {1, 3}, {-1, 2}, {2, 2}}) {
@@ -205,7 +218,8 @@ TEST(QueueGridModelTest, SwapIgnoresRowsOutsideTheGrid) {
 // findRow is backed by an index that row moves, deletions and path edits must keep honest: run
 // random row operations and compare every lookup with a plain scan from the top.
 TEST(QueueGridModelTest, FindRowAgreesWithAScanThroughRandomEdits) {
-  QueueGridModel grid;
+  UploadQueue store;
+  QueueGridModel grid(store);
   std::mt19937 random(20261208);
   const auto pick = [&](int upTo) { return std::uniform_int_distribution<int>(0, upTo)(random); };
   const auto pathOf = [](int n) { return QString("/v/%1.mp4").arg(n); };
@@ -231,7 +245,7 @@ TEST(QueueGridModelTest, FindRowAgreesWithAScanThroughRandomEdits) {
       case 4:
         grid.swapRows(pick(rows), pick(rows));
         break;
-      case 5:
+      case 5:  // the path column follows the job: writing it changes nothing
         grid.setText(pick(rows), kColPath, pathOf(pick(60)));
         break;
       default:

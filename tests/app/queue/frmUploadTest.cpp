@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QSignalSpy>
 #include <QTest>
@@ -158,6 +159,68 @@ TEST_F(MainWindow, NothingLeftOrNotRememberedMeansNoQueueFile) {
   EXPECT_EQ(ReadPlainSetting("clipFerry", "chkRemQueue", "?"), QStringLiteral("0"));
 }
 
+// Another process hands jobs over as a queue document: new ones get a row at once and reach the
+// file without waiting for the window to close; a queued path is not taken twice.
+TEST_F(MainWindow, HandedJobsGetARowAtOnceAndReachTheFile) {
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
+  auto window = Open();
+  const QByteArray answer = window->AcceptHandedJobs(
+      QueueDocument(FileElement("/v/one.mp4", "again") + FileElement("/v/it's $(new).mp4", "n")));
+  EXPECT_EQ(answer, QByteArray("queued /v/one.mp4\nadded /v/it's $(new).mp4\n"));
+  ASSERT_EQ(window->grid().rowCount(), 2);
+  EXPECT_EQ(window->grid().text(1, cf::kColTitle), QStringLiteral("t"));
+  EXPECT_EQ(window->grid().pathAt(2), QStringLiteral("/v/it's $(new).mp4"));
+  EXPECT_TRUE(window->form().cmdStartUpload->isEnabled());
+  ASSERT_TRUE(QTest::qWaitFor(
+      [&] { return folder_.read("project.xml").contains("<path>/v/it's $(new).mp4</path>"); },
+      1000));
+  EXPECT_TRUE(window->AcceptHandedJobs("not a queue").isEmpty());
+}
+
+// Every change is on disk within a moment, so a crash of the window loses nothing on screen.
+TEST_F(MainWindow, RemovingARowRewritesTheFileWithoutClosing) {
+  ASSERT_TRUE(folder_.write(
+      "project.xml", QueueDocument(FileElement("/v/1.mp4", "1") + FileElement("/v/2.mp4", "2"))));
+  auto window = Open();
+  window->form().gridQueue->selectRow(0);
+  window->form().cmdRemove->click();
+  ASSERT_TRUE(
+      QTest::qWaitFor([&] { return !folder_.read("project.xml").contains("/v/1.mp4"); }, 1000));
+  EXPECT_TRUE(folder_.read("project.xml").contains("/v/2.mp4"));
+}
+
+// A queue file that is not XML is kept aside, and the user is told where, instead of being
+// deleted with every job in it.
+TEST_F(MainWindow, ADamagedQueueFileIsKeptAsideAndNamed) {
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/1.mp4", "1")).left(200)));
+  auto window = Open();
+  EXPECT_EQ(window->grid().rowCount(), 0);
+  ASSERT_EQ(messages_.size(), 1);
+  const QStringList aside =
+      QDir(folder_.path()).entryList({QStringLiteral("project.xml.bad-*")}, QDir::Files);
+  ASSERT_EQ(aside.size(), 1);
+  EXPECT_TRUE(messages_[0].contains(aside[0])) << messages_[0].toStdString();
+}
+
+// The buttons follow the selected row's state as it changes, not only when the selection does.
+TEST_F(MainWindow, EditAndRemoveFollowTheSelectedRowsState) {
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/1.mp4", "1"))));
+  auto window = Open();
+  Ui::frmUpload& ui = window->form();
+  ui.gridQueue->selectRow(0);
+  const struct {
+    const char* state;
+    bool edit;
+    bool remove;
+  } steps[] = {{"Transfering", false, false}, {"Failed", true, true}, {"Finished", false, true}};
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.state);
+    window->grid().setState("/v/1.mp4", step.state);
+    EXPECT_EQ(ui.cmdEdit->isEnabled(), step.edit);
+    EXPECT_EQ(ui.cmdRemove->isEnabled(), step.remove);
+  }
+}
+
 TEST_F(MainWindow, ClosingIsRefusedWhileAJobRuns) {
   ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
   auto window = Open();
@@ -217,7 +280,6 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
   ASSERT_NE(window.driver(), nullptr);
   const cf::UploadJob job = ClipJob(clip, server.BaseUrl(), 2);
   ASSERT_TRUE(window.queue().Add(job));
-  window.grid().addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
   Ui::frmUpload& ui = window.form();
   ui.cmdStartUpload->setEnabled(true);
 

@@ -1,0 +1,63 @@
+#include "app/queue/QueueAutoSave.h"
+
+#include "app/queue/QueueFile.h"
+#include "app/queue/UploadQueue.h"
+
+namespace cf {
+namespace {
+
+QString LockPathOf(const QString& filePath) { return filePath + QStringLiteral(".lock"); }
+
+}  // namespace
+
+QueueAutoSave::QueueAutoSave(UploadQueue& queue, const QString& filePath, QObject* parent)
+    : QObject(parent), m_queue(queue), m_filePath(filePath) {
+  m_timer.setSingleShot(true);
+  m_timer.setInterval(kDelayMs);
+  connect(&m_timer, &QTimer::timeout, this, &QueueAutoSave::Flush);
+  connect(&m_queue, &UploadQueue::queueChanged, this, &QueueAutoSave::Changed);
+  m_lock = std::make_unique<QLockFile>(LockPathOf(filePath));
+  // A lock left by a crashed program is stale once its process is gone.
+  m_lock->setStaleLockTime(0);
+  if (!m_lock->tryLock(0)) m_lock.reset();
+}
+
+QueueAutoSave::~QueueAutoSave() { Flush(); }
+
+void QueueAutoSave::setEnabled(bool enabled) {
+  if (m_enabled == enabled) return;
+  m_enabled = enabled;
+  if (enabled) {
+    m_pending = true;
+    Flush();
+  } else {
+    m_timer.stop();
+    m_pending = false;
+  }
+}
+
+bool QueueAutoSave::Flush() {
+  m_timer.stop();
+  if (!m_pending || !m_enabled) return true;
+  m_pending = false;
+  if (QueueFile::Save(m_filePath, m_queue)) return true;
+  emit saveFailed(m_filePath);
+  return false;
+}
+
+void QueueAutoSave::Changed() {
+  if (!m_enabled) return;
+  m_pending = true;
+  // Not restarted by later changes: a steady stream of them still reaches the disk in time.
+  if (!m_timer.isActive()) m_timer.start();
+}
+
+bool QueueAutoSave::HeldElsewhere(const QString& filePath) {
+  QLockFile probe(LockPathOf(filePath));
+  probe.setStaleLockTime(0);
+  if (!probe.tryLock(0)) return probe.error() == QLockFile::LockFailedError;
+  probe.unlock();
+  return false;
+}
+
+}  // namespace cf
