@@ -35,7 +35,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://localhost/clipferry")
 # Debian 12's packages: the libraries the programs link, and the outside programs they run.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), \
-libqt6dbus6 (>= 6.4), qt6-qpa-plugins, libpugixml1v5, libsqlite3-0, libssl3, \
+libqt6dbus6 (>= 6.4), qt6-qpa-plugins, libpugixml1v5, libsqlite3-0, libssl3, libcpp-httplib0.11, \
 libavformat59, libavcodec59, libavutil57, libswscale6, libfreeimage3, \
 ffmpeg, zip, unzip, yamdi, libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1")
 include(CPack)

@@ -41,7 +41,7 @@ grep -q '<svg' "$prefix/share/icons/hicolor/scalable/apps/clipferry.svg" || fail
 server_pid=$!
 address=""
 for _ in $(seq 1 100); do
-  address=$(sed -n 's/^listening on \(127\.0\.0\.1:[0-9]*\).*/\1/p' "$work/server.log" | head -n 1)
+  address=$(sed -n 's/^listening on \(127\.0\.0\.1:[0-9]*\).*/\1/p;T;q' "$work/server.log")
   [ -n "$address" ] && break
   sleep 0.1
 done
