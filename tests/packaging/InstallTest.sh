@@ -54,29 +54,27 @@ ffmpeg -nostdin -loglevel error -f lavfi -i testsrc=size=320x240:rate=25:duratio
   || fail "cannot make the clip"
 chmod -R a+rX "$work"
 
-# Runs a launcher for one user whose home, data, settings and runtime folders are fresh.
-run_as() {
-  local who=$1 home=$2; shift 2
+# The command prefix that runs a launcher for one user whose home, data, settings and runtime
+# folders are fresh; "other" may not write the installed program folder.
+user_command() {
+  local who=$1 home=$2
   mkdir -p "$home/data" "$home/config" "$home/runtime"
   chmod 700 "$home/runtime"
-  local env=(env HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config"
+  command=(env HOME="$home" XDG_DATA_HOME="$home/data" XDG_CONFIG_HOME="$home/config"
     XDG_RUNTIME_DIR="$home/runtime" QT_QPA_PLATFORM=offscreen)
-  if [ "$who" = other ]; then
-    if [ "$(id -u)" -eq 0 ]; then
-      # Root may write anywhere: the other user is nobody.
-      chown -R 65534:65534 "$home"
-      timeout 60 setpriv --reuid=65534 --regid=65534 --clear-groups "${env[@]}" "$@"
-    else
-      chmod -R a-w "$folder"
-      local rc=0
-      timeout 60 "${env[@]}" "$@" || rc=$?
-      chmod -R u+w "$folder"
-      return $rc
-    fi
-  else
-    timeout 60 "${env[@]}" "$@"
+  if [ "$who" = other ] && [ "$(id -u)" -eq 0 ]; then
+    # Root may write anywhere: the other user is nobody.
+    chown -R 65534:65534 "$home"
+    command=(setpriv --reuid=65534 --regid=65534 --clear-groups "${command[@]}")
   fi
 }
+run_as() {
+  local who=$1 home=$2; shift 2
+  user_command "$who" "$home"
+  timeout 60 "${command[@]}" "$@"
+}
+if [ "$(id -u)" -ne 0 ]; then chmod -R a-w "$folder"; fi
+
 login=(--url "http://$address" --account demo --password demo --folder-id 2)
 
 user="$work/user hömé"
@@ -91,7 +89,25 @@ found=$(find "$prefix" -name project.xml)
 output=$(run_as other "$user" "$prefix/bin/clipferry-cli" list 2>&1) || { echo "$output"; fail "list failed"; }
 [[ "$output" == *"Week 1"*"$clip"* ]] || { echo "$output"; fail "list does not show the queued job"; }
 
+# The window starts from its launcher too, and reads its texts through the user's folder.
+viewer="$work/viewer"
+user_command other "$viewer"
+"${command[@]}" "$prefix/bin/clipferry" >"$work/window.log" 2>&1 &
+window_pid=$!
+for _ in $(seq 1 100); do
+  [ -L "$viewer/data/clipferry/program/res.xml" ] && break
+  sleep 0.1
+done
+sleep 1
+alive=yes
+kill -0 "$window_pid" 2>/dev/null || alive=no
+kill "$window_pid" 2>/dev/null || true
+wait "$window_pid" 2>/dev/null || true
+[ -L "$viewer/data/clipferry/program/res.xml" ] || { cat "$work/window.log"; fail "the window did not prepare the user's folder"; }
+[ "$alive" = yes ] || { cat "$work/window.log"; fail "the installed window ended at once"; }
+
 # The owner of the installation may write there: the queue stays beside the program.
+chmod -R u+w "$folder"
 owner="$work/owner"
 output=$(run_as owner "$owner" "$prefix/bin/clipferry-cli" add "$clip" "${login[@]}" --title "Week 2" 2>&1) \
   || { echo "$output"; fail "the owner's add failed"; }
