@@ -114,13 +114,15 @@ bool LinkProgramFolder(const QString& installFolder, const QString& userFolder) 
     if (!PlaceLink(target, path)) complete = false;
   }
 
-  // Drop links into the installation whose entries an upgrade removed.
+  // Drop links into the installation whose entries an upgrade removed. Only dangling ones: a
+  // live link under another name may be a second copy's link about to be renamed into place.
   const QByteArray prefix = QFile::encodeName(install) + '/';
   for (const QString& name : QDir(user).entryList(all)) {
     if (linked.contains(name)) continue;
     const QByteArray path = QFile::encodeName(JoinPath(user, name));
     struct stat status;
     if (::lstat(path.constData(), &status) != 0 || !S_ISLNK(status.st_mode)) continue;
+    if (::access(path.constData(), F_OK) == 0) continue;
     if (LinkTarget(path).startsWith(prefix)) ::unlink(path.constData());
   }
   return complete;
