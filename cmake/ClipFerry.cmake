@@ -11,24 +11,35 @@ function(clipferry_add_subdirectories)
   endforeach()
 endfunction()
 
-# Puts an executable or module into the program folder.
+# Where `cmake --install` puts the program folder, below the prefix.
+set(CLIPFERRY_INSTALL_DIR "lib/clipferry")
+
+# Puts an executable or module into the program folder, in the build and when installed.
 function(clipferry_program_target target)
   set_target_properties(${target} PROPERTIES
     RUNTIME_OUTPUT_DIRECTORY "${CLIPFERRY_PROGRAM_DIR}"
     LIBRARY_OUTPUT_DIRECTORY "${CLIPFERRY_PROGRAM_DIR}"
-    BUILD_RPATH "${CLIPFERRY_PROGRAM_DIR}")
+    BUILD_RPATH "${CLIPFERRY_PROGRAM_DIR}"
+    INSTALL_RPATH "$ORIGIN")
   set_property(GLOBAL APPEND PROPERTY CLIPFERRY_PROGRAM_TARGETS ${target})
+  install(TARGETS ${target}
+    RUNTIME DESTINATION "${CLIPFERRY_INSTALL_DIR}"
+    LIBRARY DESTINATION "${CLIPFERRY_INSTALL_DIR}")
 endfunction()
 
-# Copies a file into the program folder (optionally under another relative name).
+# Copies a file into the program folder (optionally under another relative name), in the build
+# and when installed.
 function(clipferry_program_file source)
   cmake_parse_arguments(ARG "" "AS" "" ${ARGN})
   if(ARG_AS)
-    set(dest "${CLIPFERRY_PROGRAM_DIR}/${ARG_AS}")
+    set(relative "${ARG_AS}")
   else()
-    get_filename_component(name "${source}" NAME)
-    set(dest "${CLIPFERRY_PROGRAM_DIR}/${name}")
+    get_filename_component(relative "${source}" NAME)
   endif()
+  set(dest "${CLIPFERRY_PROGRAM_DIR}/${relative}")
+  get_filename_component(sub "${relative}" DIRECTORY)
+  get_filename_component(name "${relative}" NAME)
+  install(FILES "${source}" DESTINATION "${CLIPFERRY_INSTALL_DIR}/${sub}" RENAME "${name}")
   string(MAKE_C_IDENTIFIER "${dest}" stamp)
   add_custom_command(OUTPUT "${dest}"
     COMMAND ${CMAKE_COMMAND} -E copy_if_different "${source}" "${dest}"
