@@ -5,6 +5,7 @@
 # curl. Run by hand as root (see README.md); it touches nothing outside the namespaces it makes.
 #
 #   wan_bench.sh [--build DIR] [--program DIR] [--runs N] [--size MIB] [--links LIST]
+#                [--queue-ms N]
 #
 # --program points at a program folder (kqserver, mavo, libkqmavo2.so); default BUILD/program.
 # --links is a comma-separated list of RATE_MBIT/RTT_MS, default 100/20,20/50,1000/1.
@@ -15,6 +16,7 @@ program=
 runs=3
 size_mib=64
 links=100/20,20/50,1000/1
+queue_ms=0
 while [ $# -gt 0 ]; do
   case "$1" in
     --build) build=$2; shift 2 ;;
@@ -22,7 +24,9 @@ while [ $# -gt 0 ]; do
     --runs) runs=$2; shift 2 ;;
     --size) size_mib=$2; shift 2 ;;
     --links) links=$2; shift 2 ;;
-    *) echo "usage: $0 [--build DIR] [--program DIR] [--runs N] [--size MIB] [--links LIST]" >&2
+    --queue-ms) queue_ms=$2; shift 2 ;;
+    *) echo "usage: $0 [--build DIR] [--program DIR] [--runs N] [--size MIB] [--links LIST]" \
+         "[--queue-ms N]" >&2
        exit 2 ;;
   esac
 done
@@ -82,7 +86,8 @@ mkdir -p "$work/home"
 start_link() {  # RATE_MBIT RTT_MS
   local rate=$1 rtt=$2
   "$delay_line" --ns-a "$ns_server" --dev-a wan0 --ns-b "$ns_client" --dev-b wan0 \
-    --delay-us $((rtt * 1000 / 2)) --rate-mbit "$rate" >"$work/line.out" 2>"$work/line.err" &
+    --delay-us $((rtt * 1000 / 2)) --rate-mbit "$rate" \
+    --queue-ms "$queue_ms" >"$work/line.out" 2>"$work/line.err" &
   line_pid=$!
   for _ in $(seq 100); do grep -q ready "$work/line.out" 2>/dev/null && break; sleep 0.05; done
   grep -q ready "$work/line.out" || { cat "$work/line.err" >&2; exit 1; }
@@ -141,6 +146,8 @@ for link in "${link_list[@]}"; do
     printf "| %s | %.2f s, %.1f Mbit/s | %.2f s, %.1f Mbit/s, %.2f | %.2f s, %.1f Mbit/s, %.2f |\n",
       l, c, r / c, b, r / b, c / b, m, r / m, c / m }')$'\n'
   stop_link
+  # Tail drops at the bottleneck tell a queue that is too short for the bursts.
+  sed "s|^|$label: |" "$work/line.err" >&2
   ip -n "$ns_server" link del wan0 2>/dev/null || true
   ip -n "$ns_client" link del wan0 2>/dev/null || true
 done
