@@ -12,7 +12,9 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 
+#include <atomic>
 #include <map>
+#include <optional>
 #include <set>
 
 #include <gtest/gtest.h>
@@ -176,6 +178,35 @@ TEST(KeepAlive, BlocksShareAConnectionOnlyWhileTheServerKeepsIt) {
       for (const char* seqno : {"1", "2", "3"}) EXPECT_EQ(refused[seqno], 3) << seqno;
     }
   }
+}
+
+// Cancel closes the kept connection: the cancel request goes on a fresh connection of its own
+// and does not ask to keep it.
+TEST(KeepAlive, CancelClosesTheKeptConnection) {
+  std::atomic<int> heads{0};
+  std::atomic<kqmavo2::Imavo2*> target{nullptr};
+  RawHttpListener listener([](const Request& request, int) -> Reply {
+    return {BlockAnswer(request, true), false, false, false, 0, true};
+  });
+  listener.onHead = [&](const QByteArray&) {
+    if (++heads == 2) target.load()->CancelPutFile();
+  };
+  QTemporaryDir dir;
+  const QString path = WriteFile(dir, Pattern(3 * kBlock));
+  ControlHarness control;
+  target = control.Control();
+  control->PutFile(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))), Bstr(u"demo"),
+                   Bstr(u"demo"), 2, 500, Bstr(path));
+  ASSERT_TRUE(control.WaitForEvents(1));
+
+  const auto requests = listener.Requests();
+  ASSERT_GE(requests.size(), 2u);
+  const Request& cancel = requests.back();
+  ASSERT_EQ(Fields(cancel)["sessFinish"], "cancel");
+  EXPECT_EQ(cancel.onConnection, 0);
+  EXPECT_TRUE(cancel.Header("Connection").isNull());
+  for (std::size_t i = 0; i + 1 < requests.size(); ++i)
+    EXPECT_NE(requests[i].connection, cancel.connection);
 }
 
 // Against the reference server: one connection carries block after block (at most as many as
