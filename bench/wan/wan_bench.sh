@@ -39,7 +39,10 @@ for tool in "$delay_line" "$bare" "$program/kqserver" "$program/mavo"; do
   [ -x "$tool" ] || { echo "missing $tool (build delay_line bare_putfile kqserver mavo)" >&2; exit 2; }
 done
 [ "$(id -u)" = 0 ] || { echo "run as root: it makes network namespaces" >&2; exit 2; }
-command -v curl >/dev/null && command -v zip >/dev/null || { echo "needs curl and zip" >&2; exit 2; }
+if ! command -v curl >/dev/null || ! command -v zip >/dev/null; then
+  echo "needs curl and zip" >&2
+  exit 2
+fi
 
 ns_server=cfwan-s-$$
 ns_client=cfwan-c-$$
@@ -127,7 +130,7 @@ for link in "${link_list[@]}"; do
   rate=${link%/*}
   rtt=${link#*/}
   start_link "$rate" "$rtt"
-  curl_times= bare_times= mavo_times=
+  curl_times='' bare_times='' mavo_times=''
   for _ in $(seq "$runs"); do
     # No "Expect: 100-continue": curl would wait for an interim answer the server never sends.
     curl_times+=" $(timed curl -sS -f -o /dev/null -H 'Expect:' -X POST -T "$archive" "$url/sink")"
