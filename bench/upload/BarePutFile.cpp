@@ -4,8 +4,9 @@
 // the previous answer names), so that the benchmark can tell the cost of the protocol and of the
 // server from the cost of the uploader.
 //
-//   bare_putfile PORT ACCOUNT PASSWORD FOLDERID CONTENTID FILE
+//   bare_putfile [HOST:]PORT ACCOUNT PASSWORD FOLDERID CONTENTID FILE
 //
+// HOST is an IPv4 address, 127.0.0.1 when left out.
 // Prints the final answer's body; exits 1 on any failure.
 
 #include <arpa/inet.h>
@@ -55,8 +56,8 @@ bool SendAll(int socket, iovec* parts, int count) {
 }
 
 // One request on a connection of its own; the whole answer (the server closes after it).
-bool Post(int port, const std::string& path, const std::string& fields, const char* data,
-          size_t size, std::string* answer) {
+bool Post(const std::string& host, int port, const std::string& path, const std::string& fields,
+          const char* data, size_t size, std::string* answer) {
   const int socket = ::socket(AF_INET, SOCK_STREAM, 0);
   if (socket < 0) return false;
   // As the uploader does: the closing delimiter must not wait for the data before it to be
@@ -66,14 +67,17 @@ bool Post(int port, const std::string& path, const std::string& fields, const ch
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(static_cast<uint16_t>(port));
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (inet_pton(AF_INET, host.c_str(), &address.sin_addr) != 1) {
+    close(socket);
+    return false;
+  }
   if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
     close(socket);
     return false;
   }
   const std::string closing = std::string("\r\n--") + kBoundary + "--\r\n";
   const std::string head =
-      "POST " + path + " HTTP/1.0\r\nHost: 127.0.0.1:" + std::to_string(port) +
+      "POST " + path + " HTTP/1.0\r\nHost: " + host + ":" + std::to_string(port) +
       "\r\nContent-Type: multipart/form-data; boundary=" + kBoundary +
       "\r\nContent-Length: " + std::to_string(fields.size() + size + closing.size()) + "\r\n\r\n";
   iovec parts[4] = {{const_cast<char*>(head.data()), head.size()},
@@ -100,10 +104,14 @@ std::string Element(const std::string& text, const std::string& name) {
 
 int main(int argc, char** argv) {
   if (argc != 7) {
-    std::fprintf(stderr, "usage: bare_putfile PORT ACCOUNT PASSWORD FOLDERID CONTENTID FILE\n");
+    std::fprintf(stderr,
+                 "usage: bare_putfile [HOST:]PORT ACCOUNT PASSWORD FOLDERID CONTENTID FILE\n");
     return 2;
   }
-  const int port = std::atoi(argv[1]);
+  const std::string where = argv[1];
+  const size_t colon = where.rfind(':');
+  const std::string host = colon == std::string::npos ? "127.0.0.1" : where.substr(0, colon);
+  const int port = std::atoi(where.c_str() + (colon == std::string::npos ? 0 : colon + 1));
   const int file = open(argv[6], O_RDONLY);
   struct stat info {};
   if (file < 0 || fstat(file, &info) != 0) return 1;
@@ -127,7 +135,7 @@ int main(int argc, char** argv) {
         Field("blockSize", std::to_string(size)) + "--" + kBoundary +
         "\r\nContent-Disposition: multipart/form-data;name=\"mavofile\"; "
         "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
-    if (!Post(port, path, fields, block.data(), size, &answer)) return 1;
+    if (!Post(host, port, path, fields, block.data(), size, &answer)) return 1;
     sent += size;
     if (final) break;
     const std::string url = Element(answer, "url");

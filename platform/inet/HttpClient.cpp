@@ -121,6 +121,12 @@ struct HttpClient::Impl {
   int wakeFd = -1;
   std::atomic<bool> aborted{false};
   std::unique_ptr<TcpStream> stream;
+  // The connection a finished request left open, and the server it leads to.
+  std::unique_ptr<TcpStream> kept;
+  std::string keptTo;
+  bool reused = false;      // the current request went over a kept connection
+  bool lostKept = false;    // ... and that connection failed before any answer byte came
+  bool strayBytes = false;  // the server sent more than its answer
   std::uint64_t announced = 0;
   std::uint64_t written = 0;  // body bytes taken from the caller, gathered or sent
   std::string gathered;       // body bytes taken but not sent yet; dropped if the request is
@@ -159,6 +165,47 @@ struct HttpClient::Impl {
     bodyError = HttpError::kNone;
     bodyErrorText.clear();
     overdue = false;
+    reused = lostKept = strayBytes = false;
+  }
+
+  // A kept connection serves only the same server by the same route.
+  std::string Route(bool viaProxy, std::uint16_t port) const {
+    std::string route = options.secure ? "https " : "http ";
+    if (viaProxy) route += "proxy " + proxy.ProxyHost() + ' ' + std::to_string(proxy.ProxyPort());
+    return route + ' ' + server.host + ' ' + std::to_string(port);
+  }
+
+  // Whether the answer, read to its end, leaves the connection usable for the next request.
+  bool ServerKeepsConnection() const {
+    if (!options.keepAlive || !head || !bodyDone || strayBytes) return false;
+    // Without a length or chunks the body ended with the connection.
+    if (!framedByLength && !head->chunked && !head->HasNoBody(verb)) return false;
+    std::string connection = head->Field("Connection").value_or("");
+    for (char& c : connection) c = Lower(c);
+    const auto says = [&](std::string_view token) {
+      std::size_t start = 0;
+      while (start <= connection.size()) {
+        std::size_t end = connection.find(',', start);
+        if (end == std::string::npos) end = connection.size();
+        std::string_view item(connection.data() + start, end - start);
+        while (!item.empty() && (item.front() == ' ' || item.front() == '\t'))
+          item.remove_prefix(1);
+        while (!item.empty() && (item.back() == ' ' || item.back() == '\t')) item.remove_suffix(1);
+        if (item == token) return true;
+        start = end + 1;
+      }
+      return false;
+    };
+    if (head->majorVersion == 1 && head->minorVersion == 0) return says("keep-alive");
+    return !says("close");
+  }
+
+  // Keeps the finished request's connection for the next one, or closes it.
+  void ReleaseStream() {
+    if (stream && ServerKeepsConnection()) {
+      kept = std::move(stream);
+    }
+    stream.reset();
   }
 
   std::uint16_t Port() const {
@@ -179,6 +226,11 @@ HttpClient::~HttpClient() {
 }
 
 bool HttpClient::Fail(HttpError kind, std::string message) {
+  Impl& d = *impl_;
+  if (d.reused && !d.head && d.raw.empty() &&
+      (kind == HttpError::kSend || kind == HttpError::kClosed)) {
+    d.lostKept = true;
+  }
   if (kind == HttpError::kDeadline) {
     impl_->overdue = true;
     message = "the server did not finish the exchange within " + std::to_string(impl_->deadlineMs) +
@@ -348,9 +400,33 @@ bool HttpClient::StartRequest(std::uint64_t totalLength) {
   if (totalLength > 0 || (d.verb != "GET" && d.verb != "HEAD")) {
     head += "Content-Length: " + std::to_string(totalLength) + "\r\n";
   }
-  // We never reuse a connection, so an HTTP/1.1 server should not keep it open either.
-  if (d.version == "HTTP/1.1") head += "Connection: close\r\n";
+  if (d.options.keepAlive) {
+    if (d.version == "HTTP/1.0") head += "Connection: Keep-Alive\r\n";
+  } else if (d.version == "HTTP/1.1") {
+    // The connection is not reused, so an HTTP/1.1 server should not keep it open either.
+    head += "Connection: close\r\n";
+  }
   head += "\r\n";
+
+  const std::string route = d.Route(viaProxy, port);
+  std::unique_ptr<TcpStream> kept = std::move(d.kept);
+  if (d.options.keepAlive && kept && d.keptTo == route && kept->IdleAndOpen()) {
+    kept->SetDeadline(d.deadlineMs > 0
+                          ? TcpStream::Clock::now() + std::chrono::milliseconds(d.deadlineMs)
+                          : TcpStream::Clock::time_point::max());
+    std::string error;
+    if (kept->SendAll(head.data(), head.size(), d.sendTimeoutMs, error) == TcpStream::Status::kOk) {
+      d.stream = std::move(kept);
+      d.reused = true;
+      d.announced = totalLength;
+      d.written = 0;
+      d.stage = Impl::Stage::kSending;
+      return true;
+    }
+    // Nothing of the request reached the server: a fresh connection takes it whole.
+  }
+  kept.reset();
+  d.keptTo = route;
 
   if (d.options.secure) {
     d.stream = std::make_unique<TlsStream>(d.wakeFd, d.server.host, d.options.trustFile);
@@ -574,14 +650,17 @@ bool HttpClient::QueryDataAvailable(std::size_t& bytes) {
       d.decoded += d.body.size() - before;
       if (d.bodyCap != 0 && d.decoded > d.bodyCap) return tooLarge();
     }
-    if (d.bodyDone) d.raw.clear();  // anything after the body is not ours to deliver
+    if (d.bodyDone && !d.raw.empty()) {
+      d.strayBytes = true;  // anything after the body is not ours to deliver
+      d.raw.clear();
+    }
 
     if (d.body.size() > d.bodyOffset) {
       bytes = d.body.size() - d.bodyOffset;
       return true;
     }
     if (d.bodyDone) {
-      d.stream.reset();
+      d.ReleaseStream();
       return true;
     }
     if (d.eof) {
@@ -639,9 +718,21 @@ bool HttpClient::ReadAll(std::string& body) {
   return false;
 }
 
+void HttpClient::EndExchange() {
+  Impl& d = *impl_;
+  if (d.stage == Impl::Stage::kClosed) return;
+  if (d.aborted.load()) d.kept.reset();
+  d.ResetRequest();
+  d.stage = Impl::Stage::kSession;
+}
+
+bool HttpClient::FailedOnKeptConnection() const { return impl_->lostKept; }
+
 void HttpClient::Close() {
   Impl& d = *impl_;
   d.ResetRequest();
+  d.kept.reset();
+  d.keptTo.clear();
   d.stage = Impl::Stage::kClosed;
   d.userAgent.clear();
   d.proxy = ProxySettings();
@@ -660,6 +751,7 @@ void HttpClient::Close() {
 }
 
 void HttpClient::Abort() {
+  // The kept connection goes with the next step, which fails, or with EndExchange or Close.
   impl_->aborted.store(true);
   if (impl_->wakeFd >= 0) ::eventfd_write(impl_->wakeFd, 1);
 }

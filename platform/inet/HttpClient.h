@@ -62,6 +62,12 @@ struct RequestOptions {
   bool secure = false;
   // PEM file of the authorities trusted for a secure request instead of the system's store.
   std::string trustFile{};
+  // Ask the server to keep the connection ("Connection: Keep-Alive" on HTTP/1.0, no
+  // "Connection: close" on HTTP/1.1) and send the request over the connection the previous
+  // request left open to the same server, if any. A connection is kept only after an answer that
+  // agreed to it (HTTP/1.0: "Connection: keep-alive"; HTTP/1.1: no "close") and whose body was
+  // framed by its length or by chunks and has been read to its end.
+  bool keepAlive = false;
 };
 
 class HttpClient {
@@ -153,6 +159,14 @@ class HttpClient {
   bool Read(void* buffer, std::size_t capacity, std::size_t& bytesRead);
   // Reads the rest of the body and appends it to body.
   bool ReadAll(std::string& body);
+
+  // Ends the current request: its connection is closed unless the answer was read to its end
+  // and the connection was kept (RequestOptions::keepAlive). The session and its settings stay.
+  void EndExchange();
+  // True when the last request failed on a kept connection before any byte of an answer came
+  // (the server had closed it, or closed it under us): sending the request again on a fresh
+  // connection is safe, since the server cannot have acted on it.
+  bool FailedOnKeptConnection() const;
 
   // Closes the request, connection and session; the object can be opened again.
   void Close();

@@ -43,6 +43,12 @@ void TcpStream::Close() {
   }
 }
 
+bool TcpStream::IdleAndOpen() const {
+  if (fd_ < 0) return false;
+  pollfd ready{fd_, POLLIN | POLLRDHUP, 0};
+  return ::poll(&ready, 1, 0) == 0;
+}
+
 TcpStream::Status TcpStream::Wait(short events, int timeoutMs) {
   const Clock::time_point ownEnd = Clock::now() + std::chrono::milliseconds(timeoutMs);
   const Clock::time_point end = std::min(ownEnd, deadline_);

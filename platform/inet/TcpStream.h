@@ -32,6 +32,9 @@ class TcpStream {
                          std::string& error);
   virtual void Close();
   bool IsOpen() const { return fd_ >= 0; }
+  // Whether an idle connection still looks usable: open, and the peer has neither closed it nor
+  // sent anything unasked.
+  bool IdleAndOpen() const;
   // From now on every wait ends at `deadline` at the latest, and none starts after it, so a peer
   // that trickles bytes cannot stretch the exchange past it. Each wait's own time-out still holds.
   void SetDeadline(Clock::time_point deadline) { deadline_ = deadline; }

@@ -113,20 +113,20 @@ void RawHttpListener::AcceptLoop() {
     if (!WaitReadable(listenSocket_, 50)) continue;
     const int connection = accept4(listenSocket_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
-    ++accepted_;
+    const int ordinal = ++accepted_;
     const int now = ++active_;
     int seen = maxConcurrent_.load();
     while (now > seen && !maxConcurrent_.compare_exchange_weak(seen, now)) {
     }
     std::lock_guard guard(mutex_);
-    connections_.emplace_back([this, connection] {
-      Serve(connection);
+    connections_.emplace_back([this, connection, ordinal] {
+      Serve(connection, ordinal);
       close(connection);
     });
   }
 }
 
-void RawHttpListener::Serve(int socket) {
+void RawHttpListener::Serve(int socket, int connection) {
   // A request counts as in flight from its connection until its answer starts: a client that
   // waits for one answer before its next request never has two in flight.
   struct InFlight {
@@ -139,73 +139,93 @@ void RawHttpListener::Serve(int socket) {
     ~InFlight() { End(); }
   } inFlight{active_};
   Request request;
+  request.connection = connection;
   qsizetype headEnd = -1;
   qint64 wanted = -1;
   char buffer[65536];
-  while (!stopping_) {
-    if (headEnd >= 0 && request.raw.size() - (headEnd + 4) >= wanted) break;
-    if (!WaitReadable(socket, 50)) continue;
-    const ssize_t got = recv(socket, buffer, sizeof(buffer), 0);
-    if (got <= 0) {
-      if (headEnd >= 0) {
-        request.body = request.raw.mid(headEnd + 4);
-        std::lock_guard guard(mutex_);
-        abandoned_.push_back(request);
-        abandonedChanged_.notify_all();
+  for (int carried = 0;; ++carried) {
+    request.onConnection = carried;
+    while (!stopping_) {
+      if (headEnd >= 0 && request.raw.size() - (headEnd + 4) >= wanted) break;
+      if (!WaitReadable(socket, 50)) continue;
+      const ssize_t got = recv(socket, buffer, sizeof(buffer), 0);
+      if (got <= 0) {
+        if (headEnd >= 0) {
+          request.body = request.raw.mid(headEnd + 4);
+          std::lock_guard guard(mutex_);
+          abandoned_.push_back(request);
+          abandonedChanged_.notify_all();
+        }
+        return;
+      }
+      request.raw.append(buffer, got);
+      if (headEnd < 0 && (headEnd = request.raw.indexOf("\r\n\r\n")) >= 0) {
+        request.head = request.raw.left(headEnd);
+        const QByteArray length = request.Header("Content-Length");
+        wanted = length.isNull() ? 0 : length.toLongLong();
+        if (onHead) onHead(request.head);
+      }
+    }
+    if (headEnd < 0) return;
+    request.body = request.raw.mid(headEnd + 4);
+    const int index = nextIndex_++;
+    {
+      std::lock_guard guard(mutex_);
+      requests_.push_back(request);
+    }
+    const Reply reply = responder_(request, index);
+    inFlight.End();
+    if (reply.closeOnly) return;
+    if (reply.keepOpen) {
+      send(socket, reply.bytes.constData(), static_cast<size_t>(reply.bytes.size()), MSG_NOSIGNAL);
+      // Bytes beyond this request's body already belong to the next one.
+      const QByteArray rest = request.raw.mid(headEnd + 4 + wanted);
+      request = Request{};
+      request.connection = connection;
+      request.raw = rest;
+      headEnd = wanted = -1;
+      if ((headEnd = request.raw.indexOf("\r\n\r\n")) >= 0) {
+        request.head = request.raw.left(headEnd);
+        const QByteArray length = request.Header("Content-Length");
+        wanted = length.isNull() ? 0 : length.toLongLong();
+      }
+      continue;
+    }
+    if (reply.hold) {
+      // Keep the connection open without a word until the client leaves or the test ends.
+      while (!stopping_) {
+        if (WaitReadable(socket, 50) && recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT) <= 0)
+          return;
       }
       return;
     }
-    request.raw.append(buffer, got);
-    if (headEnd < 0 && (headEnd = request.raw.indexOf("\r\n\r\n")) >= 0) {
-      request.head = request.raw.left(headEnd);
-      const QByteArray length = request.Header("Content-Length");
-      wanted = length.isNull() ? 0 : length.toLongLong();
-      if (onHead) onHead(request.head);
+    if (reply.dripMs > 0) {
+      for (const char byte : reply.bytes) {
+        if (stopping_ || send(socket, &byte, 1, MSG_NOSIGNAL) != 1) return;
+        // A client that gave up closes its side; there is no one left to drip to.
+        pollfd fd{socket, POLLRDHUP, 0};
+        if (poll(&fd, 1, reply.dripMs) > 0) return;
+      }
+    } else {
+      send(socket, reply.bytes.constData(), static_cast<size_t>(reply.bytes.size()), MSG_NOSIGNAL);
     }
-  }
-  if (headEnd < 0) return;
-  request.body = request.raw.mid(headEnd + 4);
-  const int index = nextIndex_++;
-  {
-    std::lock_guard guard(mutex_);
-    requests_.push_back(request);
-  }
-  const Reply reply = responder_(request, index);
-  inFlight.End();
-  if (reply.closeOnly) return;
-  if (reply.hold) {
-    // Keep the connection open without a word until the client leaves or the test ends.
-    while (!stopping_) {
-      if (WaitReadable(socket, 50) && recv(socket, buffer, sizeof(buffer), MSG_DONTWAIT) <= 0)
-        return;
-    }
-    return;
-  }
-  if (reply.dripMs > 0) {
-    for (const char byte : reply.bytes) {
-      if (stopping_ || send(socket, &byte, 1, MSG_NOSIGNAL) != 1) return;
-      // A client that gave up closes its side; there is no one left to drip to.
-      pollfd fd{socket, POLLRDHUP, 0};
-      if (poll(&fd, 1, reply.dripMs) > 0) return;
-    }
-  } else {
-    send(socket, reply.bytes.constData(), static_cast<size_t>(reply.bytes.size()), MSG_NOSIGNAL);
-  }
-  if (reply.endless) {
-    const QByteArray filler(65536, 'x');
-    while (!stopping_) {
-      pollfd fd{socket, POLLOUT, 0};
-      if (poll(&fd, 1, 50) <= 0) continue;
-      if (send(socket, filler.constData(), static_cast<size_t>(filler.size()),
-               MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
-          errno != EAGAIN) {
-        break;
+    if (reply.endless) {
+      const QByteArray filler(65536, 'x');
+      while (!stopping_) {
+        pollfd fd{socket, POLLOUT, 0};
+        if (poll(&fd, 1, 50) <= 0) continue;
+        if (send(socket, filler.constData(), static_cast<size_t>(filler.size()),
+                 MSG_NOSIGNAL | MSG_DONTWAIT) < 0 &&
+            errno != EAGAIN) {
+          break;
+        }
       }
     }
-  }
-  shutdown(socket, SHUT_WR);
-  // Let the client read everything before the socket goes.
-  while (!stopping_ && WaitReadable(socket, 50)) {
-    if (recv(socket, buffer, sizeof(buffer), 0) <= 0) break;
+    shutdown(socket, SHUT_WR);
+    // Let the client read everything before the socket goes.
+    while (!stopping_ && WaitReadable(socket, 50)) {
+      if (recv(socket, buffer, sizeof(buffer), 0) <= 0) break;
+    }
+    return;
   }
 }

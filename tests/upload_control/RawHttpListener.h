@@ -20,6 +20,8 @@ class RawHttpListener {
     QByteArray raw;   // everything received
     QByteArray head;  // up to and without the blank line
     QByteArray body;
+    int connection = 0;    // which accepted connection carried it, from 1
+    int onConnection = 0;  // how many requests that connection carried before it
     QByteArray RequestLine() const { return head.left(head.indexOf("\r\n")); }
     QByteArray Path() const;
     // Value of the first header of that name (case-insensitive), null when absent.
@@ -34,6 +36,7 @@ class RawHttpListener {
     bool endless = false;    // send `bytes`, then filler without end
     bool closeOnly = false;  // close without answering
     int dripMs = 0;          // send `bytes` one at a time, this far apart, until the client leaves
+    bool keepOpen = false;   // send `bytes`, then read the next request on the same connection
   };
 
   // Called for each complete request with its index (0 for the first).
@@ -64,7 +67,7 @@ class RawHttpListener {
 
  private:
   void AcceptLoop();
-  void Serve(int socket);
+  void Serve(int socket, int connection);
 
   Responder responder_;
   int listenSocket_ = -1;

@@ -40,18 +40,33 @@ void HttpTransport::AbortFor(const void* owner) {
 
 int HttpTransport::OpenPostRequest(const ServerAddress& address, int deadlineMs) {
   CloseRequest();
-  auto client = std::make_unique<inet::HttpClient>();
-  if (!client->OpenSession(kUserAgent)) return kNoSession;
+  lostReused_ = false;
   const QByteArray host = address.host.toUtf8();
-  if (address.host.isEmpty() || !address.portValid ||
-      !client->Connect(std::string_view(host.constData(), static_cast<size_t>(host.size())),
-                       address.port)) {
+  const std::string_view hostView(host.constData(), static_cast<size_t>(host.size()));
+  if (address.host.isEmpty() || !address.portValid) return kNoConnection;
+  std::unique_ptr<inet::HttpClient> client;
+  {
+    // The client that holds the kept connection carries on; one that was aborted in the
+    // meantime refuses every step, and a fresh one takes over as it would without reuse.
+    std::lock_guard guard(clientMutex_);
+    if (reuse_ && client_) client = std::move(client_);
+  }
+  if (client && !client->Connect(hostView, address.port)) {
     client->Close();
-    return kNoConnection;
+    client.reset();
+  }
+  if (!client) {
+    client = std::make_unique<inet::HttpClient>();
+    if (!client->OpenSession(kUserAgent)) return kNoSession;
+    if (!client->Connect(hostView, address.port)) {
+      client->Close();
+      return kNoConnection;
+    }
   }
   const QByteArray path = address.path.toUtf8();
   inet::RequestOptions options;
   options.reload = true;
+  options.keepAlive = reuse_;
   if (!client->OpenRequest("POST",
                            std::string_view(path.constData(), static_cast<size_t>(path.size())),
                            kHttpVersion, options)) {
@@ -208,9 +223,24 @@ void HttpTransport::CloseRequest() {
   std::unique_ptr<inet::HttpClient> closing;
   {
     std::lock_guard guard(clientMutex_);
+    if (client_) lostReused_ = client_->FailedOnKeptConnection();
+    if (reuse_ && client_) {
+      client_->EndExchange();
+      return;
+    }
     closing = std::move(client_);
   }
   if (closing) closing->Close();
+}
+
+void HttpTransport::ReuseConnections(bool on) {
+  if (!on) {
+    reuse_ = false;
+    CloseRequest();
+    return;
+  }
+  CloseRequest();
+  reuse_ = true;
 }
 
 }  // namespace kqmavo2

@@ -70,7 +70,17 @@ class HttpTransport {
   // Reads the whole answer as bytes in reads of at most `pieceBytes`, until a read returns
   // nothing. False when the answer broke off; `bytes` then holds nothing.
   bool ReadPieces(std::size_t pieceBytes, QByteArray* bytes);
+  // Ends the request. While connections are reused, the connection stays open when the server
+  // agreed to keep it; otherwise it is closed with the request.
   void CloseRequest();
+  // From now on (on) or no longer (off) the requests opened by OpenPostRequest ask the server to
+  // keep the connection, and go over the one the previous request left open. Turning it off
+  // closes that connection. The caller turns it on for the requests of one upload only.
+  void ReuseConnections(bool on);
+  // True when the request just closed failed on a reused connection before any answer byte came:
+  // the server closed it while it was idle, so the request may be sent once more on a fresh
+  // connection without the server having seen it.
+  bool LostReusedConnection() const { return lostReused_; }
   // True when the open request failed because its deadline passed: the server stopped
   // answering rather than refusing. Ask before CloseRequest.
   bool Overdue() const;
@@ -88,6 +98,8 @@ class HttpTransport {
   mutable std::mutex clientMutex_;  // guards client_ and owner_ against AbortFor from other threads
   std::unique_ptr<inet::HttpClient> client_;
   const void* owner_ = nullptr;
+  bool reuse_ = false;
+  bool lostReused_ = false;
   static std::atomic<int> receiveTimeoutMs_;
   static std::atomic<std::uint64_t> bodyCap_;
 };

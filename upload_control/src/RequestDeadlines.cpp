@@ -27,6 +27,10 @@ RequestDeadlines RequestDeadlines::Load() {
   const QSettings settings(QStringLiteral("Quillbox5"), QStringLiteral("clipFerry"));
   loaded.blockMs = Milliseconds(settings, "blockDeadlineSeconds", kDefaultBlockMs);
   loaded.requestMs = Milliseconds(settings, "requestDeadlineSeconds", kDefaultRequestMs);
+  const QString reuse =
+      settings.value(QStringLiteral("clipFerry/reuseConnections")).toString().trimmed().toLower();
+  loaded.reuseConnections = !(reuse == QLatin1String("0") || reuse == QLatin1String("false") ||
+                              reuse == QLatin1String("no") || reuse == QLatin1String("off"));
   return loaded;
 }
 

@@ -12,12 +12,18 @@ namespace kqmavo2 {
 //                           the video-sharing login and categories), 120 unless set
 //
 // A value that is not a positive number, or is above a week, leaves the default.
+//
+// Read with them, as it also shapes each request's exchange:
+//
+//   reuseConnections        "0", "false", "no" or "off": every block of an upload goes on a
+//                           connection of its own, for servers that mishandle kept connections
 struct RequestDeadlines {
   static constexpr int kDefaultBlockMs = 30 * 60 * 1000;
   static constexpr int kDefaultRequestMs = 2 * 60 * 1000;
 
   int blockMs = kDefaultBlockMs;
   int requestMs = kDefaultRequestMs;
+  bool reuseConnections = true;
 
   static RequestDeadlines Load();
 };

@@ -91,6 +91,14 @@ QString UploadWorker::Run() {
   blockNumber_ = 0;
   const auto buffer = std::make_unique<char[]>(kBlockSize);
   std::uint32_t blockBytes = kBlockSize;
+  HttpTransport& transport = HttpTransport::Instance();
+  // The blocks of one upload share a connection when the server agrees; it is closed however
+  // the upload ends.
+  struct ReuseScope {
+    HttpTransport& transport;
+    ~ReuseScope() { transport.ReuseConnections(false); }
+  } reuseScope{transport};
+  transport.ReuseConnections(request_.deadlines.reuseConnections);
 
   do {
     bool finalBlock = false;
@@ -106,7 +114,12 @@ QString UploadWorker::Run() {
     }
     bool accepted = false;
     for (int attempt = 0; attempt < kAttempts && cancel_.load() == 0; ++attempt) {
-      if (SendBlock(buffer.get(), blockBytes, finalBlock) == Attempt::kSucceeded) {
+      Attempt outcome = SendBlock(buffer.get(), blockBytes, finalBlock);
+      // A kept connection the server closed while idle is no fault of this block: once, and
+      // without counting, the block goes again on a fresh connection.
+      if (outcome == Attempt::kFailed && transport.LostReusedConnection() && cancel_.load() == 0)
+        outcome = SendBlock(buffer.get(), blockBytes, finalBlock);
+      if (outcome == Attempt::kSucceeded) {
         accepted = true;
         ++blockNumber_;
         break;
@@ -114,6 +127,8 @@ QString UploadWorker::Run() {
     }
     if (cancel_.load() != 0) {
       result_ = ResultDocument::Build(kVersionedRoot, ResultDocument::kCancelled);
+      // The connection of the abandoned block is closed; the cancel goes on one of its own.
+      transport.ReuseConnections(false);
       SendCancel();
       break;
     }

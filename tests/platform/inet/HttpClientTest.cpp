@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <future>
 #include <string>
@@ -396,3 +398,106 @@ TEST(HttpClientTest, SecureRequestToAClosedPortFailsToConnect) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two requests in a row, each asking to keep the connection or not: the connections the server
+// saw, the requests it got and the second answer's body.
+struct TwoRequests {
+  int connections = 0;
+  std::vector<std::string> requests;
+  std::string secondAnswer;
+};
+
+TwoRequests SendTwo(const std::string& answer, bool keepAlive) {
+  std::atomic<int> connections{0};
+  TwoRequests result;
+  {
+    LoopbackServer server([&](LoopbackServer::Connection& connection) {
+      ++connections;
+      // Answers as long as the client sends over this connection.
+      while (!connection.ReadRequest().empty()) connection.Send(answer);
+    });
+    HttpClient client;
+    EXPECT_TRUE(client.OpenSession("mavo", inet::ProxySettings()));
+    for (int i = 0; i < 2; ++i) {
+      std::string body;
+      EXPECT_TRUE(client.Connect(Local(server.Port())));
+      EXPECT_TRUE(client.OpenRequest("POST", "/x/", "HTTP/1.0", {.keepAlive = keepAlive}));
+      EXPECT_TRUE(Exchange(client, "abc", body)) << client.LastError();
+      EXPECT_FALSE(client.FailedOnKeptConnection());
+      client.EndExchange();
+      result.secondAnswer = body;
+    }
+    client.Close();
+    result.requests = server.Requests();
+  }
+  result.connections = connections;
+  return result;
+}
+
+}  // namespace
+
+TEST(HttpClientTest, KeepsAConnectionOnlyAfterAnAnswerThatAgreedToIt) {
+  struct Case {
+    const char* name;
+    std::string answer;
+    bool keepAlive;
+    int connections;
+  };
+  const Case cases[] = {
+      {"1.0 keep-alive with a length",
+       "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok", true, 1},
+      {"1.0 keep-alive among other tokens",
+       "HTTP/1.0 200 OK\r\nConnection: TE , Keep-Alive\r\nContent-Length: 2\r\n\r\nok", true, 1},
+      {"1.0 without keep-alive", "HTTP/1.0 200 OK\r\nContent-Length: 2\r\n\r\nok", true, 2},
+      {"1.1 with a length", "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok", true, 1},
+      {"1.1 chunked", "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n",
+       true, 1},
+      {"1.1 close", "HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 2\r\n\r\nok", true, 2},
+      {"bytes beyond the answer",
+       "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nokJUNK", true, 2},
+      {"not asked for", "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok",
+       false, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const TwoRequests sent = SendTwo(c.answer, c.keepAlive);
+    EXPECT_EQ(sent.connections, c.connections);
+    EXPECT_EQ(sent.secondAnswer, "ok");
+    for (const std::string& request : sent.requests) {
+      if (request.empty()) continue;
+      EXPECT_EQ(request.find("Connection: Keep-Alive\r\n") != std::string::npos, c.keepAlive);
+    }
+  }
+}
+
+// A kept connection the server closed while it was idle is noticed before sending: a fresh
+// connection takes the request.
+TEST(HttpClientTest, AKeptConnectionTheServerClosedIsNotUsed) {
+  const std::string answer =
+      "HTTP/1.0 200 OK\r\nConnection: keep-alive\r\nContent-Length: 2\r\n\r\nok";
+  std::atomic<int> connections{0};
+  LoopbackServer server([&](LoopbackServer::Connection& connection) {
+    // The first connection answers once and closes at once; the second one answers again.
+    if (++connections == 1) {
+      connection.ReadRequest();
+      connection.Send(answer);
+      return;
+    }
+    while (!connection.ReadRequest().empty()) connection.Send(answer);
+  });
+  HttpClient client;
+  ASSERT_TRUE(client.OpenSession("mavo", inet::ProxySettings()));
+  for (int i = 0; i < 2; ++i) {
+    std::string body;
+    ASSERT_TRUE(client.Connect(Local(server.Port())));
+    ASSERT_TRUE(client.OpenRequest("POST", "/x/", "HTTP/1.0", {.keepAlive = true}));
+    if (i == 1) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_TRUE(Exchange(client, "abc", body)) << client.LastError();
+    EXPECT_EQ(body, "ok");
+    client.EndExchange();
+  }
+  client.Close();
+  EXPECT_EQ(connections, 2);
+}
