@@ -19,6 +19,7 @@ namespace {
 
 constexpr int kKeepAliveRequests = 100;
 constexpr int kKeepAliveWaitMs = 5000;
+constexpr int kStopCheckMs = 100;
 // After a refusal the rest of what the client sends is read for a moment, so that it sees the
 // answer instead of a reset connection.
 constexpr int kLingerMs = 1000;
@@ -57,9 +58,9 @@ KqHttpServer::KqHttpServer(const ConnectionLimits& limits) : limits_(limits) {
   set_keep_alive_max_count(kKeepAliveRequests);
   // An HTTP/1.0 client keeps its connection only when it asked for it (in any letter case) and
   // the answer says so; the library's answer never does.
-  set_post_routing_handler([](const httplib::Request& request, httplib::Response& response) {
+  set_post_routing_handler([this](const httplib::Request& request, httplib::Response& response) {
     ConnectionStream* stream = ConnectionStream::Current();
-    if (stream == nullptr || !stream->KeepAlive() || request.version != "HTTP/1.0" ||
+    if (stream == nullptr || stopping_ || !stream->KeepAlive() || request.version != "HTTP/1.0" ||
         !EqualsIgnoringCase(request.get_header_value("Connection"), "keep-alive") ||
         response.has_header("Connection")) {
       if (stream != nullptr) stream->SetKeepAlive(false);
@@ -96,6 +97,11 @@ void KqHttpServer::RefuseHead(ConnectionStream& stream, int status, const char* 
   Linger(stream.socket());
 }
 
+void KqHttpServer::Shutdown() {
+  stopping_ = true;
+  stop();
+}
+
 bool KqHttpServer::process_and_close_socket(int sock) {
   // An answer goes out in two writes (head, then body). With Nagle's algorithm the body would
   // wait for the acknowledgement of the head, which the client delays: 40 ms per answer.
@@ -104,8 +110,15 @@ bool KqHttpServer::process_and_close_socket(int sock) {
   ConnectionStream stream(sock, limits_.readTimeoutMs, limits_.writeTimeoutMs);
   ConnectionStream::SetCurrent(&stream);
   bool ok = true;
-  for (int left = kKeepAliveRequests; left > 0 && is_running(); --left) {
-    if (!stream.WaitForRequest(kKeepAliveWaitMs)) break;
+  for (int left = kKeepAliveRequests; left > 0 && is_running() && !stopping_; --left) {
+    // An idle kept connection is looked at in short slices, so a stop does not wait for it.
+    bool request = false;
+    for (int waited = 0; waited < kKeepAliveWaitMs && !stopping_ && !request;
+         waited += kStopCheckMs) {
+      request = stream.WaitForRequest(kStopCheckMs);
+      if (stream.Dropped()) break;
+    }
+    if (!request || stopping_) break;
     stream.ResetCounters();
     const auto head = stream.ReadHead(limits_.headTimeoutMs, limits_.maxHeaderLines);
     if (head == ConnectionStream::Head::kTooLarge) {

@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -19,8 +20,8 @@ struct ConnectionLimits {
 };
 
 // cpp-httplib's server with connections served through ConnectionStream, so that handlers reach
-// the socket of their request (fault injection, raw answers) and HTTP/1.0 clients, which never
-// reuse a connection, get it closed right after their answer.
+// the socket of their request (fault injection, raw answers) and an HTTP/1.0 client gets its
+// connection closed right after its answer unless it asked to keep it.
 class KqHttpServer : public httplib::Server {
  public:
   // cpp-httplib insists on parsing multipart bodies itself and refuses the uploader's; the
@@ -34,6 +35,10 @@ class KqHttpServer : public httplib::Server {
   bool WidenBacklog();
   // Called with a line for the request log when a request is refused before it reaches a route.
   void SetRefusalLog(std::function<void(const std::string&)> log) { refusalLog_ = std::move(log); }
+  // Stops listening and ends every connection once the request it is serving is answered. The
+  // library's own stop waits for the workers, and a kept connection would go on serving its
+  // client's next requests meanwhile: a server being stopped would not look stopped.
+  void Shutdown();
 
  private:
   bool process_and_close_socket(int sock) override;
@@ -41,6 +46,7 @@ class KqHttpServer : public httplib::Server {
 
   ConnectionLimits limits_;
   int listenSocket_ = -1;
+  std::atomic<bool> stopping_{false};
   std::function<void(const std::string&)> refusalLog_;
 };
 

@@ -307,7 +307,7 @@ bool KqServer::Run() {
 }
 
 void KqServer::Stop() {
-  if (http_) http_->stop();
+  if (http_) http_->Shutdown();
   if (sharing_) sharing_->Stop();
 }
 
