@@ -2,7 +2,6 @@
 
 #include "app/media/ProcessRunner.h"
 #include "app/media/RunContext.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadPackage.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/modGlobal.h"
@@ -307,10 +306,10 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
     context_.labelText = labelText;
     context_.progressText = labelText + QLatin1Char(' ') + job_.duration;
     context_.PublishProgress();
-    if (stamp_) stamp_(kColCvtBeginTime);
+    if (stamp_) stamp_(JobTime::ConversionBegin);
     const int encoded = EncodeTwoPass(sourcePath, destination);
     if (encoded < 1) return encoded;
-    if (stamp_) stamp_(kColCvtEndTime);
+    if (stamp_) stamp_(JobTime::ConversionEnd);
   }
   if (context_.cancel.cancelled()) return kFinished;
 
