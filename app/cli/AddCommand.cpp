@@ -5,6 +5,7 @@
 #include "app/dialogs/FolderReply.h"
 #include "app/dialogs/JobSetup.h"
 #include "app/media/VideoProbe.h"
+#include "app/project/CProjectFile.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
@@ -258,6 +259,7 @@ int Add(const QStringList& arguments) {
     title = options.values.value(QStringLiteral("--title"), title);
     author = options.values.value(QStringLiteral("--author"), author);
     if (!JobSetup::SaveProjectTexts(title, author)) {
+      Fail(cf::CProjectFile::Shared().saveFailure().text);
       Fail(QStringLiteral("The project file could not be saved."));
       return 1;
     }

@@ -4,6 +4,7 @@
 #include "app/dialogs/ServerFolderPicker.h"
 #include "app/dialogs/frmCustomBps.h"
 #include "app/media/VideoProbe.h"
+#include "app/project/CProjectFile.h"
 #include "app/queue/UploadQueue.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
@@ -513,8 +514,10 @@ void frmAdd::cmdOK_Click() {
                        editing ? QStringLiteral("Edit Video") : QStringLiteral("Add Video")});
     return;
   }
-  if (JobSetup::IsProjectPath(path) && projectOpened_) {
-    JobSetup::SaveProjectTexts(ui_->txtTitle->text(), ui_->txtAuthor->text());
+  if (JobSetup::IsProjectPath(path) && projectOpened_ &&
+      !JobSetup::SaveProjectTexts(ui_->txtTitle->text(), ui_->txtAuthor->text())) {
+    const cf::CProjectFile::Failure& failure = cf::CProjectFile::Shared().saveFailure();
+    ShowMessage(failure.text, failure.title, MsgButtons::Ok, MsgIcon::Critical);
   }
   const cf::UploadJob job = setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword,
                                             ui_->txtTitle->text(), ui_->txtAuthor->text());

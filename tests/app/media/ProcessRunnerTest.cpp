@@ -249,10 +249,9 @@ TEST_F(ProcessRunnerTest, LogKeepsTodayAndDropsEarlierDays) {
 
 TEST_F(ProcessRunnerTest, ErrorReportNamesTheRunningStep) {
   SetRunningStep(QStringLiteral("SetTreeViewData"));
-  ShowError(QStringLiteral("Subscript out of range"), QString());
-  ShowError(QStringLiteral("Subscript out of range"), QStringLiteral("frmAdd"));
-  EXPECT_EQ(messages_, QStringList({"|Subscript out of range",
-                                    "frmAdd|Subscript out of range: SetTreeViewData"}));
+  EXPECT_EQ(StepErrorText(QStringLiteral("Subscript out of range")),
+            QStringLiteral("Subscript out of range: SetTreeViewData"));
+  EXPECT_TRUE(messages_.isEmpty());
 }
 
 }  // namespace
