@@ -266,7 +266,11 @@ int Add(const QStringList& arguments) {
     return queueJob(setup.BuildJob(server, caps, sentDigest, title, author));
   }
   VideoInfo info;
-  if (!ProbeVideo(path, false, &info)) return 1;
+  QString failure;
+  if (!ProbeVideo(path, false, &info, &failure)) {
+    Fail(failure);
+    return 1;
+  }
   setup.ApplyProbe(info);
   // The same steps as the dialog: enabling the settings applies both rules, then the options the
   // user clicks are tested against the upload limit.

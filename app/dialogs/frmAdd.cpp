@@ -299,10 +299,12 @@ void frmAdd::ProbeChosenFile() {
   ui_->cmdCancel->setEnabled(false);
   ui_->cmdOK->setEnabled(false);
   VideoInfo info;
-  const bool probed = ProbeVideo(path, false, &info);
+  QString failure;
+  const bool probed = ProbeVideo(path, false, &info, &failure);
   shared.DialogBusy = DialogShared::kIdle;
   ui_->cmdCancel->setEnabled(true);
   if (!probed) {
+    ShowMessage(failure, {}, MsgButtons::Ok, MsgIcon::Warning);
     ui_->txtFile->clear();
     ui_->txtTitle->clear();
     setup_.ClearFile();
