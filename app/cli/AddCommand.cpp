@@ -5,6 +5,7 @@
 #include "app/dialogs/FolderReply.h"
 #include "app/dialogs/JobSetup.h"
 #include "app/media/VideoProbe.h"
+#include "app/project/CProjectFile.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
@@ -258,13 +259,18 @@ int Add(const QStringList& arguments) {
     title = options.values.value(QStringLiteral("--title"), title);
     author = options.values.value(QStringLiteral("--author"), author);
     if (!JobSetup::SaveProjectTexts(title, author)) {
+      Fail(cf::CProjectFile::Shared().saveFailure().text);
       Fail(QStringLiteral("The project file could not be saved."));
       return 1;
     }
     return queueJob(setup.BuildJob(server, caps, sentDigest, title, author));
   }
   VideoInfo info;
-  if (!ProbeVideo(path, false, &info)) return 1;
+  QString failure;
+  if (!ProbeVideo(path, false, &info, &failure)) {
+    Fail(failure);
+    return 1;
+  }
   setup.ApplyProbe(info);
   // The same steps as the dialog: enabling the settings applies both rules, then the options the
   // user clicks are tested against the upload limit.

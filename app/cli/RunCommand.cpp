@@ -5,7 +5,6 @@
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 #include "app/queue/UserQuestions.h"
 #include "app/services/MavoControl.h"
@@ -49,7 +48,7 @@ class CliQuestions : public cf::UserQuestions {
 // Prints what happens, one line per event.
 class RunReporter {
  public:
-  RunReporter(cf::JobDriver& driver, cf::QueueGridModel& grid) : grid_(grid) {
+  RunReporter(cf::JobDriver& driver, const cf::UploadQueue& queue) : queue_(queue) {
     QObject::connect(&driver, &cf::JobDriver::statusChanged, [](const QString& text) {
       if (!text.isEmpty()) Print(QStringLiteral("status: ") + text);
     });
@@ -76,20 +75,21 @@ class RunReporter {
 
  private:
   void ReportState(const QString& path) {
-    const QString state = grid_.cellText(path, cf::kColState);
+    const cf::UploadJob* job = queue_.item(path);
+    if (job == nullptr) return;
+    const QString state = cf::StateText(job->live);
     QString& known = states_[path];
     if (known == state) return;
     known = state;
     lastStep_ = -1;
     Print(QStringLiteral("state: ") + path + QStringLiteral(": ") + state);
-    if (state == cf::kStateFailed) {
+    if (job->live == cf::JobState::Failed) {
       failed_ = true;
-      Print(QStringLiteral("failure: ") + path + QStringLiteral(": ") +
-            grid_.cellText(path, cf::kColError));
+      Print(QStringLiteral("failure: ") + path + QStringLiteral(": ") + job->errorText);
     }
   }
 
-  cf::QueueGridModel& grid_;
+  const cf::UploadQueue& queue_;
   QHash<QString, QString> states_;
   int lastStep_ = -1;
   bool failed_ = false;
@@ -135,9 +135,8 @@ int Run(const QStringList& arguments) {
   CliQuestions questions(overwrite);
 
   cf::UploadQueue queue;
-  cf::QueueGridModel grid(queue);
   const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
-  const cf::QueueFile::LoadResult loaded = cf::QueueFile::Load(queuePath, queue, grid);
+  const cf::QueueFile::LoadResult loaded = cf::QueueFile::Load(queuePath, queue);
   if (loaded == cf::QueueFile::LoadResult::Unreadable) {
     std::fprintf(stderr, "The queue file %s cannot be read.\n", qPrintable(queuePath));
     SetMessageHandler(previous);
@@ -152,7 +151,7 @@ int Run(const QStringList& arguments) {
     SetMessageHandler(previous);
     return 1;
   }
-  cf::JobDriver driver(grid, queue, *control, questions);
+  cf::JobDriver driver(queue, *control, questions);
   // Every finished job is on disk at once, so a killed run repeats nothing and loses nothing.
   cf::QueueAutoSave autoSave(queue, queuePath);
   autoSave.setEnabled(ReadPlainSetting(QString::fromLatin1(kSettingsSection),
@@ -163,7 +162,7 @@ int Run(const QStringList& arguments) {
   driver.setHighSpeed(HighSpeedAvailable(LogicalProcessorCount()) &&
                       ReadPlainSetting(settings, QStringLiteral("chkHighSpeed"),
                                        QStringLiteral("1")) == QLatin1String("1"));
-  RunReporter reporter(driver, grid);
+  RunReporter reporter(driver, queue);
 
   QEventLoop loop;
   QObject::connect(&driver, &cf::JobDriver::runningChanged, &loop, [&loop](bool running) {
@@ -175,7 +174,7 @@ int Run(const QStringList& arguments) {
   driver.Close();
   if (ReadPlainSetting(settings, QStringLiteral("chkRemQueue"), QStringLiteral("1")) ==
       QLatin1String("1")) {
-    if (!cf::QueueFile::Save(queuePath, queue, grid)) {
+    if (!cf::QueueFile::Save(queuePath, queue)) {
       std::fprintf(stderr, "The queue could not be saved to %s\n", qPrintable(queuePath));
     }
   } else {

@@ -4,6 +4,7 @@
 #include "app/dialogs/ServerFolderPicker.h"
 #include "app/dialogs/frmCustomBps.h"
 #include "app/media/VideoProbe.h"
+#include "app/project/CProjectFile.h"
 #include "app/queue/UploadQueue.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
@@ -298,10 +299,12 @@ void frmAdd::ProbeChosenFile() {
   ui_->cmdCancel->setEnabled(false);
   ui_->cmdOK->setEnabled(false);
   VideoInfo info;
-  const bool probed = ProbeVideo(path, false, &info);
+  QString failure;
+  const bool probed = ProbeVideo(path, false, &info, &failure);
   shared.DialogBusy = DialogShared::kIdle;
   ui_->cmdCancel->setEnabled(true);
   if (!probed) {
+    ShowMessage(failure, {}, MsgButtons::Ok, MsgIcon::Warning);
     ui_->txtFile->clear();
     ui_->txtTitle->clear();
     setup_.ClearFile();
@@ -513,8 +516,10 @@ void frmAdd::cmdOK_Click() {
                        editing ? QStringLiteral("Edit Video") : QStringLiteral("Add Video")});
     return;
   }
-  if (JobSetup::IsProjectPath(path) && projectOpened_) {
-    JobSetup::SaveProjectTexts(ui_->txtTitle->text(), ui_->txtAuthor->text());
+  if (JobSetup::IsProjectPath(path) && projectOpened_ &&
+      !JobSetup::SaveProjectTexts(ui_->txtTitle->text(), ui_->txtAuthor->text())) {
+    const cf::CProjectFile::Failure& failure = cf::CProjectFile::Shared().saveFailure();
+    ShowMessage(failure.text, failure.title, MsgButtons::Ok, MsgIcon::Critical);
   }
   const cf::UploadJob job = setup_.BuildJob(server, shared.serverCaps, shared.EncryptPassword,
                                             ui_->txtTitle->text(), ui_->txtAuthor->text());

@@ -326,10 +326,14 @@ bool frmAddBatch::PrepareRow(const QString& path) {
   VideoInfo info;
   DialogShared& shared = DialogShared::Instance();
   shared.DialogBusy = DialogShared::kProbing;
-  const bool probed = ProbeVideo(path, false, &info);
+  QString failure;
+  const bool probed = ProbeVideo(path, false, &info, &failure);
   shared.DialogBusy = DialogShared::kIdle;
-  // The probe has told the user why; a job without a known source would only fail later.
-  if (!probed) return false;
+  // A job without a known source would only fail later.
+  if (!probed) {
+    ShowMessage(failure, {}, MsgButtons::Ok, MsgIcon::Warning);
+    return false;
+  }
   setup_.ApplyProbe(info);
   const int32_t width = setup_.source().codedWidth;
   if (setup_.dstResType == kHighRes && width < kHighResMinWidth) {

@@ -3,7 +3,6 @@
 #include "app/media/OutputFollower.h"
 #include "app/media/RunContext.h"
 #include "app/media/RunLog.h"
-#include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
 #include "platform/codepage/CodePage.h"
 #include "platform/process/ChildProcess.h"
@@ -98,8 +97,9 @@ class CapturedRun {
     context_.outputText.clear();
     if (!child.Start(commandLine, options)) {
       qWarning("RunCaptured: %s", qPrintable(child.ErrorText()));
-      ShowMessage(QStringLiteral("CreateProcess failed"), QStringLiteral("Message"), MsgButtons::Ok,
-                  MsgIcon::Warning);
+      // The caller's step fails with this text; no box from here.
+      context_.stepResult = 0;
+      context_.errorText = QStringLiteral("CreateProcess failed");
       Finish();
       return context_.outputText;
     }

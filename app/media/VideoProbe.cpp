@@ -2,7 +2,6 @@
 
 #include "app/media/ProcessRunner.h"
 #include "app/media/RunContext.h"
-#include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
@@ -193,8 +192,6 @@ bool ProbeVideo(const QString& path, bool quiet, VideoInfo* info, QString* failu
   if (picture.isEmpty()) {
     const QString text =
         QStringLiteral("The temporary folder %1 cannot be used.").arg(QDir::tempPath());
-    ShowMessage(text, quiet ? QStringLiteral("GetVideoInfo") : QString(), MsgButtons::Ok,
-                MsgIcon::Critical);
     return Fail(failureText, text);
   }
   // A relative name is made absolute ("-x.mp4" must not read as an option); a path the converter
@@ -204,7 +201,6 @@ bool ProbeVideo(const QString& path, bool quiet, VideoInfo* info, QString* failu
   const QString unpassable = CommandLine::UnpassableReason(source);
   if (!unpassable.isEmpty()) {
     DeleteFileForce(picture);
-    if (!quiet) ShowMessage(unpassable, {}, MsgButtons::Ok, MsgIcon::Warning);
     return Fail(failureText, unpassable);
   }
   RunContext context;
@@ -218,6 +214,5 @@ bool ProbeVideo(const QString& path, bool quiet, VideoInfo* info, QString* failu
   if (quiet && output.isEmpty()) return false;
   QString failure;
   if (ParseProbeOutput(output, quiet, info, &failure)) return true;
-  if (!quiet) ShowMessage(failure, {}, MsgButtons::Ok, MsgIcon::Warning);
   return Fail(failureText, failure);
 }

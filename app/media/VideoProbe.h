@@ -5,9 +5,9 @@
 #include <QString>
 
 // Learns a video's duration, frame size, display aspect and interlacing by running the converter
-// on it once and reading its console text. `quiet` is the batch dialog's mode: no message boxes
-// for unusable files, and an empty output is a silent failure. On failure `failureText` (when
-// given) holds the message that was or would have been shown.
+// on it once and reading its console text. It shows nothing: on failure `failureText` (when
+// given) holds the message for the caller to show. `quiet` is the batch dialog's mode, where an
+// empty output is a failure without a text.
 bool ProbeVideo(const QString& path, bool quiet, VideoInfo* info, QString* failureText = nullptr);
 
 // The reading half of the probe, on the converter's console text; shows nothing.

@@ -7,6 +7,6 @@
 void SetRunningStep(const QString& step);
 QString RunningStep();
 
-// Shows an unexpected error: the text alone when `title` is empty, otherwise the text, ": " and
-// the step last recorded, under `title`.
-void ShowError(const QString& text, const QString& title);
+// An unexpected error's text followed by ": " and the step last recorded, for the caller to
+// report.
+QString StepErrorText(const QString& text);

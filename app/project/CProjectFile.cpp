@@ -389,30 +389,30 @@ bool CProjectFile::CopyCursorScript() const {
 }
 
 bool CProjectFile::Save(const QString& FileName) {
+  saveFailure_ = {};
+  const auto fail = [this](const QString& text, bool namesStep) {
+    saveFailure_ = namesStep ? Failure{QLatin1String(kSaveTitle), StepErrorText(text)}
+                             : Failure{QString(), text};
+    return false;
+  };
   const QString target = FileName.isEmpty() ? filePath_ : FileName;
   if (!loaded_ || target.isEmpty()) {
     SetRunningStep(QStringLiteral("Save"));
-    ShowError(QStringLiteral("No project file is loaded"), QLatin1String(kSaveTitle));
-    return false;
+    return fail(QStringLiteral("No project file is loaded"), true);
   }
   SetRunningStep(QStringLiteral("Save values"));
   if (!WriteValues()) {
-    ShowError(QStringLiteral("The project file has lost its abstract or configure part"),
-              QLatin1String(kSaveTitle));
-    return false;
+    return fail(QStringLiteral("The project file has lost its abstract or configure part"), true);
   }
   SetRunningStep(QStringLiteral("Save index"));
   if (!RebuildIndex()) {
-    ShowError(QStringLiteral("The project file has lost its index part"),
-              QLatin1String(kSaveTitle));
-    return false;
+    return fail(QStringLiteral("The project file has lost its index part"), true);
   }
   SetRunningStep(QStringLiteral("Save text"));
   bool ok = false;
   const QByteArray bytes = SavedBytes(&ok);
   if (!ok) {
-    ShowError(QStringLiteral("The project text could not be read back"), QLatin1String(kSaveTitle));
-    return false;
+    return fail(QStringLiteral("The project text could not be read back"), true);
   }
 
   SetRunningStep(QStringLiteral("Save project.kqp.tmp"));
@@ -420,9 +420,8 @@ bool CProjectFile::Save(const QString& FileName) {
   {
     QFile file(temporary);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-      ShowError(QStringLiteral("Cannot write \"%1\" (%2)").arg(temporary, file.errorString()),
-                QLatin1String(kSaveTitle));
-      return false;
+      return fail(QStringLiteral("Cannot write \"%1\" (%2)").arg(temporary, file.errorString()),
+                  true);
     }
     // On disk before it replaces the old file, so a power cut leaves one of the two whole.
     const bool written =
@@ -431,25 +430,21 @@ bool CProjectFile::Save(const QString& FileName) {
     if (!written || file.error() != QFileDevice::NoError) {
       const QString reason = file.errorString();
       DeleteFileForce(temporary);
-      ShowError(QStringLiteral("Cannot write \"%1\" (%2)").arg(temporary, reason),
-                QLatin1String(kSaveTitle));
-      return false;
+      return fail(QStringLiteral("Cannot write \"%1\" (%2)").arg(temporary, reason), true);
     }
   }
 
   if (GetFileSize(temporary) < kMinSavedBytes) {
     DeleteFileForce(temporary);
-    ShowMessage(QStringLiteral("Save 'project.kqp' error!"), {}, MsgButtons::Ok, MsgIcon::Critical);
-    return false;
+    return fail(QStringLiteral("Save 'project.kqp' error!"), false);
   }
   if (QFileInfo(target).isFile()) QFile::setPermissions(temporary, QFile::permissions(target));
   // One rename replaces the file, so there is no moment without a project file.
   if (std::rename(QFile::encodeName(temporary).constData(),
                   QFile::encodeName(target).constData()) != 0) {
-    ShowMessage(QStringLiteral(
+    return fail(QStringLiteral(
                     "Save 'project.kqp' error! The updated project is saved as 'project.kqp.tmp'"),
-                {}, MsgButtons::Ok, MsgIcon::Critical);
-    return false;
+                false);
   }
   return true;
 }

@@ -29,8 +29,14 @@ class CProjectFile {
 
   // Writes the values into the loaded document and saves it to `FileName` (the loaded file when
   // empty): the new text goes to FileName + ".tmp" first and replaces the file only when it is
-  // complete. Failures are shown to the user and give false; the old file then stays as it was.
+  // complete. A failure gives false, leaves the old file as it was and is described by
+  // saveFailure() for the caller to show.
   bool Save(const QString& FileName = {});
+  struct Failure {
+    QString title;  // empty, or the title the message goes under
+    QString text;
+  };
+  const Failure& saveFailure() const { return saveFailure_; }
 
   // The format version text as stored, e.g. "6.0".
   QString version;
@@ -90,6 +96,7 @@ class CProjectFile {
   static constexpr qint64 kMinSavedBytes = 500;
 
  private:
+  Failure saveFailure_;
   pugi::xml_node FindElement(const char* path) const;
   bool ReadProject(QString* failedPart);
   bool ReadIndex(pugi::xml_node index, QString* failedPart);

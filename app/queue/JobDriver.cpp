@@ -1,15 +1,15 @@
 #include "app/queue/JobDriver.h"
 
-#include "app/queue/QueueGridModel.h"
+#include "app/queue/UploadQueue.h"
 #include "app/queue/UserQuestions.h"
 #include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
 
 namespace cf {
 
-JobDriver::JobDriver(QueueGridModel& grid, UploadQueue& queue, UploadControl& control,
-                     UserQuestions& questions, QObject* parent)
-    : QObject(parent), grid_(grid), queue_(queue), control_(control), questions_(questions) {}
+JobDriver::JobDriver(UploadQueue& queue, UploadControl& control, UserQuestions& questions,
+                     QObject* parent)
+    : QObject(parent), queue_(queue), control_(control), questions_(questions) {}
 
 JobDriver::~JobDriver() {
   // A run still going when its owner goes must not report to it.
@@ -26,7 +26,9 @@ void JobDriver::SetRunning(bool running) {
 
 void JobDriver::Start() {
   if (closing_ || run_ != nullptr) return;
-  if (grid_.nextWaiting() == 0) {
+  const QString next = queue_.NextWaiting();
+  if (next.isEmpty()) {
+    if (queue_.RowCount() > 0) emit noWaitingJob();
     SetRunning(false);
     questions_.Tell(QStringLiteral("Please add a video file!"), MsgIcon::Information);
     return;
@@ -35,7 +37,7 @@ void JobDriver::Start() {
   for (const QString& folder : std::as_const(keptFolders_)) DeleteFolder(folder);
   keptFolders_.clear();
 
-  run_ = new JobRun(grid_.currentPath(), grid_, queue_, control_, questions_, settings_, this);
+  run_ = new JobRun(next, queue_, control_, questions_, settings_, this);
   connect(run_, &JobRun::jobChanged, this, &JobDriver::jobChanged);
   connect(run_, &JobRun::phaseChanged, this, &JobDriver::phaseChanged);
   connect(run_, &JobRun::progress, this, &JobDriver::progress);
@@ -63,7 +65,7 @@ void JobDriver::OnRunFinished(const Outcome& outcome) {
     ++summary_.failed;
   }
   summary_.last = outcome;
-  if (outcome.continuesQueue() && !closing_ && grid_.anyWaiting()) {
+  if (outcome.continuesQueue() && !closing_ && queue_.AnyInState(JobState::Waiting)) {
     // Queued, so a long queue does not nest one job's handlers inside the previous one's.
     QMetaObject::invokeMethod(this, &JobDriver::Start, Qt::QueuedConnection);
     return;
@@ -77,7 +79,7 @@ void JobDriver::Stop() {
 }
 
 bool JobDriver::Close() {
-  if (grid_.anyTransferring()) {
+  if (queue_.AnyInState(JobState::Transfering)) {
     questions_.Tell(GetResString(QStringLiteral("frmUpload"), QStringLiteral("msgStopBeforeExit"),
                                  QStringLiteral("Please stop uploading first!")),
                     MsgIcon::Warning);

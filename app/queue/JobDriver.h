@@ -11,7 +11,6 @@ class UploadControl;
 
 namespace cf {
 
-class QueueGridModel;
 class UploadQueue;
 class UserQuestions;
 
@@ -31,8 +30,8 @@ class JobDriver : public QObject {
   Q_OBJECT
 
  public:
-  JobDriver(QueueGridModel& grid, UploadQueue& queue, UploadControl& control,
-            UserQuestions& questions, QObject* parent = nullptr);
+  JobDriver(UploadQueue& queue, UploadControl& control, UserQuestions& questions,
+            QObject* parent = nullptr);
   ~JobDriver() override;
 
   // Runs the next "Waiting" job (the start button).
@@ -63,12 +62,13 @@ class JobDriver : public QObject {
   void infoChanged(const QString& text);
   void outputChanged(const QString& text);
   void queueFinished(const cf::QueueSummary& summary);
+  // Start found jobs queued but none waiting: the stop button has nothing left to stop.
+  void noWaitingJob();
 
  private:
   void OnRunFinished(const Outcome& outcome);
   void SetRunning(bool running);
 
-  QueueGridModel& grid_;
   UploadQueue& queue_;
   UploadControl& control_;
   UserQuestions& questions_;

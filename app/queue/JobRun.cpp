@@ -4,7 +4,6 @@
 #include "app/queue/MediaStoreCheck.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/ProjectSlides.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadPackage.h"
 #include "app/queue/UploadQueue.h"
 #include "app/queue/UploadStep.h"
@@ -50,12 +49,10 @@ qint64 Megabytes(qint64 bytes) {
 
 }  // namespace
 
-JobRun::JobRun(const QString& path, QueueGridModel& grid, UploadQueue& queue,
-               UploadControl& control, UserQuestions& questions, const RunSettings& settings,
-               QObject* parent)
+JobRun::JobRun(const QString& path, UploadQueue& queue, UploadControl& control,
+               UserQuestions& questions, const RunSettings& settings, QObject* parent)
     : QObject(parent),
       path_(path),
-      grid_(grid),
       queue_(queue),
       control_(control),
       questions_(questions),
@@ -79,13 +76,13 @@ QString JobRun::Res(const char* key, const QString& fallback) const {
 }
 
 // The row updates of a run, in one place.
-void JobRun::SetRow(const QString& state) {
-  grid_.setState(path_, state);
+void JobRun::SetRow(JobState state) {
+  queue_.SetState(path_, state);
   emit jobChanged(path_);
 }
 
-void JobRun::StampRow(int column) {
-  grid_.stampTime(path_, column);
+void JobRun::StampRow(JobTime which) {
+  queue_.StampTime(path_, which);
   emit jobChanged(path_);
 }
 
@@ -102,7 +99,7 @@ void JobRun::Begin() {
     return;
   }
   emit progress(path_, phase_, 0, 100, 0);
-  SetRow(kStateTransfering);
+  SetRow(JobState::Transfering);
   const Outcome prepared = PrepareWorkFolder();
   if (!prepared.ok()) {
     Finish(prepared);
@@ -246,7 +243,7 @@ void JobRun::Convert() {
   conversion.processors = settings_.processors;
   conversion.highSpeed = settings_.highSpeed;
   context_.outputText.clear();
-  VideoConverter converter(work_, conversion, context_, [this](int column) { StampRow(column); });
+  VideoConverter converter(work_, conversion, context_, [this](JobTime which) { StampRow(which); });
   const Outcome converted = converter.Run(path_, workFolder_);
   if (!converted.ok()) {
     Finish(converted);
@@ -336,7 +333,7 @@ void JobRun::PackAndUpload(bool project) {
     Finish(packed);
     return;
   }
-  StampRow(kColUploadBeginTime);
+  StampRow(JobTime::UploadBegin);
   Finish(Upload());
 }
 
@@ -402,16 +399,16 @@ void JobRun::Finish(const Outcome& outcome) {
   const QString cancelText = Res("lInfoCancel");
   switch (outcome.status) {
     case Outcome::Status::Finished:
-      StampRow(kColUploadEndTime);
-      SetRow(kStateFinished);
+      StampRow(JobTime::UploadEnd);
+      SetRow(JobState::Finished);
       break;
     case Outcome::Status::Stopped:
-      SetRow(kStateWaiting);
+      SetRow(JobState::Waiting);
       emit infoChanged(cancelText);
       emit statusChanged(cancelText);
       break;
     case Outcome::Status::Canceled:
-      SetRow(kStateCanceled);
+      SetRow(JobState::Canceled);
       emit infoChanged(cancelText);
       break;
     case Outcome::Status::Unexpected:
@@ -423,9 +420,10 @@ void JobRun::Finish(const Outcome& outcome) {
         questions_.Tell(text, MsgIcon::Critical);
         emit statusChanged(Res("msgError"));
       }
-      grid_.setFailure(path_, text);
+      queue_.SetFailure(path_, text);
       emit jobChanged(path_);
-      const QString info = grid_.cellText(path_, kColError) + Res("lInfoFail");
+      const UploadJob* job = queue_.item(path_);
+      const QString info = (job != nullptr ? job->errorText : QString()) + Res("lInfoFail");
       emit infoChanged(info);
       if (outcome.status == Outcome::Status::UploadFailed) emit statusChanged(info);
       break;

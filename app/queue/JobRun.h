@@ -17,7 +17,6 @@ namespace cf {
 
 class KqLibrary;
 class MediaStoreCheck;
-class QueueGridModel;
 class UploadQueue;
 class UserQuestions;
 class VersionReply;
@@ -58,8 +57,8 @@ class JobRun : public QObject {
   };
   Q_ENUM(Phase)
 
-  JobRun(const QString& path, QueueGridModel& grid, UploadQueue& queue, UploadControl& control,
-         UserQuestions& questions, const RunSettings& settings, QObject* parent = nullptr);
+  JobRun(const QString& path, UploadQueue& queue, UploadControl& control, UserQuestions& questions,
+         const RunSettings& settings, QObject* parent = nullptr);
   ~JobRun() override;
 
   // Checks the source and asks the server; the rest follows the control's events. `finished` may
@@ -87,8 +86,8 @@ class JobRun : public QObject {
 
  private:
   void SetPhase(Phase phase);
-  void SetRow(const QString& state);
-  void StampRow(int column);
+  void SetRow(JobState state);
+  void StampRow(JobTime which);
   QString Res(const char* key, const QString& fallback = {}) const;
 
   Outcome CheckSource();
@@ -107,7 +106,6 @@ class JobRun : public QObject {
   void Finish(const Outcome& outcome);
 
   QString path_;
-  QueueGridModel& grid_;
   UploadQueue& queue_;
   UploadControl& control_;
   UserQuestions& questions_;

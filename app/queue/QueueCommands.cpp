@@ -1,6 +1,5 @@
 #include "app/queue/QueueCommands.h"
 
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 
 #include <QFileInfo>
@@ -18,18 +17,19 @@ QueueMessage Fixed(const char* text) { return {QString(), QString::fromLatin1(te
 
 }  // namespace
 
-QueueButtons QueueCommands::SelectionRule(const QString& state) {
-  if (state == kStateTransfering) return {false, false};
-  return {state != kStateFinished, true};
+QueueButtons QueueCommands::SelectionRule(JobState state) {
+  if (state == JobState::Transfering) return {false, false};
+  return {state != JobState::Finished, true};
 }
 
 QueueButtons QueueCommands::selectionRuleForRow(int row) const {
-  if (row < 1 || row > m_grid.rowCount()) return {};
-  return SelectionRule(m_grid.stateAt(row));
+  const UploadJob* job = m_queue.AtRow(row);
+  if (job == nullptr) return {};
+  return SelectionRule(job->live);
 }
 
 QueueMessage QueueCommands::checkAdd() const {
-  if (m_grid.anyTransferring()) return Localized("msgCmdWhenTransfering");
+  if (m_queue.AnyInState(JobState::Transfering)) return Localized("msgCmdWhenTransfering");
   return {};
 }
 
@@ -63,8 +63,9 @@ RemoveOutcome QueueCommands::removeSelected(const QList<int>& selectedRows) {
 }
 
 QueueMessage QueueCommands::clearAllQuestion() const {
-  if (m_grid.rowCount() == 0) return {};
-  return m_grid.anyTransferring() ? Localized("msgClearAll_1") : Localized("msgClearAll_2");
+  if (m_queue.RowCount() == 0) return {};
+  return m_queue.AnyInState(JobState::Transfering) ? Localized("msgClearAll_1")
+                                                   : Localized("msgClearAll_2");
 }
 
 ClearAllOutcome QueueCommands::clearAll() {
@@ -85,13 +86,13 @@ ClearAllOutcome QueueCommands::clearAll() {
 
 EditCheck QueueCommands::checkEdit(const QList<int>& selectedRows) const {
   EditCheck check;
-  if (m_grid.anyTransferring()) {
+  if (m_queue.AnyInState(JobState::Transfering)) {
     check.message = Localized("msgCmdWhenTransfering");
     return check;
   }
   QList<int> rows;
   for (const int row : selectedRows) {
-    if (row >= 1 && row <= m_grid.rowCount() && !rows.contains(row)) rows << row;
+    if (row >= 1 && row <= m_queue.RowCount() && !rows.contains(row)) rows << row;
   }
   if (rows.size() > 1) {
     check.message = Localized("msgEditMultiRows", "Cannot edit more than one videos!");
@@ -102,8 +103,9 @@ EditCheck QueueCommands::checkEdit(const QList<int>& selectedRows) const {
     return check;
   }
   check.row = rows.first();
-  check.path = m_grid.pathAt(check.row);
-  if (m_grid.stateAt(check.row) == kStateTransfering) {
+  const UploadJob* job = m_queue.AtRow(check.row);
+  check.path = job->path;
+  if (job->live == JobState::Transfering) {
     check.message = Fixed("The transfering file cannot be edited.");
     return check;
   }
@@ -117,19 +119,17 @@ EditCheck QueueCommands::checkEdit(const QList<int>& selectedRows) const {
 }
 
 bool QueueCommands::beginEdit(const QString& path) {
-  const int row = m_grid.findRow(path);
   UploadJob* job = m_queue.item(path);
-  if (row == 0 || job == nullptr) return false;
-  job->state = m_grid.stateAt(row);
-  m_grid.setState(path, kStateEditing);
+  if (job == nullptr) return false;
+  job->state = StateText(job->live);
+  m_queue.SetState(path, JobState::Editing);
   return true;
 }
 
 void QueueCommands::endEditUnchanged(const QString& path) {
-  if (m_grid.cellText(path, kColState) != kStateEditing) return;
   const UploadJob* job = m_queue.item(path);
-  const QString saved = job != nullptr ? job->state : QString();
-  m_grid.setState(path, saved.isEmpty() ? QString(kStateWaiting) : saved);
+  if (job == nullptr || job->live != JobState::Editing) return;
+  m_queue.SetState(path, StateFromText(job->state).value_or(JobState::Waiting));
 }
 
 bool QueueCommands::commitAdd(const std::optional<UploadJob>& job) {
@@ -159,7 +159,7 @@ void QueueCommands::resolveMissingFile(const QString& path, bool removeJob) {
   if (removeJob) {
     m_queue.Remove(path);
   } else {
-    m_grid.setFailure(path, QStringLiteral("File not found"));
+    m_queue.SetFailure(path, QStringLiteral("File not found"));
   }
 }
 

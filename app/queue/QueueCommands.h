@@ -10,7 +10,6 @@
 
 namespace cf {
 
-class QueueGridModel;
 class UploadQueue;
 
 // A message the window must show: looked up by `key` in section frmUpload with `text` as the
@@ -56,10 +55,10 @@ struct EditCheck {
 // here. A running ("Transfering") row is never removed or opened by any of them.
 class QueueCommands {
  public:
-  QueueCommands(QueueGridModel& grid, UploadQueue& queue) : m_grid(grid), m_queue(queue) {}
+  explicit QueueCommands(UploadQueue& queue) : m_queue(queue) {}
 
   // Edit and Remove for a row in this state.
-  static QueueButtons SelectionRule(const QString& state);
+  static QueueButtons SelectionRule(JobState state);
   // The same for a row of the grid; both off when there is no such row.
   QueueButtons selectionRuleForRow(int row) const;
 
@@ -95,7 +94,6 @@ class QueueCommands {
   void resolveMissingFile(const QString& path, bool removeJob);
 
  private:
-  QueueGridModel& m_grid;
   UploadQueue& m_queue;
 };
 

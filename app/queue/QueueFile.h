@@ -5,7 +5,6 @@
 
 namespace cf {
 
-class QueueGridModel;
 class UploadQueue;
 
 // The queue kept across restarts in project.xml in the program folder. Jobs that are "Finished"
@@ -42,22 +41,6 @@ class QueueFile {
   static bool Save(const QString& filePath, const UploadQueue& queue, int* written = nullptr);
   // The document text Save writes (empty queue included).
   static QByteArray Serialize(const UploadQueue& queue, int* written = nullptr);
-
-  // Forwards for callers that hold the grid beside its store; the grid adds nothing.
-  static LoadResult Load(const QString& filePath, UploadQueue& queue, QueueGridModel&) {
-    return Load(filePath, queue);
-  }
-  static bool Parse(const QByteArray& text, UploadQueue& queue, QueueGridModel&) {
-    return Parse(text, queue);
-  }
-  static bool Save(const QString& filePath, const UploadQueue& queue, const QueueGridModel&,
-                   int* written = nullptr) {
-    return Save(filePath, queue, written);
-  }
-  static QByteArray Serialize(const UploadQueue& queue, const QueueGridModel&,
-                              int* written = nullptr) {
-    return Serialize(queue, written);
-  }
 
   // Puts CR LF between tags that touch, except between a start tag and its own end tag, so each
   // element with simple content stands on one line.

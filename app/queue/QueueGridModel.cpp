@@ -6,8 +6,6 @@
 #include <QColor>
 #include <QSize>
 
-#include <algorithm>
-
 namespace cf {
 namespace {
 
@@ -149,53 +147,6 @@ void QueueGridModel::setBaseFont(const QFont& font) {
   }
 }
 
-int QueueGridModel::addRow(const QString& fileName, const QString& title, const QString& author,
-                           const QString& path, const QString& url, const QString& folderName) {
-  if (const int existing = findRow(path)) return existing;
-  UploadJob job;
-  job.fileName = fileName;
-  job.title = title;
-  job.Author = author;
-  job.path = path;
-  job.Url = url;
-  job.folderName = folderName;
-  if (!m_store.Add(job)) return 0;
-  return m_store.RowCount();
-}
-
-bool QueueGridModel::updateRow(const QString& path, const QString& fileName, const QString& title,
-                               const QString& author, const QString& url,
-                               const QString& folderName) {
-  return m_store.UpdateShown(path, fileName, title, author, url, folderName);
-}
-
-bool QueueGridModel::setState(const QString& path, const QString& state) {
-  const std::optional<JobState> known = StateFromText(state);
-  return known && m_store.SetState(path, *known);
-}
-
-bool QueueGridModel::setFailure(const QString& path, const QString& text) {
-  return m_store.SetFailure(path, text);
-}
-
-bool QueueGridModel::stampTime(const QString& path, int column) {
-  if (column < kColCvtBeginTime || column > kColUploadEndTime) return false;
-  return m_store.StampTime(path, static_cast<JobTime>(column - kColCvtBeginTime));
-}
-
-int QueueGridModel::findRow(const QString& path) const { return m_store.RowOf(path); }
-
-QString QueueGridModel::cellText(const QString& path, int column) const {
-  return text(findRow(path), column);
-}
-
-bool QueueGridModel::setCell(const QString& path, int column, const QString& text) {
-  const int row = findRow(path);
-  if (row == 0 || !ValidColumn(column)) return false;
-  setText(row, column, text);
-  return true;
-}
-
 QString QueueGridModel::text(int row, int column) const {
   const UploadJob* job = m_store.AtRow(row);
   if (job == nullptr || !ValidColumn(column)) return {};
@@ -223,76 +174,8 @@ QString QueueGridModel::text(int row, int column) const {
   }
 }
 
-void QueueGridModel::setText(int row, int column, const QString& text) {
-  const UploadJob* job = m_store.AtRow(row);
-  if (job == nullptr || !ValidColumn(column)) return;
-  const QString path = job->path;
-  switch (column) {
-    case kColClassify:
-    case kColPath:
-      return;
-    case kColFileName:
-    case kColTitle:
-    case kColAuthor:
-    case kColUrl:
-    case kColFolder: {
-      const JobState state = job->live;
-      // Rewriting one shown field keeps the row's state.
-      m_store.UpdateShown(
-          path, column == kColFileName ? text : job->fileName,
-          column == kColTitle ? text : job->title, column == kColAuthor ? text : job->Author,
-          column == kColUrl ? text : job->Url, column == kColFolder ? text : job->folderName);
-      m_store.SetState(path, state);
-      return;
-    }
-    case kColState:
-      setState(path, text);
-      return;
-    case kColError:
-      m_store.SetErrorText(path, text);
-      return;
-    default:
-      m_store.SetTime(path, static_cast<JobTime>(column - kColCvtBeginTime),
-                      QTime::fromString(text, QStringLiteral("hh:mm:ss")));
-      return;
-  }
-}
-
-int QueueGridModel::firstRowInState(const QString& state) const {
-  const std::optional<JobState> known = StateFromText(state);
-  return known ? m_store.FirstRowInState(*known) : 0;
-}
-
-bool QueueGridModel::anyTransferring() const { return m_store.AnyInState(JobState::Transfering); }
-
-bool QueueGridModel::anyWaiting() const { return m_store.AnyInState(JobState::Waiting); }
-
-int QueueGridModel::nextWaiting() {
-  const QString path = m_store.NextWaiting();
-  if (!path.isEmpty()) {
-    m_currentPath = path;
-    return findRow(path);
-  }
-  if (rowCount() > 0) emit noWaitingRow();
-  return 0;
-}
-
-void QueueGridModel::swapRows(int a, int b) { m_store.SwapRows(a, b); }
-
-void QueueGridModel::deleteRow(int row) { deleteRows(row, 1); }
-
-void QueueGridModel::deleteRows(int first, int count) {
-  if (!validRow(first) || count <= 0) return;
-  const int last = std::min(first + count - 1, rowCount());
-  QStringList paths;
-  for (int row = first; row <= last; ++row) paths << m_store.AtRow(row)->path;
-  m_store.RemoveMany(paths);
-}
-
-void QueueGridModel::clear() { m_store.Clear(); }
-
 void QueueGridModel::jobShown(const QString& path) {
-  const int row = findRow(path);
+  const int row = m_store.RowOf(path);
   if (row == 0) return;
   emit dataChanged(index(row - 1, 0), index(row - 1, kColumnCount - 1));
 }

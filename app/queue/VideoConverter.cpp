@@ -2,7 +2,6 @@
 
 #include "app/media/ProcessRunner.h"
 #include "app/media/RunContext.h"
-#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadPackage.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/modGlobal.h"
@@ -13,8 +12,6 @@
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QTimer>
-
-#include <exception>
 
 namespace cf {
 
@@ -145,54 +142,52 @@ QString VideoConverter::PassCommand(const QString& sourcePath, const QString& ou
 }
 
 int VideoConverter::EncodeTwoPass(const QString& sourcePath, const QString& outputPath) {
-  try {
-    const QString outputFolder = QFileInfo(outputPath).absolutePath();
-    context_.stepResult = 1;
-    context_.parseProgress = true;
+  const QString outputFolder = QFileInfo(outputPath).absolutePath();
+  context_.stepResult = 1;
+  context_.parseProgress = true;
+  context_.passNumber = 1;
+  context_.totalSeconds = job_.secDuration;
+  context_.durationText = job_.duration;
+  context_.workFolder = outputFolder;
+  // The passes share their statistics through the relative name "log": both run in the work
+  // folder, so two jobs never read each other's statistics.
+  context_.workingFolder = outputFolder;
+  context_.belowNormalPriority =
+      EncoderThreads(settings_.processors, settings_.highSpeed) == 1 && settings_.processors > 2;
+
+  RunCaptured(PassCommand(sourcePath, outputPath, 1, true), true, context_);
+  if (!context_.cancel.cancelled() && context_.stepResult >= 1 &&
+      context_.outputText.contains(QLatin1String("Error while opening file"))) {
+    // Some sources refuse the deinterlacer; the whole encode is done again without it.
     context_.passNumber = 1;
-    context_.totalSeconds = job_.secDuration;
-    context_.durationText = job_.duration;
-    context_.workFolder = outputFolder;
-    // The passes share their statistics through the relative name "log": both run in the work
-    // folder, so two jobs never read each other's statistics.
-    context_.workingFolder = outputFolder;
-    context_.belowNormalPriority =
-        EncoderThreads(settings_.processors, settings_.highSpeed) == 1 && settings_.processors > 2;
-
-    RunCaptured(PassCommand(sourcePath, outputPath, 1, true), true, context_);
-    if (!context_.cancel.cancelled() && context_.stepResult >= 1 &&
-        context_.outputText.contains(QLatin1String("Error while opening file"))) {
-      // Some sources refuse the deinterlacer; the whole encode is done again without it.
-      context_.passNumber = 1;
-      RunCaptured(PassCommand(sourcePath, outputPath, 1, false), true, context_);
-      context_.passNumber = 2;
-      if (!context_.cancel.cancelled() && context_.stepResult >= 1) {
-        RunCaptured(PassCommand(sourcePath, outputPath, 2, false), true, context_);
-      }
-    } else if (!context_.cancel.cancelled() && context_.stepResult >= 1) {
-      context_.passNumber = 2;
-      RunCaptured(PassCommand(sourcePath, outputPath, 2, true), true, context_);
+    RunCaptured(PassCommand(sourcePath, outputPath, 1, false), true, context_);
+    context_.passNumber = 2;
+    if (!context_.cancel.cancelled() && context_.stepResult >= 1) {
+      RunCaptured(PassCommand(sourcePath, outputPath, 2, false), true, context_);
     }
-    context_.passNumber = 0;
-    context_.parseProgress = false;
-    // The statistics are only needed between the passes and must not travel in the package.
-    const QDir folder(outputFolder);
-    for (const QString& name :
-         folder.entryList({QStringLiteral("log-*.log"), QStringLiteral("log-*.log.*"),
-                           QStringLiteral("log-*.log.mbtree*")},
-                          QDir::Files)) {
-      DeleteFileForce(folder.filePath(name));
-    }
-
-    if (context_.stepResult < 1) return context_.stepResult;
-    if (!QFileInfo::exists(outputPath)) return kConvertError;
-    InterleaveMp4(outputPath);
-    return kFinished;
-  } catch (const std::exception& e) {
-    context_.parseProgress = false;
-    errorDescription_ = QString::fromLocal8Bit(e.what());
-    return kUnexpected;
+  } else if (!context_.cancel.cancelled() && context_.stepResult >= 1) {
+    context_.passNumber = 2;
+    RunCaptured(PassCommand(sourcePath, outputPath, 2, true), true, context_);
   }
+  context_.passNumber = 0;
+  context_.parseProgress = false;
+  // The statistics are only needed between the passes and must not travel in the package.
+  const QDir folder(outputFolder);
+  for (const QString& name :
+       folder.entryList({QStringLiteral("log-*.log"), QStringLiteral("log-*.log.*"),
+                         QStringLiteral("log-*.log.mbtree*")},
+                        QDir::Files)) {
+    DeleteFileForce(folder.filePath(name));
+  }
+
+  if (context_.stepResult < 1) {
+    // A run that could not start or write its output says why.
+    if (context_.stepResult == 0) errorDescription_ = context_.errorText;
+    return context_.stepResult;
+  }
+  if (!QFileInfo::exists(outputPath)) return kConvertError;
+  InterleaveMp4(outputPath);
+  return kFinished;
 }
 
 bool VideoConverter::InterleaveMp4(const QString& filePath) {
@@ -307,10 +302,10 @@ int VideoConverter::Convert(const QString& sourcePath, const QString& workFolder
     context_.labelText = labelText;
     context_.progressText = labelText + QLatin1Char(' ') + job_.duration;
     context_.PublishProgress();
-    if (stamp_) stamp_(kColCvtBeginTime);
+    if (stamp_) stamp_(JobTime::ConversionBegin);
     const int encoded = EncodeTwoPass(sourcePath, destination);
     if (encoded < 1) return encoded;
-    if (stamp_) stamp_(kColCvtEndTime);
+    if (stamp_) stamp_(JobTime::ConversionEnd);
   }
   if (context_.cancel.cancelled()) return kFinished;
 

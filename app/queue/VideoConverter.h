@@ -24,8 +24,8 @@ struct ConversionSettings {
 // flowing, and the context's cancel token (cancelled by Stop) ends the running tool.
 class VideoConverter {
  public:
-  // Told when the encoding begins and ends (the grid column of the time stamp).
-  using StampFunction = std::function<void(int column)>;
+  // Told when the encoding begins and ends.
+  using StampFunction = std::function<void(JobTime which)>;
 
   // Result codes of ConvertVideo, as the driver turns them into failure texts.
   enum Result : int {

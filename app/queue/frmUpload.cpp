@@ -45,7 +45,7 @@ frmUpload::frmUpload(QWidget* parent)
       ui_(std::make_unique<Ui::frmUpload>()),
       queue_(),
       grid_(queue_),
-      commands_(grid_, queue_) {
+      commands_(queue_) {
   ui_->setupUi(this);
   ApplyFormTexts(this);
   setWindowTitle(WindowTitle());
@@ -54,7 +54,7 @@ frmUpload::frmUpload(QWidget* parent)
   // The upload control lives on this window; the driver only sees its interface.
   mavo_ = CreateWindowMavo(this, &mavoError_);
   if (mavo_) {
-    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *mavo_, questions_);
+    driver_ = std::make_unique<cf::JobDriver>(queue_, *mavo_, questions_);
     ConnectDriver();
   }
 
@@ -80,8 +80,6 @@ frmUpload::frmUpload(QWidget* parent)
           &frmUpload::ApplySelectionRule);
   // A selected row that starts, fails or finishes changes what Edit and Remove may do with it.
   connect(&queue_, &cf::UploadQueue::jobChanged, this, &frmUpload::ApplySelectionRule);
-  connect(&grid_, &cf::QueueGridModel::noWaitingRow, this,
-          [this] { ui_->cmdStopUpload->setEnabled(false); });
 
   tmrInit_.setSingleShot(true);
   tmrInit_.setInterval(10);
@@ -136,6 +134,8 @@ void frmUpload::ConnectDriver() {
   cf::JobDriver* driver = driver_.get();
   connect(driver, &cf::JobDriver::statusChanged, ui_->lStatus, &QLabel::setText);
   connect(driver, &cf::JobDriver::infoChanged, ui_->lConvertInfo, &QLabel::setText);
+  connect(driver, &cf::JobDriver::noWaitingJob, this,
+          [this] { ui_->cmdStopUpload->setEnabled(false); });
   connect(driver, &cf::JobDriver::outputChanged, this, [this](const QString& text) {
     ui_->txtOutput->setPlainText(text);
     ui_->txtOutput->moveCursor(QTextCursor::End);
@@ -190,7 +190,7 @@ void frmUpload::ShowRunButtons() {
     return;
   }
   packingDots_.stop();
-  ui_->cmdStartUpload->setEnabled(grid_.anyWaiting());
+  ui_->cmdStartUpload->setEnabled(queue_.AnyInState(cf::JobState::Waiting));
   ui_->cmdStopUpload->setEnabled(false);
   ui_->cmdExit->setEnabled(true);
   ApplySelectionRule();
@@ -281,7 +281,7 @@ QByteArray frmUpload::AcceptHandedJobs(const QByteArray& document) {
     answer += (fresh ? "added " : "queued ") + job.path.toUtf8() + '\n';
     if (fresh) jobs.push_back(job);
   }
-  const bool running = grid_.anyTransferring();
+  const bool running = queue_.AnyInState(cf::JobState::Transfering);
   if (queue_.AddMany(std::move(jobs)) > 0 && !running) ui_->cmdStartUpload->setEnabled(true);
   return answer;
 }
@@ -317,7 +317,7 @@ void frmUpload::RunAddDialog() {
     return;
   }
   DialogShared::Instance().editRequest.clear();
-  const int rowsBefore = grid_.rowCount();
+  const int rowsBefore = queue_.RowCount();
   {
     Dialog dialog(queue_, this);
     if (dialog.exec() == QDialog::Accepted) {
@@ -326,12 +326,12 @@ void frmUpload::RunAddDialog() {
       } else {
         commands_.commitBatch(dialog.jobs());
       }
-      if (!grid_.anyTransferring()) ui_->cmdStartUpload->setEnabled(true);
+      if (!queue_.AnyInState(cf::JobState::Transfering)) ui_->cmdStartUpload->setEnabled(true);
     }
   }
   ui_->gridQueue->setFocus();
-  if (grid_.rowCount() > rowsBefore) {
-    ui_->gridQueue->selectRow(grid_.rowCount() - 1);
+  if (queue_.RowCount() > rowsBefore) {
+    ui_->gridQueue->selectRow(queue_.RowCount() - 1);
     ApplySelectionRule();
   }
 }
@@ -367,18 +367,19 @@ void frmUpload::cmdEdit_Click() {
     frmAdd dialog(queue_, this);
     const bool confirmed = dialog.exec() == QDialog::Accepted;
     commands_.commitEdit(check.path, confirmed ? dialog.job() : std::nullopt);
-    if (confirmed && !grid_.anyTransferring()) ui_->cmdStartUpload->setEnabled(true);
+    if (confirmed && !queue_.AnyInState(cf::JobState::Transfering))
+      ui_->cmdStartUpload->setEnabled(true);
   }
   ReselectAfterCommand(check.row);
 }
 
 void frmUpload::ReselectAfterCommand(int row) {
   ui_->gridQueue->setFocus();
-  if (grid_.rowCount() == 0 || row < 1) {
+  if (queue_.RowCount() == 0 || row < 1) {
     ApplySelectionRule();
     return;
   }
-  ui_->gridQueue->selectRow(std::min(row, grid_.rowCount()) - 1);
+  ui_->gridQueue->selectRow(std::min(row, queue_.RowCount()) - 1);
   ApplySelectionRule();
 }
 
@@ -424,7 +425,7 @@ void frmUpload::keyReleaseEvent(QKeyEvent* event) {
 }
 
 void frmUpload::closeEvent(QCloseEvent* event) {
-  if (driver_ ? !driver_->Close() : grid_.anyTransferring()) {
+  if (driver_ ? !driver_->Close() : queue_.AnyInState(cf::JobState::Transfering)) {
     if (!driver_) {
       ShowMessage(
           Res(QStringLiteral("msgStopBeforeExit"), QStringLiteral("Please stop uploading first!")),

@@ -107,7 +107,7 @@ void BatchAdd(benchmark::State& state, bool oneByOne) {
     QFile::remove(path);
     cf::UploadQueue queue;
     cf::QueueGridModel grid(queue);
-    cf::QueueCommands commands(grid, queue);
+    cf::QueueCommands commands(queue);
     Fill(queue, static_cast<int>(state.range(0)));
     cf::QueueAutoSave autoSave(queue, path);
     autoSave.Flush();
@@ -143,9 +143,9 @@ void BM_FindEveryRowAfterRemovals(benchmark::State& state) {
   cf::QueueGridModel grid(queue);
   Fill(queue, kJobs);
   for (auto _ : state) {
-    grid.deleteRow(1);
+    queue.Remove(queue.AtRow(1)->path);
     for (int row = 1; row <= grid.rowCount(); ++row)
-      benchmark::DoNotOptimize(grid.findRow(grid.pathAt(row)));
+      benchmark::DoNotOptimize(queue.RowOf(queue.AtRow(row)->path));
     queue.Add(BenchJob(kJobs + static_cast<int>(state.iterations())));
   }
 }

@@ -55,7 +55,7 @@ TEST_F(AddCommand, QueuesListsAndUploadsTheJob) {
 
   cf::UploadQueue queue;
   cf::QueueGridModel grid(queue);
-  ASSERT_EQ(cf::QueueFile::Load(cf::QueueFile::PathIn(program_.path()), queue, grid),
+  ASSERT_EQ(cf::QueueFile::Load(cf::QueueFile::PathIn(program_.path()), queue),
             cf::QueueFile::LoadResult::Loaded);
   ASSERT_EQ(queue.Count(), 1);
   const cf::UploadJob& job = *queue.item(1);

@@ -21,9 +21,7 @@ class RunCommand : public ::testing::Test {
     EXPECT_TRUE(queue_.Add(job));
     return job;
   }
-  bool SaveQueue() {
-    return cf::QueueFile::Save(cf::QueueFile::PathIn(program_.path()), queue_, grid_);
-  }
+  bool SaveQueue() { return cf::QueueFile::Save(cf::QueueFile::PathIn(program_.path()), queue_); }
   QString Run(const QStringList& arguments, int* exitCode) {
     return TestClips::RunProgram(
         Cli(),

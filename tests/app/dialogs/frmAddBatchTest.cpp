@@ -11,6 +11,7 @@
 #include "app/services/modLanguage.h"
 #include "tests/app/media/TestClips.h"
 #include "tests/app/project/TestProjects.h"
+#include "tests/app/queue/QueueTestJobs.h"
 
 #include <QDir>
 #include <QGroupBox>
@@ -60,7 +61,7 @@ class BatchDialog : public DialogTest {
     QObject::connect(raw, &QDialog::finished, [this, raw](int result) {
       if (result != QDialog::Accepted) return;
       commands_.commitBatch(raw->jobs());
-      if (!grid_.anyTransferring()) startUpload_.setEnabled(true);
+      if (!grid_.store().AnyInState(cf::JobState::Transfering)) startUpload_.setEnabled(true);
     });
     dialog->show();
     dialog->RunInitTick();
@@ -102,7 +103,7 @@ class BatchDialog : public DialogTest {
   QTemporaryDir tree_;
   cf::UploadQueue queue_;
   cf::QueueGridModel grid_{queue_};
-  cf::QueueCommands commands_{grid_, queue_};
+  cf::QueueCommands commands_{queue_};
   QPushButton startUpload_;
 };
 
@@ -226,7 +227,7 @@ TEST_F(BatchDialog, DuplicatesAreConfirmedOneByOneOrAllAtOnce) {
                                    QStringLiteral("old"), QStringLiteral("old")}));
   EXPECT_EQ(queue_.Count(), 4);
   EXPECT_EQ(grid_.rowCount(), 4);
-  EXPECT_EQ(grid_.cellText(paths[0], cf::kColTitle), QStringLiteral("a"));
+  EXPECT_EQ(cf::testing::Cell(grid_, paths[0], cf::kColTitle), QStringLiteral("a"));
 
   markOld();
   {

@@ -13,6 +13,7 @@
 #include "app/services/modLanguage.h"
 #include "tests/app/media/TestClips.h"
 #include "tests/app/project/TestProjects.h"
+#include "tests/app/queue/QueueTestJobs.h"
 #include "ui_frmAdd.h"
 
 #include <QPushButton>
@@ -53,7 +54,8 @@ class AddDialog : public DialogTest {
       } else {
         commands_.commitEdit(raw->editedPath(), job);
       }
-      if (confirmed && !grid_.anyTransferring()) startUpload_.setEnabled(true);
+      if (confirmed && !grid_.store().AnyInState(cf::JobState::Transfering))
+        startUpload_.setEnabled(true);
     });
     dialog->show();
     dialog->RunInitTick();
@@ -79,7 +81,7 @@ class AddDialog : public DialogTest {
   QTemporaryDir clips_;
   cf::UploadQueue queue_;
   cf::QueueGridModel grid_{queue_};
-  cf::QueueCommands commands_{grid_, queue_};
+  cf::QueueCommands commands_{queue_};
   QPushButton startUpload_;
 };
 
@@ -171,7 +173,7 @@ TEST_F(AddDialog, SecondOpeningShowsTheCachedTreeAndEditingLogsInAgain) {
     first->form().cmdOK->click();
     ASSERT_EQ(queue_.Count(), 1);
     EXPECT_TRUE(startUpload_.isEnabled());
-    EXPECT_EQ(grid_.cellText(Clip(QStringLiteral("lecture.mp4")), cf::kColFolder),
+    EXPECT_EQ(cf::testing::Cell(grid_, Clip(QStringLiteral("lecture.mp4")), cf::kColFolder),
               QStringLiteral("Chemistry 201"));
   }
   EXPECT_TRUE(DialogShared::Instance().FolderListKnown);
@@ -193,9 +195,9 @@ TEST_F(AddDialog, SecondOpeningShowsTheCachedTreeAndEditingLogsInAgain) {
   // Editing always logs in again, with the job's own server and folder.
   const QString path = Clip(QStringLiteral("lecture.mp4"));
   DialogShared::Instance().folderTree.SelectByID(QStringLiteral("2"));
-  grid_.setState(path, cf::kStateFailed);
+  cf::testing::SetState(grid_.store(), path, cf::kStateFailed);
   queue_.item(path)->state = QString(cf::kStateFailed);
-  grid_.setState(path, cf::kStateEditing);
+  cf::testing::SetState(grid_.store(), path, cf::kStateEditing);
   EditRequest& request = DialogShared::Instance().editRequest;
   request = {true, path, 1};
   {
@@ -219,19 +221,19 @@ TEST_F(AddDialog, SecondOpeningShowsTheCachedTreeAndEditingLogsInAgain) {
   ASSERT_EQ(queue_.Count(), 1);
   EXPECT_EQ(queue_.item(1)->title, QStringLiteral("Renamed"));
   EXPECT_EQ(grid_.rowCount(), 1);
-  EXPECT_EQ(grid_.cellText(path, cf::kColState), QString(cf::kStateWaiting));
-  EXPECT_EQ(grid_.cellText(path, cf::kColTitle), QStringLiteral("Renamed"));
+  EXPECT_EQ(cf::testing::Cell(grid_, path, cf::kColState), QString(cf::kStateWaiting));
+  EXPECT_EQ(cf::testing::Cell(grid_, path, cf::kColTitle), QStringLiteral("Renamed"));
 
   // A cancelled edit puts the saved state back.
   queue_.item(path)->state = QString(cf::kStateFailed);
-  grid_.setState(path, cf::kStateEditing);
+  cf::testing::SetState(grid_.store(), path, cf::kStateEditing);
   request = {true, path, 1};
   {
     auto edit = Open();
     ASSERT_TRUE(WaitIdle());
     edit->form().cmdCancel->click();
   }
-  EXPECT_EQ(grid_.cellText(path, cf::kColState), QString(cf::kStateFailed));
+  EXPECT_EQ(cf::testing::Cell(grid_, path, cf::kColState), QString(cf::kStateFailed));
 }
 
 TEST_F(AddDialog, TypingInAServerFieldTakesBackTheLogin) {
@@ -357,7 +359,7 @@ TEST_F(AddDialog, ProjectsAreOpenedTestedAndTheirTextsSavedBack) {
   ASSERT_EQ(exitCode, 0) << output.toStdString();
   cf::UploadQueue cliQueue;
   cf::QueueGridModel cliGrid(cliQueue);
-  ASSERT_EQ(cf::QueueFile::Load(cf::QueueFile::PathIn(cliFolder.path()), cliQueue, cliGrid),
+  ASSERT_EQ(cf::QueueFile::Load(cf::QueueFile::PathIn(cliFolder.path()), cliQueue),
             cf::QueueFile::LoadResult::Loaded);
   ASSERT_EQ(cliQueue.Count(), 1);
   EXPECT_EQ(cliQueue.item(1)->title, QStringLiteral("Fractions"));
@@ -531,7 +533,7 @@ TEST_F(AddDialog, DialogAndCommandLineQueueTheSameJob) {
   ASSERT_TRUE(dialog->form().cmdOK->isEnabled());
   dialog->form().cmdOK->click();
   ASSERT_EQ(queue_.Count(), 1);
-  const QByteArray fromDialog = cf::QueueFile::Serialize(queue_, grid_);
+  const QByteArray fromDialog = cf::QueueFile::Serialize(queue_);
 
   QTemporaryDir cliFolder;
   for (const char* name : {"ffmpeg", "libkqmavo2.so", "res.xml"}) {

@@ -194,7 +194,10 @@ TEST_F(ProcessRunnerTest, ProgramThatCannotStartIsReported) {
   RunContext context;
   context.logEnabled = true;
   EXPECT_TRUE(RunCaptured(QStringLiteral("no-such-converter -i x"), false, context).isEmpty());
-  EXPECT_EQ(messages_, QStringList({"Message|CreateProcess failed"}));
+  // Reported to the caller, whose step fails with the text; nothing is shown from here.
+  EXPECT_EQ(context.stepResult, 0);
+  EXPECT_EQ(context.errorText, QStringLiteral("CreateProcess failed"));
+  EXPECT_TRUE(messages_.isEmpty());
   EXPECT_FALSE(ShellRun(Path(QStringLiteral("missing.bin")), {}, true));
 }
 
@@ -246,10 +249,9 @@ TEST_F(ProcessRunnerTest, LogKeepsTodayAndDropsEarlierDays) {
 
 TEST_F(ProcessRunnerTest, ErrorReportNamesTheRunningStep) {
   SetRunningStep(QStringLiteral("SetTreeViewData"));
-  ShowError(QStringLiteral("Subscript out of range"), QString());
-  ShowError(QStringLiteral("Subscript out of range"), QStringLiteral("frmAdd"));
-  EXPECT_EQ(messages_, QStringList({"|Subscript out of range",
-                                    "frmAdd|Subscript out of range: SetTreeViewData"}));
+  EXPECT_EQ(StepErrorText(QStringLiteral("Subscript out of range")),
+            QStringLiteral("Subscript out of range: SetTreeViewData"));
+  EXPECT_TRUE(messages_.isEmpty());
 }
 
 }  // namespace

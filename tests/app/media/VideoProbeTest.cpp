@@ -286,7 +286,7 @@ TEST_F(VideoProbeClipsTest, ProbesGeneratedClips) {
         ProbeVideo(folder_->filePath(QString::fromLatin1(c.file)), false, &info, &failure);
     EXPECT_EQ(ok, c.ok) << c.file;
     EXPECT_EQ(failure, c.failure) << c.file;
-    EXPECT_EQ(shown_, c.ok ? QStringList() : QStringList({c.failure})) << c.file;
+    EXPECT_TRUE(shown_.isEmpty()) << c.file;  // the caller shows the failure
     if (!ok) continue;
     EXPECT_EQ(info.codedWidth, c.width) << c.file;
     EXPECT_EQ(info.codedHeight, c.height) << c.file;

@@ -10,6 +10,7 @@
 #include "app/services/ProgramFolder.h"
 #include "app/services/modLanguage.h"
 #include "tests/app/media/TestClips.h"
+#include "tests/app/queue/QueueTestJobs.h"
 
 #include <QDir>
 #include <QFile>
@@ -165,7 +166,7 @@ class DriverBench {
       return;
     }
     rewriting_ = std::make_unique<RewritingControl>(*control_);
-    driver_ = std::make_unique<cf::JobDriver>(grid_, queue_, *rewriting_, questions_);
+    driver_ = std::make_unique<cf::JobDriver>(queue_, *rewriting_, questions_);
     // Nothing below the engine should ask; what does is recorded with the engine's questions.
     previousHandler_ = SetMessageHandler([this](const MessageRequest& request) {
       questions_.messages.append(request.text);
@@ -208,10 +209,7 @@ class DriverBench {
   }
 
   // Queues the job with its "Waiting" row.
-  void Add(const cf::UploadJob& job) {
-    ASSERT_TRUE(queue_.Add(job));
-    grid_.addRow(job.fileName, job.title, job.Author, job.path, job.Url, job.folderName);
-  }
+  void Add(const cf::UploadJob& job) { ASSERT_TRUE(queue_.Add(job)); }
   cf::UploadJob AddClip(const QString& name, int cvtType,
                         const QString& account = QStringLiteral("demo")) {
     const cf::UploadJob job = ClipJob(MakeClip(name), server_.BaseUrl(), cvtType, account);
@@ -231,8 +229,8 @@ class DriverBench {
     }
   }
 
-  QString State(const QString& path) const { return grid_.cellText(path, cf::kColState); }
-  QString Error(const QString& path) const { return grid_.cellText(path, cf::kColError); }
+  QString State(const QString& path) const { return cf::testing::Cell(grid_, path, cf::kColState); }
+  QString Error(const QString& path) const { return cf::testing::Cell(grid_, path, cf::kColError); }
 
   // The stored archive of the account's last upload, and its listing.
   QString LastArchive() {

@@ -48,8 +48,8 @@ TEST_F(JobDriverTest, Mp4ConversionEndsFinishedWithTheWholePackageOnTheServer) {
   const cf::UploadJob job = bench_.AddClip(QStringLiteral("lecture.mp4"), 0);
   bench_.RunQueue();
   ASSERT_EQ(bench_.State(job.path), kStateFinished) << bench_.Error(job.path).toStdString();
-  EXPECT_FALSE(bench_.grid().cellText(job.path, cf::kColCvtEndTime).isEmpty());
-  EXPECT_FALSE(bench_.grid().cellText(job.path, cf::kColUploadEndTime).isEmpty());
+  EXPECT_FALSE(cf::testing::Cell(bench_.grid(), job.path, cf::kColCvtEndTime).isEmpty());
+  EXPECT_FALSE(cf::testing::Cell(bench_.grid(), job.path, cf::kColUploadEndTime).isEmpty());
 
   ProjectProfile profile;
   ASSERT_TRUE(ReadProjectProfile(bench_.driver().lastWorkFolder(), &profile));
@@ -426,7 +426,7 @@ TEST_F(JobDriverTest, ServerGoneDuringUploadFailsTheJobAndKeepsItQueued) {
       << error.toStdString();
 
   const QString queueFile = QDir(QDir::tempPath()).filePath(QStringLiteral("queue.xml"));
-  ASSERT_TRUE(cf::QueueFile::Save(queueFile, bench_.queue(), bench_.grid()));
+  ASSERT_TRUE(cf::QueueFile::Save(queueFile, bench_.queue()));
   EXPECT_TRUE(ReadFile(queueFile).contains(job.path.toUtf8()));
   EXPECT_TRUE(bench_.driver().Close());
   EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());

@@ -164,7 +164,7 @@ TEST_F(ProjectUploadTest, ProjectGoesUpWithSlidesCoverProfileAndPresentation) {
     ProjectProfile stored;
     ASSERT_TRUE(ReadProjectProfile(folder, &stored));
     ASSERT_NE(stored.contentID.toInt(), 0);
-    bench_.grid().setState(job.path, cf::kStateWaiting);
+    cf::testing::SetState(bench_.grid().store(), job.path, cf::kStateWaiting);
     bench_.RunQueue();
     ASSERT_EQ(bench_.State(job.path), kStateFinished) << bench_.Error(job.path).toStdString();
     EXPECT_EQ(bench_.control().versionContentNumbers().last(), stored.contentID.toInt());

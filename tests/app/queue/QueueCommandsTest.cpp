@@ -24,7 +24,7 @@ class QueueCommandsTest : public ::testing::Test {
     for (size_t i = 0; i < states.size(); ++i) {
       const UploadJob job = SampleJob(static_cast<int>(i) + 1);
       testing::Enqueue(queue, grid, job);
-      grid.setState(job.path, states[i]);
+      cf::testing::SetState(grid.store(), job.path, states[i]);
     }
   }
   // Job numbers (as in SampleJob) of the rows from the top.
@@ -32,7 +32,7 @@ class QueueCommandsTest : public ::testing::Test {
     std::vector<int> jobs;
     for (int row = 1; row <= grid.rowCount(); ++row) {
       for (int n = 1; n <= 10; ++n) {
-        if (grid.pathAt(row) == SampleJob(n).path) jobs.push_back(n);
+        if (cf::testing::PathAt(grid, row) == SampleJob(n).path) jobs.push_back(n);
       }
     }
     return jobs;
@@ -47,7 +47,7 @@ class QueueCommandsTest : public ::testing::Test {
 
   UploadQueue queue;
   QueueGridModel grid{queue};
-  QueueCommands commands{grid, queue};
+  QueueCommands commands{queue};
 };
 
 TEST_F(QueueCommandsTest, SelectionRuleEnablesEditAndRemoveByState) {
@@ -58,7 +58,8 @@ TEST_F(QueueCommandsTest, SelectionRuleEnablesEditAndRemoveByState) {
   } cases[] = {{"Waiting", true, true},   {"Transfering", false, false}, {"Editing", true, true},
                {"Finished", false, true}, {"Failed", true, true},        {"Canceled", true, true}};
   for (const auto& c : cases) {
-    const QueueButtons buttons = QueueCommands::SelectionRule(c.state);
+    const QueueButtons buttons =
+        QueueCommands::SelectionRule(*cf::StateFromText(QString::fromLatin1(c.state)));
     EXPECT_EQ(buttons.editEnabled, c.edit) << c.state;
     EXPECT_EQ(buttons.removeEnabled, c.remove) << c.state;
   }
@@ -77,7 +78,7 @@ TEST_F(QueueCommandsTest, RemoveKeepsTheRunningMiddleRowAndRefusesOnce) {
   EXPECT_FALSE(outcome.disableStartUpload);
   EXPECT_EQ(RowJobs(), (std::vector<int>{1, 3, 5}));
   EXPECT_EQ(QueuedJobs(), (std::vector<int>{1, 3, 5}));
-  EXPECT_EQ(grid.stateAt(2), "Transfering");
+  EXPECT_EQ(cf::testing::StateAt(grid, 2), "Transfering");
 }
 
 TEST_F(QueueCommandsTest, RemoveTakesScatteredAndRepeatedSelectionsAndReportsWhenNothingWaits) {
@@ -89,7 +90,7 @@ TEST_F(QueueCommandsTest, RemoveTakesScatteredAndRepeatedSelectionsAndReportsWhe
   EXPECT_EQ(RowJobs(), (std::vector<int>{2, 4, 6}));
   EXPECT_EQ(QueuedJobs(), (std::vector<int>{2, 4, 6}));
   for (int row = 1; row <= grid.rowCount(); ++row) {
-    EXPECT_EQ(grid.findRow(grid.pathAt(row)), row);
+    EXPECT_EQ(grid.store().RowOf(cf::testing::PathAt(grid, row)), row);
   }
   outcome = commands.removeSelected({});
   EXPECT_EQ(outcome.removed, 0);
@@ -103,7 +104,7 @@ TEST_F(QueueCommandsTest, ClearAllKeepsOnlyTheRunningJobAsTheFirstRow) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.running);
     queue.Clear();
-    grid.clear();
+    grid.store().Clear();
     std::vector<QString> states(5, "Waiting");
     states[1] = "Failed";
     states[3] = "Finished";
@@ -117,14 +118,14 @@ TEST_F(QueueCommandsTest, ClearAllKeepsOnlyTheRunningJobAsTheFirstRow) {
     EXPECT_EQ(RowJobs(), c.rowsLeft);
     EXPECT_EQ(QueuedJobs(), c.rowsLeft);
     if (c.running != 0) {
-      EXPECT_EQ(grid.stateAt(1), "Transfering");
+      EXPECT_EQ(cf::testing::StateAt(grid, 1), "Transfering");
       EXPECT_EQ(grid.data(grid.index(0, 0), Qt::ForegroundRole).value<QBrush>().color(),
                 QColor(0, 0, 255));
       EXPECT_TRUE(grid.data(grid.index(0, 0), Qt::FontRole).value<QFont>().bold());
-      EXPECT_EQ(grid.findRow(SampleJob(c.running).path), 1);
+      EXPECT_EQ(grid.store().RowOf(SampleJob(c.running).path), 1);
     }
   }
-  grid.clear();
+  grid.store().Clear();
   EXPECT_TRUE(commands.clearAllQuestion().isEmpty());
 }
 
@@ -134,7 +135,7 @@ TEST_F(QueueCommandsTest, AddAndEditAreRefusedWhileAJobRuns) {
   const EditCheck check = commands.checkEdit({1});
   EXPECT_EQ(check.outcome, EditCheck::Outcome::Refused);
   EXPECT_EQ(check.message.key, "msgCmdWhenTransfering");
-  grid.setState(SampleJob(2).path, "Finished");
+  cf::testing::SetState(grid.store(), SampleJob(2).path, "Finished");
   EXPECT_TRUE(commands.checkAdd().isEmpty());
 }
 
@@ -179,14 +180,14 @@ TEST_F(QueueCommandsTest, CancelledEditRestoresTheSavedStateAndMissingFilesAreRe
   Fill({"Failed", "Waiting", "Canceled"});
   const QString path = SampleJob(1).path;
   ASSERT_TRUE(commands.beginEdit(path));
-  EXPECT_EQ(grid.stateAt(1), "Editing");
+  EXPECT_EQ(cf::testing::StateAt(grid, 1), "Editing");
   EXPECT_EQ(queue.item(path)->state, "Failed");
   commands.endEditUnchanged(path);
-  EXPECT_EQ(grid.stateAt(1), "Failed");
+  EXPECT_EQ(cf::testing::StateAt(grid, 1), "Failed");
   EXPECT_FALSE(commands.beginEdit("/v/none.mp4"));
 
   commands.resolveMissingFile(SampleJob(2).path, false);
-  EXPECT_EQ(grid.stateAt(2), "Failed");
+  EXPECT_EQ(cf::testing::StateAt(grid, 2), "Failed");
   EXPECT_EQ(grid.text(2, kColError), "File not found");
   commands.resolveMissingFile(SampleJob(3).path, true);
   EXPECT_EQ(RowJobs(), (std::vector<int>{1, 2}));

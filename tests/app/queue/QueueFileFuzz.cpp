@@ -14,13 +14,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   UploadQueue queue;
   QueueGridModel grid(queue);
   const QByteArray text(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
-  if (!QueueFile::Parse(text, queue, grid)) return 0;
+  if (!QueueFile::Parse(text, queue)) return 0;
   if (grid.rowCount() != queue.Count()) std::abort();
 
-  const QByteArray written = QueueFile::Serialize(queue, grid);
+  const QByteArray written = QueueFile::Serialize(queue);
   UploadQueue again;
   QueueGridModel againGrid(again);
-  if (!QueueFile::Parse(written, again, againGrid)) std::abort();
+  if (!QueueFile::Parse(written, again)) std::abort();
   if (again.Count() != queue.Count()) std::abort();
   for (int index = 1; index <= queue.Count(); ++index) {
     const UploadJob* before = queue.item(index);

@@ -82,7 +82,7 @@ TEST_F(QueueFileTest, OneJobIsWrittenAsTwentyEightFieldsOnTheirOwnLines) {
   job.state = "Failed";
   job.sysVer.clear();
   Enqueue(queue, grid, job);
-  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid));
+  ASSERT_TRUE(QueueFile::Save(filePath, queue));
   const QByteArray expected =
       "<?xml version=\"1.0\"?>\r\n<clipferry ver=\"2.120222\">\r\n<queue>\r\n<file>\r\n"
       "<fileName>lecture2.mp4</fileName>\r\n<title>Title 2</title>\r\n"
@@ -115,16 +115,16 @@ TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
   jobs[2].duration = "";
   jobs[2].dstPostfix = "src";
   for (const UploadJob& job : jobs) Enqueue(queue, grid, job);
-  grid.setState(jobs[0].path, "Failed");
-  grid.setState(jobs[2].path, "Canceled");
+  cf::testing::SetState(grid.store(), jobs[0].path, "Failed");
+  cf::testing::SetState(grid.store(), jobs[2].path, "Canceled");
 
   int written = 0;
-  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid, &written));
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, &written));
   EXPECT_EQ(written, 3);
 
   UploadQueue loadedQueue;
   QueueGridModel loadedGrid(loadedQueue);
-  ASSERT_EQ(QueueFile::Load(filePath, loadedQueue, loadedGrid), QueueFile::LoadResult::Loaded);
+  ASSERT_EQ(QueueFile::Load(filePath, loadedQueue), QueueFile::LoadResult::Loaded);
   ASSERT_EQ(loadedQueue.Count(), 3);
   ASSERT_EQ(loadedGrid.rowCount(), 3);
   for (int n = 1; n <= 3; ++n) {
@@ -132,8 +132,8 @@ TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
     const UploadJob& job = jobs[static_cast<size_t>(n - 1)];
     ExpectSameJob(*loadedQueue.item(n), job);
     EXPECT_EQ(loadedQueue.item(n)->state, "");
-    EXPECT_EQ(loadedGrid.stateAt(n), "Waiting");
-    EXPECT_EQ(loadedGrid.pathAt(n), job.path);
+    EXPECT_EQ(cf::testing::StateAt(loadedGrid, n), "Waiting");
+    EXPECT_EQ(cf::testing::PathAt(loadedGrid, n), job.path);
     EXPECT_EQ(loadedGrid.text(n, kColTitle), job.title);
     EXPECT_EQ(loadedGrid.text(n, kColAuthor), job.Author);
     EXPECT_EQ(loadedGrid.text(n, kColFolder), job.folderName);
@@ -143,21 +143,21 @@ TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
 TEST_F(QueueFileTest, FinishedJobsAreDroppedAndTheFileGoesWhenNoneRemain) {
   Enqueue(queue, grid, SampleJob(1));
   Enqueue(queue, grid, SampleJob(2));
-  grid.setState(SampleJob(1).path, "Failed");
-  grid.setState(SampleJob(2).path, "Finished");
+  cf::testing::SetState(grid.store(), SampleJob(1).path, "Failed");
+  cf::testing::SetState(grid.store(), SampleJob(2).path, "Finished");
   int written = -1;
-  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid, &written));
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, &written));
   EXPECT_EQ(written, 1);
   EXPECT_EQ(ReadAll(filePath).count("<file>"), 1);
   EXPECT_FALSE(ReadAll(filePath).contains(SampleJob(2).path.toUtf8()));
 
-  grid.setState(SampleJob(1).path, "Finished");
-  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid, &written));
+  cf::testing::SetState(grid.store(), SampleJob(1).path, "Finished");
+  ASSERT_TRUE(QueueFile::Save(filePath, queue, &written));
   EXPECT_EQ(written, 0);
   EXPECT_FALSE(QFile::exists(filePath));
 
   UploadQueue empty;
-  ASSERT_TRUE(QueueFile::Save(filePath, empty, grid));  // nothing to delete is no failure
+  ASSERT_TRUE(QueueFile::Save(filePath, empty));  // nothing to delete is no failure
   EXPECT_FALSE(QFile::exists(filePath));
   EXPECT_TRUE(Leftovers(folder).isEmpty());
 }
@@ -168,13 +168,13 @@ TEST_F(QueueFileTest, AnEditedJobIsJudgedByItsOwnRowNotByItsPosition) {
   UploadJob edited = *queue.item(SampleJob(1).path);
   edited.title = "Edited";
   ASSERT_TRUE(queue.Replace(edited.path, edited));
-  ASSERT_EQ(grid.pathAt(1), edited.path);
-  grid.setState(SampleJob(2).path, "Finished");
+  ASSERT_EQ(cf::testing::PathAt(grid, 1), edited.path);
+  cf::testing::SetState(grid.store(), SampleJob(2).path, "Finished");
 
-  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid));
+  ASSERT_TRUE(QueueFile::Save(filePath, queue));
   UploadQueue loadedQueue;
   QueueGridModel loadedGrid(loadedQueue);
-  ASSERT_EQ(QueueFile::Load(filePath, loadedQueue, loadedGrid), QueueFile::LoadResult::Loaded);
+  ASSERT_EQ(QueueFile::Load(filePath, loadedQueue), QueueFile::LoadResult::Loaded);
   ASSERT_EQ(loadedQueue.Count(), 2);
   EXPECT_EQ(loadedQueue.item(1)->path, SampleJob(3).path);
   EXPECT_EQ(loadedQueue.item(2)->title, "Edited");
@@ -260,19 +260,19 @@ TEST_F(QueueFileTest, EveryValidShapeOfADocumentLoadsTheSameJobs) {
 }
 
 TEST_F(QueueFileTest, MissingEmptyAndUnreadableFiles) {
-  EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Missing);
+  EXPECT_EQ(QueueFile::Load(filePath, queue), QueueFile::LoadResult::Missing);
 
   ASSERT_TRUE(WriteAll(filePath,
                        "<?xml version=\"1.0\"?>\r\n<clipferry ver=\"x\">\r\n"
                        "<queue></queue>\r\n</clipferry>"));
-  EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Loaded);
+  EXPECT_EQ(QueueFile::Load(filePath, queue), QueueFile::LoadResult::Loaded);
   EXPECT_EQ(queue.Count(), 0);
   EXPECT_TRUE(QFile::exists(filePath));
 
   // A folder where the file should be cannot be read; it must not be removed either.
   ASSERT_TRUE(QFile::remove(filePath));
   ASSERT_TRUE(QDir(folder.path()).mkpath(QString(QueueFile::kFileName) + "/keep"));
-  EXPECT_EQ(QueueFile::Load(filePath, queue, grid), QueueFile::LoadResult::Unreadable);
+  EXPECT_EQ(QueueFile::Load(filePath, queue), QueueFile::LoadResult::Unreadable);
   EXPECT_TRUE(QFileInfo(filePath + "/keep").isDir());
 }
 
@@ -290,7 +290,7 @@ TEST_F(QueueFileTest, IncompleteOrMistypedJobsLoadWithDefaultsAndKeepTheOthers) 
       "<bEncPassword>yes</bEncPassword><bInterlaced>0</bInterlaced></file>"
       "<file><path>/v/a.mp4</path><title>second copy</title></file>"
       "</queue></clipferry>";
-  ASSERT_TRUE(QueueFile::Parse(content, queue, grid));
+  ASSERT_TRUE(QueueFile::Parse(content, queue));
   ASSERT_EQ(queue.Count(), 3);
   ASSERT_EQ(grid.rowCount(), 3);
 
@@ -303,7 +303,7 @@ TEST_F(QueueFileTest, IncompleteOrMistypedJobsLoadWithDefaultsAndKeepTheOthers) 
 
   const UploadJob* b = queue.item(2);
   EXPECT_EQ(b->path, "/v/b.mp4");
-  EXPECT_EQ(grid.pathAt(2), "/v/b.mp4");
+  EXPECT_EQ(cf::testing::PathAt(grid, 2), "/v/b.mp4");
   EXPECT_EQ(b->secDuration, 0);
   EXPECT_EQ(b->videoWidth, 640);
   EXPECT_EQ(b->videoHeight, 0);
@@ -318,14 +318,14 @@ TEST_F(QueueFileTest, IncompleteOrMistypedJobsLoadWithDefaultsAndKeepTheOthers) 
   EXPECT_FALSE(a->bEncPassword);
   EXPECT_FALSE(a->bInterlaced);
   EXPECT_EQ(a->title, "");  // the second copy of the path is not queued or shown
-  EXPECT_EQ(grid.findRow("/v/a.mp4"), 3);
+  EXPECT_EQ(grid.store().RowOf("/v/a.mp4"), 3);
 }
 
 TEST_F(QueueFileTest, SavedFileIsReadableByItsOwnerOnly) {
   ASSERT_TRUE(WriteAll(filePath, "old"));
   ASSERT_EQ(::chmod(QFile::encodeName(filePath).constData(), 0644), 0);
   Enqueue(queue, grid, SampleJob(1));
-  ASSERT_TRUE(QueueFile::Save(filePath, queue, grid));
+  ASSERT_TRUE(QueueFile::Save(filePath, queue));
   struct stat info {};
   ASSERT_EQ(::stat(QFile::encodeName(filePath).constData(), &info), 0);
   EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -344,7 +344,7 @@ TEST_F(QueueFileTest, AFailedSaveLeavesThePreviousFileAsItWas) {
   struct rlimit small = saved;
   small.rlim_cur = 4096;
   ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool saved1 = QueueFile::Save(filePath, queue, grid);
+  const bool saved1 = QueueFile::Save(filePath, queue);
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(saved1);
@@ -352,12 +352,12 @@ TEST_F(QueueFileTest, AFailedSaveLeavesThePreviousFileAsItWas) {
   EXPECT_TRUE(Leftovers(folder).isEmpty());
 
   // The folder the file should go into is gone.
-  EXPECT_FALSE(QueueFile::Save(QueueFile::PathIn(folder.filePath("gone")), queue, grid));
+  EXPECT_FALSE(QueueFile::Save(QueueFile::PathIn(folder.filePath("gone")), queue));
 
   // Something that is not a file stands in the way.
   const QString blocked = folder.filePath("blocked.xml");
   ASSERT_TRUE(QDir(folder.path()).mkpath("blocked.xml/inside"));
-  EXPECT_FALSE(QueueFile::Save(blocked, queue, grid));
+  EXPECT_FALSE(QueueFile::Save(blocked, queue));
   EXPECT_TRUE(QFileInfo(blocked + "/inside").isDir());
   EXPECT_EQ(ReadAll(filePath), previous);
   EXPECT_TRUE(Leftovers(folder).isEmpty());

@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QRegularExpression>
 
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -30,16 +31,40 @@ void ExpectRowPainted(const QueueGridModel& grid, int row, const QColor& color, 
   }
 }
 
-int AddVideo(QueueGridModel& grid, const QString& name) {
-  return grid.addRow(name + ".mp4", "T " + name, "A " + name, "/v/" + name + ".mp4", "host",
-                     "F " + name);
+UploadJob Job(const QString& fileName, const QString& title, const QString& author,
+              const QString& path, const QString& url, const QString& folder) {
+  UploadJob job;
+  job.fileName = fileName;
+  job.title = title;
+  job.Author = author;
+  job.path = path;
+  job.Url = url;
+  job.folderName = folder;
+  return job;
+}
+
+// Queues a video through the store; returns its row.
+int AddVideo(UploadQueue& store, const QString& name) {
+  if (!store.Add(Job(name + ".mp4", "T " + name, "A " + name, "/v/" + name + ".mp4", "host",
+                     "F " + name))) {
+    return 0;
+  }
+  return store.RowOf("/v/" + name + ".mp4");
+}
+
+QString StateAt(const QueueGridModel& grid, int row) { return grid.text(row, kColState); }
+QString PathAt(const QueueGridModel& grid, int row) { return grid.text(row, kColPath); }
+
+bool SetState(UploadQueue& store, const QString& path, const QString& text) {
+  const std::optional<JobState> state = StateFromText(text);
+  return state && store.SetState(path, *state);
 }
 
 TEST(QueueGridModelTest, AddedRowShowsTheJobAsWaiting) {
   UploadQueue store;
   QueueGridModel grid(store);
-  EXPECT_EQ(grid.addRow("lesson.kqp", "Title", "Author", "/p/lesson.kqp", "srv:81/x", "Math"), 1);
-  EXPECT_EQ(grid.addRow("clip.MP4", "T2", "A2", "/v/clip.MP4", "srv", "Art"), 2);
+  ASSERT_TRUE(store.Add(Job("lesson.kqp", "Title", "Author", "/p/lesson.kqp", "srv:81/x", "Math")));
+  ASSERT_TRUE(store.Add(Job("clip.MP4", "T2", "A2", "/v/clip.MP4", "srv", "Art")));
   ASSERT_EQ(grid.rowCount(), 2);
   ASSERT_EQ(grid.columnCount(), 13);
   const char* expected[] = {"Quillbox",     "lesson.kqp", "Title", "Author", "srv:81/x", "Math",
@@ -91,133 +116,127 @@ TEST(QueueGridModelTest, EveryStatePaintsTheWholeRowWithItsColourAndWeight) {
   QFont base("DejaVu Sans", 11);
   base.setItalic(true);
   grid.setBaseFont(base);
-  AddVideo(grid, "a");
+  AddVideo(store, "a");
   for (const auto& style : styles) {
     SCOPED_TRACE(style.state);
     // From bold blue to the state: nothing of the previous paint may stay behind.
-    ASSERT_TRUE(grid.setState("/v/a.mp4", "Transfering"));
-    ASSERT_TRUE(grid.setState("/v/a.mp4", style.state));
-    EXPECT_EQ(grid.stateAt(1), style.state);
+    ASSERT_TRUE(SetState(store, "/v/a.mp4", "Transfering"));
+    ASSERT_TRUE(SetState(store, "/v/a.mp4", style.state));
+    EXPECT_EQ(StateAt(grid, 1), style.state);
     ExpectRowPainted(grid, 1, style.color, style.bold);
     const QFont font = grid.data(grid.index(0, 4), Qt::FontRole).value<QFont>();
     EXPECT_EQ(font.family(), "DejaVu Sans");
     EXPECT_TRUE(font.italic());
   }
   // States are compared literally: a text that names none is refused and the row keeps its paint.
-  ASSERT_TRUE(grid.setState("/v/a.mp4", "Transfering"));
-  EXPECT_FALSE(grid.setState("/v/a.mp4", "waiting"));
-  EXPECT_EQ(grid.stateAt(1), "Transfering");
+  ASSERT_TRUE(SetState(store, "/v/a.mp4", "Transfering"));
+  EXPECT_FALSE(SetState(store, "/v/a.mp4", "waiting"));
+  EXPECT_EQ(StateAt(grid, 1), "Transfering");
   ExpectRowPainted(grid, 1, QColor(0, 0, 255), true);
 }
 
 TEST(QueueGridModelTest, RowsThatMoveOrAreRewrittenArePaintedByTheirOwnState) {
   UploadQueue store;
   QueueGridModel grid(store);
-  AddVideo(grid, "a");
-  AddVideo(grid, "b");
-  grid.setState("/v/a.mp4", "Transfering");
-  grid.swapRows(1, 2);
-  EXPECT_EQ(grid.pathAt(2), "/v/a.mp4");
+  AddVideo(store, "a");
+  AddVideo(store, "b");
+  store.SetState("/v/a.mp4", JobState::Transfering);
+  store.SwapRows(1, 2);
+  EXPECT_EQ(PathAt(grid, 2), "/v/a.mp4");
   ExpectRowPainted(grid, 2, QColor(0, 0, 255), true);
   ExpectRowPainted(grid, 1, QColor(0, 0, 0), false);
 
   // A confirmed edit rewrites the row and marks it waiting; it must not stay blue.
-  grid.setState("/v/b.mp4", "Editing");
-  ASSERT_TRUE(grid.updateRow("/v/b.mp4", "b2.kqp", " New", "Me", "other", "G"));
-  EXPECT_EQ(grid.stateAt(1), "Waiting");
+  store.SetState("/v/b.mp4", JobState::Editing);
+  ASSERT_TRUE(store.UpdateShown("/v/b.mp4", "b2.kqp", " New", "Me", "other", "G"));
+  EXPECT_EQ(StateAt(grid, 1), "Waiting");
   EXPECT_EQ(grid.text(1, kColClassify), "Quillbox");
   EXPECT_EQ(grid.text(1, kColTitle), " New");
   EXPECT_EQ(grid.text(1, kColPath), "/v/b.mp4");
   ExpectRowPainted(grid, 1, QColor(0, 0, 0), false);
-  EXPECT_FALSE(grid.updateRow("/v/none.mp4", "x", "x", "x", "x", "x"));
+  EXPECT_FALSE(store.UpdateShown("/v/none.mp4", "x", "x", "x", "x", "x"));
 }
 
 TEST(QueueGridModelTest, StateChangesTellTheViewToRepaintTheWholeRow) {
   UploadQueue store;
   QueueGridModel grid(store);
-  AddVideo(grid, "a");
-  AddVideo(grid, "b");
+  AddVideo(store, "a");
+  AddVideo(store, "b");
   std::vector<std::pair<QModelIndex, QModelIndex>> changes;
   QObject::connect(
       &grid, &QueueGridModel::dataChanged,
       [&](const QModelIndex& from, const QModelIndex& to) { changes.emplace_back(from, to); });
-  grid.setState("/v/b.mp4", "Failed");
+  store.SetState("/v/b.mp4", JobState::Failed);
   ASSERT_EQ(changes.size(), 1u);
   EXPECT_EQ(changes[0].first, grid.index(1, 0));
   EXPECT_EQ(changes[0].second, grid.index(1, 12));
   changes.clear();
-  grid.swapRows(1, 2);
+  store.SwapRows(1, 2);
   EXPECT_EQ(changes.size(), 2u);
 }
 
 TEST(QueueGridModelTest, FailuresTimesAndCellsAreWrittenToThePathsRow) {
   UploadQueue store;
   QueueGridModel grid(store);
-  AddVideo(grid, "a");
-  AddVideo(grid, "b");
-  EXPECT_TRUE(grid.setFailure("/v/b.mp4", "File not found"));
+  AddVideo(store, "a");
+  AddVideo(store, "b");
+  EXPECT_TRUE(store.SetFailure("/v/b.mp4", "File not found"));
   EXPECT_EQ(grid.text(2, kColError), "File not found");
-  EXPECT_EQ(grid.stateAt(2), "Failed");
+  EXPECT_EQ(StateAt(grid, 2), "Failed");
   ExpectRowPainted(grid, 2, QColor(255, 0, 0), false);
-  EXPECT_EQ(grid.stateAt(1), "Waiting");
+  EXPECT_EQ(StateAt(grid, 1), "Waiting");
 
-  EXPECT_TRUE(grid.stampTime("/v/a.mp4", kColCvtBeginTime));
+  EXPECT_TRUE(store.StampTime("/v/a.mp4", JobTime::ConversionBegin));
   EXPECT_TRUE(QRegularExpression("^\\d\\d:\\d\\d:\\d\\d$")
-                  .match(grid.cellText("/v/a.mp4", kColCvtBeginTime))
+                  .match(grid.data(grid.index(0, kColCvtBeginTime - 1)).toString())
                   .hasMatch());
   EXPECT_EQ(QueueGridModel::TimeText(QTime(7, 3, 9)), "07:03:09");
   EXPECT_EQ(QueueGridModel::TimeText(QTime(19, 30, 0)), "19:30:00");
 
-  EXPECT_TRUE(grid.setCell("/v/a.mp4", kColUploadEndTime, "12:00:00"));
-  EXPECT_EQ(grid.cellText("/v/a.mp4", kColUploadEndTime), "12:00:00");
-  EXPECT_FALSE(grid.setCell("/v/a.mp4", 0, "x"));
-  EXPECT_FALSE(grid.setCell("/v/a.mp4", 14, "x"));
-  EXPECT_FALSE(grid.setFailure("/v/none.mp4", "x"));
-  EXPECT_EQ(grid.cellText("/v/none.mp4", kColState), "");
+  EXPECT_TRUE(store.SetTime("/v/a.mp4", JobTime::UploadEnd, QTime(12, 0, 0)));
+  EXPECT_EQ(grid.text(1, kColUploadEndTime), "12:00:00");
+  EXPECT_FALSE(store.SetFailure("/v/none.mp4", "x"));
+  EXPECT_EQ(grid.text(store.RowOf("/v/none.mp4"), kColState), "");
 }
 
 TEST(QueueGridModelTest, NextWaitingTakesTheTopmostWaitingRow) {
   UploadQueue store;
   QueueGridModel grid(store);
-  int noneLeft = 0;
-  QObject::connect(&grid, &QueueGridModel::noWaitingRow, [&] { ++noneLeft; });
-  EXPECT_EQ(grid.nextWaiting(), 0);
-  EXPECT_EQ(noneLeft, 0);  // an empty grid has nothing to stop either way
+  EXPECT_EQ(store.NextWaiting(), "");
 
-  for (const char* name : {"a", "b", "c"}) AddVideo(grid, name);
-  grid.setState("/v/a.mp4", "Failed");
-  EXPECT_EQ(grid.nextWaiting(), 2);
-  EXPECT_EQ(grid.currentPath(), "/v/b.mp4");
-  grid.setState("/v/b.mp4", "Transfering");
-  EXPECT_TRUE(grid.anyTransferring());
-  EXPECT_EQ(grid.nextWaiting(), 3);
-  EXPECT_EQ(grid.currentPath(), "/v/c.mp4");
-  grid.setState("/v/c.mp4", "Finished");
-  EXPECT_FALSE(grid.anyWaiting());
-  EXPECT_EQ(grid.nextWaiting(), 0);
-  EXPECT_EQ(noneLeft, 1);
-  EXPECT_EQ(grid.currentPath(), "/v/c.mp4");
+  for (const char* name : {"a", "b", "c"}) AddVideo(store, name);
+  store.SetState("/v/a.mp4", JobState::Failed);
+  EXPECT_EQ(store.NextWaiting(), "/v/b.mp4");
+  store.SetState("/v/b.mp4", JobState::Transfering);
+  EXPECT_TRUE(store.AnyInState(JobState::Transfering));
+  EXPECT_EQ(store.NextWaiting(), "/v/c.mp4");
+  // Rows, not the collection, decide: an edited job keeps its place.
+  store.SwapRows(2, 3);
+  store.SetState("/v/b.mp4", JobState::Waiting);
+  EXPECT_EQ(store.NextWaiting(), "/v/c.mp4");
+  store.SetState("/v/c.mp4", JobState::Finished);
+  store.SetState("/v/b.mp4", JobState::Finished);
+  EXPECT_FALSE(store.AnyInState(JobState::Waiting));
+  EXPECT_EQ(store.NextWaiting(), "");
 }
 
 TEST(QueueGridModelTest, SwapIgnoresRowsOutsideTheGrid) {
   UploadQueue store;
   QueueGridModel grid(store);
-  AddVideo(grid, "a");
-  AddVideo(grid, "b");
+  AddVideo(store, "a");
+  AddVideo(store, "b");
   for (const auto& [a, b] : {std::pair{0, 1}, {1, 3}, {-1, 2}, {2, 2}}) {
-    grid.swapRows(a, b);
-    EXPECT_EQ(grid.pathAt(1), "/v/a.mp4");
-    EXPECT_EQ(grid.pathAt(2), "/v/b.mp4");
+    store.SwapRows(a, b);
+    EXPECT_EQ(PathAt(grid, 1), "/v/a.mp4");
+    EXPECT_EQ(PathAt(grid, 2), "/v/b.mp4");
   }
-  grid.deleteRow(0);
-  grid.deleteRow(3);
-  grid.deleteRows(2, 10);
-  EXPECT_EQ(grid.rowCount(), 1);
+  EXPECT_EQ(grid.text(0, kColPath), "");
+  EXPECT_EQ(grid.text(3, kColPath), "");
 }
 
-// findRow is backed by an index that row moves, deletions and path edits must keep honest: run
-// random row operations and compare every lookup with a plain scan from the top.
-TEST(QueueGridModelTest, FindRowAgreesWithAScanThroughRandomEdits) {
+// RowOf is backed by an index that row moves, removals and edits must keep honest: run random
+// store operations and compare every lookup, and what the grid shows, with a plain scan.
+TEST(QueueGridModelTest, RowLookupAgreesWithAScanThroughRandomEdits) {
   UploadQueue store;
   QueueGridModel grid(store);
   std::mt19937 random(20261208);
@@ -225,39 +244,47 @@ TEST(QueueGridModelTest, FindRowAgreesWithAScanThroughRandomEdits) {
   const auto pathOf = [](int n) { return QString("/v/%1.mp4").arg(n); };
   const auto scan = [&](const QString& path) {
     for (int row = 1; row <= grid.rowCount(); ++row) {
-      if (grid.pathAt(row) == path) return row;
+      if (PathAt(grid, row) == path) return row;
     }
     return 0;
+  };
+  const auto pathAtRow = [&](int row) {
+    const UploadJob* job = store.AtRow(row);
+    return job != nullptr ? job->path : QString();
   };
   for (int step = 0; step < 3000; ++step) {
     const int rows = grid.rowCount();
     switch (pick(6)) {
       case 0:
       case 1:  // paths repeat now and then, as a hand-edited queue file may have them
-        grid.addRow("x.mp4", "t", "a", pathOf(pick(60)), "u", "f");
+        store.Add(Job("x.mp4", "t", "a", pathOf(pick(60)), "u", "f"));
         break;
       case 2:
-        grid.deleteRow(pick(rows));
+        store.Remove(pathAtRow(pick(rows)));
         break;
-      case 3:
-        grid.deleteRows(pick(rows), pick(3));
+      case 3: {
+        QStringList paths;
+        for (int n = pick(3), row = pick(rows); n > 0; --n, ++row) paths << pathAtRow(row);
+        store.RemoveMany(paths);
         break;
+      }
       case 4:
-        grid.swapRows(pick(rows), pick(rows));
+        store.SwapRows(pick(rows), pick(rows));
         break;
-      case 5:  // the path column follows the job: writing it changes nothing
-        grid.setText(pick(rows), kColPath, pathOf(pick(60)));
+      case 5:  // an edit under a new path keeps the row's place
+        store.Replace(pathAtRow(pick(rows)), Job("y.mp4", "t", "a", pathOf(pick(60)), "u", "f"));
         break;
       default:
-        grid.setState(pathOf(pick(60)), "Failed");
+        store.SetState(pathOf(pick(60)), JobState::Failed);
         break;
     }
+    ASSERT_EQ(grid.rowCount(), store.RowCount());
     const QString probe = pathOf(pick(60));
-    ASSERT_EQ(grid.findRow(probe), scan(probe)) << "step " << step;
+    ASSERT_EQ(store.RowOf(probe), scan(probe)) << "step " << step;
   }
-  grid.clear();
+  store.Clear();
   EXPECT_EQ(grid.rowCount(), 0);
-  EXPECT_EQ(grid.findRow(pathOf(1)), 0);
+  EXPECT_EQ(store.RowOf(pathOf(1)), 0);
 }
 
 }  // namespace

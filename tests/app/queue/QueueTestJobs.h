@@ -5,6 +5,8 @@
 
 #include <QString>
 
+#include <optional>
+
 #include <gtest/gtest.h>
 
 namespace cf::testing {
@@ -47,7 +49,21 @@ inline UploadJob SampleJob(int n) {
 // Queues the job; the grid over the queue shows it in a row.
 inline void Enqueue(UploadQueue& queue, QueueGridModel& grid, const UploadJob& job) {
   queue.Add(job);
-  EXPECT_NE(grid.findRow(job.path), 0);
+  EXPECT_EQ(grid.text(queue.RowOf(job.path), kColPath), job.path);
+}
+
+// What the grid shows of a row or of the job's row; empty when there is none.
+inline QString StateAt(const QueueGridModel& grid, int row) { return grid.text(row, kColState); }
+inline QString PathAt(const QueueGridModel& grid, int row) { return grid.text(row, kColPath); }
+inline QString Cell(const QueueGridModel& grid, const QString& path, int column) {
+  return grid.text(grid.store().RowOf(path), column);
+}
+
+// Puts the job in the state shown as `text`; false for a text that names no state or a path that
+// is not queued.
+inline bool SetState(UploadQueue& queue, const QString& path, const QString& text) {
+  const std::optional<JobState> state = StateFromText(text);
+  return state && queue.SetState(path, *state);
 }
 
 // Every field but state, which the queue file and the dialogs leave to the row.

@@ -130,7 +130,7 @@ TEST_F(MainWindow, QueuedJobsComeBackWaitingAndAreWrittenBackOnClose) {
   EXPECT_TRUE(window->form().cmdStartUpload->isEnabled());
   EXPECT_TRUE(window->form().chkRemQueue->isChecked());
 
-  grid.setState("/v/two.mp4", "Finished");
+  cf::testing::SetState(grid.store(), "/v/two.mp4", "Finished");
   ASSERT_TRUE(Close(*window));
   const QByteArray saved = folder_.read("project.xml");
   EXPECT_TRUE(saved.contains("<title>A &lt; B &amp; C</title>"));
@@ -147,7 +147,7 @@ TEST_F(MainWindow, NothingLeftOrNotRememberedMeansNoQueueFile) {
   ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
   {
     auto window = Open();
-    window->grid().setState("/v/one.mp4", "Finished");
+    cf::testing::SetState(window->grid().store(), "/v/one.mp4", "Finished");
     ASSERT_TRUE(Close(*window));
     EXPECT_FALSE(QFileInfo::exists(folder_.filePath("project.xml")));
   }
@@ -169,7 +169,7 @@ TEST_F(MainWindow, HandedJobsGetARowAtOnceAndReachTheFile) {
   EXPECT_EQ(answer, QByteArray("queued /v/one.mp4\nadded /v/it's $(new).mp4\n"));
   ASSERT_EQ(window->grid().rowCount(), 2);
   EXPECT_EQ(window->grid().text(1, cf::kColTitle), QStringLiteral("t"));
-  EXPECT_EQ(window->grid().pathAt(2), QStringLiteral("/v/it's $(new).mp4"));
+  EXPECT_EQ(cf::testing::PathAt(window->grid(), 2), QStringLiteral("/v/it's $(new).mp4"));
   EXPECT_TRUE(window->form().cmdStartUpload->isEnabled());
   ASSERT_TRUE(QTest::qWaitFor(
       [&] { return folder_.read("project.xml").contains("<path>/v/it's $(new).mp4</path>"); },
@@ -215,7 +215,7 @@ TEST_F(MainWindow, EditAndRemoveFollowTheSelectedRowsState) {
   } steps[] = {{"Transfering", false, false}, {"Failed", true, true}, {"Finished", false, true}};
   for (const auto& step : steps) {
     SCOPED_TRACE(step.state);
-    window->grid().setState("/v/1.mp4", step.state);
+    cf::testing::SetState(window->grid().store(), "/v/1.mp4", step.state);
     EXPECT_EQ(ui.cmdEdit->isEnabled(), step.edit);
     EXPECT_EQ(ui.cmdRemove->isEnabled(), step.remove);
   }
@@ -224,11 +224,11 @@ TEST_F(MainWindow, EditAndRemoveFollowTheSelectedRowsState) {
 TEST_F(MainWindow, ClosingIsRefusedWhileAJobRuns) {
   ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
   auto window = Open();
-  window->grid().setState("/v/one.mp4", "Transfering");
+  cf::testing::SetState(window->grid().store(), "/v/one.mp4", "Transfering");
   EXPECT_FALSE(Close(*window));
   ASSERT_EQ(messages_.size(), 1);
   EXPECT_EQ(messages_.first(), QStringLiteral("Please stop uploading first!"));
-  window->grid().setState("/v/one.mp4", "Waiting");
+  cf::testing::SetState(window->grid().store(), "/v/one.mp4", "Waiting");
   EXPECT_TRUE(Close(*window));
 }
 
@@ -238,17 +238,17 @@ TEST_F(MainWindow, RemoveAndClearAllWorkOnTheSelection) {
                                    FileElement("/v/3.mp4", "3"))));
   auto window = Open();
   Ui::frmUpload& ui = window->form();
-  window->grid().setState("/v/2.mp4", "Transfering");
+  cf::testing::SetState(window->grid().store(), "/v/2.mp4", "Transfering");
   ui.gridQueue->selectAll();
   ui.cmdRemove->click();
   // The running row stays, with one refusal.
   ASSERT_EQ(window->grid().rowCount(), 1);
-  EXPECT_EQ(window->grid().pathAt(1), QStringLiteral("/v/2.mp4"));
+  EXPECT_EQ(cf::testing::PathAt(window->grid(), 1), QStringLiteral("/v/2.mp4"));
   EXPECT_EQ(messages_.size(), 1);
   EXPECT_EQ(window->queue().Count(), 1);
   EXPECT_FALSE(ui.cmdRemove->isEnabled());  // the running row is selected
 
-  window->grid().setState("/v/2.mp4", "Failed");
+  cf::testing::SetState(window->grid().store(), "/v/2.mp4", "Failed");
   answer_ = MsgAnswer::No;
   ui.cmdClearAll->click();
   EXPECT_EQ(messages_.last(), QStringLiteral("Clear the whole queue?"));
@@ -297,8 +297,8 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
   while (window.driver()->running()) ASSERT_TRUE(running.wait(60000));
 
   EXPECT_TRUE(refused);
-  EXPECT_EQ(window.grid().cellText(job.path, kColState), cf::kStateFinished)
-      << window.grid().cellText(job.path, cf::kColError).toStdString();
+  EXPECT_EQ(cf::testing::Cell(window.grid(), job.path, kColState), cf::kStateFinished)
+      << cf::testing::Cell(window.grid(), job.path, cf::kColError).toStdString();
   EXPECT_EQ(ui.lStatus->text(), GetResString("frmUpload", "msgComplete"));
   EXPECT_EQ(ui.ProgressBar1->value(), 100);
   EXPECT_FALSE(ui.cmdStopUpload->isEnabled());
@@ -336,8 +336,6 @@ TEST(MainWindowDriver, AfterAFailedUploadTheButtonsFollowTheQueue) {
     ASSERT_TRUE(TestClips::MakeVideo(clip, 2, QStringLiteral("320x240")));
     jobs.append(ClipJob(clip, server.BaseUrl(), 1));
     ASSERT_TRUE(window.queue().Add(jobs.last()));
-    window.grid().addRow(jobs.last().fileName, jobs.last().title, jobs.last().Author,
-                         jobs.last().path, jobs.last().Url, jobs.last().folderName);
   }
   Ui::frmUpload& ui = window.form();
   ui.cmdStartUpload->setEnabled(true);
@@ -347,8 +345,8 @@ TEST(MainWindowDriver, AfterAFailedUploadTheButtonsFollowTheQueue) {
   QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
   while (window.driver()->running()) ASSERT_TRUE(running.wait(60000));
 
-  ASSERT_EQ(window.grid().cellText(jobs[0].path, kColState), cf::kStateFailed);
-  EXPECT_EQ(window.grid().cellText(jobs[1].path, kColState), cf::kStateWaiting);
+  ASSERT_EQ(cf::testing::Cell(window.grid(), jobs[0].path, kColState), cf::kStateFailed);
+  EXPECT_EQ(cf::testing::Cell(window.grid(), jobs[1].path, kColState), cf::kStateWaiting);
   EXPECT_TRUE(ui.cmdStartUpload->isEnabled());
   EXPECT_FALSE(ui.cmdStopUpload->isEnabled());
   EXPECT_TRUE(ui.cmdExit->isEnabled());
