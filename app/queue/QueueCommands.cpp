@@ -1,5 +1,6 @@
 #include "app/queue/QueueCommands.h"
 
+#include "app/queue/QueueFile.h"
 #include "app/queue/UploadQueue.h"
 
 #include <QFileInfo>
@@ -161,6 +162,21 @@ void QueueCommands::resolveMissingFile(const QString& path, bool removeJob) {
   } else {
     m_queue.SetFailure(path, QStringLiteral("File not found"));
   }
+}
+
+HandedJobs QueueCommands::acceptHanded(const QByteArray& document) {
+  HandedJobs result;
+  UploadQueue handed;
+  if (!QueueFile::Parse(document, handed)) return result;
+  std::vector<UploadJob> jobs;
+  for (int i = 1; i <= handed.Count(); ++i) {
+    const UploadJob& job = *handed.item(i);
+    const bool fresh = !m_queue.itemExist(job.path);
+    result.answer += (fresh ? "added " : "queued ") + job.path.toUtf8() + '\n';
+    if (fresh) jobs.push_back(job);
+  }
+  result.added = m_queue.AddMany(std::move(jobs));
+  return result;
 }
 
 }  // namespace cf

@@ -2,6 +2,7 @@
 
 #include "app/queue/UploadJob.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QString>
 
@@ -53,9 +54,19 @@ struct EditCheck {
 // The queue commands of the main window as engine logic: the window passes the selected row
 // numbers (1-based), shows what comes back and sets its buttons; the queue and its rows change
 // here. A running ("Transfering") row is never removed or opened by any of them.
+// What became of jobs handed over by another process.
+struct HandedJobs {
+  QByteArray answer;  // a line per job for the sender: "added PATH" or "queued PATH"
+  int added = 0;
+};
+
 class QueueCommands {
  public:
   explicit QueueCommands(UploadQueue& queue) : m_queue(queue) {}
+
+  // Jobs handed over as a queue document (clipferry-cli add while the window runs): the new ones
+  // are appended, the ones already queued are left as they are.
+  HandedJobs acceptHanded(const QByteArray& document);
 
   // Edit and Remove for a row in this state.
   static QueueButtons SelectionRule(JobState state);

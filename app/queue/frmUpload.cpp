@@ -271,19 +271,10 @@ void frmUpload::StartAutoSave() {
 QByteArray frmUpload::AcceptHandedJobs(const QByteArray& document) {
   // A job handed over before the start-up tick must not be written over by the queue file.
   LoadQueueOnce();
-  cf::UploadQueue handed;
-  if (!cf::QueueFile::Parse(document, handed)) return {};
-  std::vector<cf::UploadJob> jobs;
-  QByteArray answer;
-  for (int i = 1; i <= handed.Count(); ++i) {
-    const cf::UploadJob& job = *handed.item(i);
-    const bool fresh = !queue_.itemExist(job.path);
-    answer += (fresh ? "added " : "queued ") + job.path.toUtf8() + '\n';
-    if (fresh) jobs.push_back(job);
-  }
   const bool running = queue_.AnyInState(cf::JobState::Transfering);
-  if (queue_.AddMany(std::move(jobs)) > 0 && !running) ui_->cmdStartUpload->setEnabled(true);
-  return answer;
+  const cf::HandedJobs handed = commands_.acceptHanded(document);
+  if (handed.added > 0 && !running) ui_->cmdStartUpload->setEnabled(true);
+  return handed.answer;
 }
 
 QList<int> frmUpload::SelectedRows() const {
