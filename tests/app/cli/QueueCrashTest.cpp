@@ -11,7 +11,9 @@
 #include <QTest>
 
 #include <signal.h>
+#include <algorithm>
 #include <map>
+#include <vector>
 
 namespace {
 
