@@ -35,6 +35,8 @@ const char* FaultInjector::KindName(Kind kind) {
       return "truncate";
     case Kind::kDelay:
       return "delay";
+    case Kind::kOverwrite:
+      return "overwrite";
   }
   return "";
 }
@@ -77,6 +79,9 @@ bool FaultInjector::Parse(const std::string& rule, Fault* fault, std::string* er
     } else if (key == "delay") {
       ok = ToInt(value, 0, kMaxDelayMs, &number) && setKind(Kind::kDelay);
       parsed.delayMs = static_cast<int>(number);
+    } else if (key == "overwrite") {
+      ok = ToInt(value, 0, 3, &number) && setKind(Kind::kOverwrite);
+      parsed.overwrite = static_cast<int>(number);
     } else if (key == "empty" && value.empty()) {
       ok = setKind(Kind::kEmpty);
     } else if (key == "nourl" && value.empty()) {
@@ -107,7 +112,7 @@ bool FaultInjector::Parse(const std::string& rule, Fault* fault, std::string* er
     }
   }
   if (!haveKind) {
-    *error = "a fault needs one of status=N, empty, nourl, drop, truncate or delay=MS";
+    *error = "a fault needs one of status=N, empty, nourl, drop, truncate, delay=MS or overwrite=N";
     return false;
   }
   *fault = std::move(parsed);

@@ -17,11 +17,12 @@ namespace kqserver {
 // block: only the block with this seqno (default: any request);
 // one kind: status=N (answer with that status), empty (200 with no body), nourl (200 without a
 // url element), drop (close the connection halfway through the request body), truncate (close
-// halfway through the answer body), delay=MS (answer after MS milliseconds);
+// halfway through the answer body), delay=MS (answer after MS milliseconds), overwrite=N (a
+// getVersion answer carries overwrite N, so a client's replace question can be reached);
 // times: once (default), always, or a count.
 class FaultInjector {
  public:
-  enum class Kind { kStatus, kEmpty, kNoUrl, kDrop, kTruncate, kDelay };
+  enum class Kind { kStatus, kEmpty, kNoUrl, kDrop, kTruncate, kDelay, kOverwrite };
 
   struct Fault {
     int id = 0;
@@ -31,6 +32,7 @@ class FaultInjector {
     Kind kind = Kind::kStatus;
     int status = 500;
     int delayMs = 0;
+    int overwrite = 0;
     int remaining = 1;  // -1: always
     int hits = 0;
   };

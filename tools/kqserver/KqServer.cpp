@@ -552,6 +552,7 @@ bool KqServer::ApplyEarlyFault(Exchange& exchange, const char* root) {
     }
     case FaultInjector::Kind::kTruncate:
     case FaultInjector::Kind::kDelay:
+    case FaultInjector::Kind::kOverwrite:
       return false;
   }
   return false;
@@ -697,6 +698,9 @@ void KqServer::GetVersion(Exchange& exchange) {
     if (content && content->account == account->name) {
       overwrite = content->folderId == folderId ? content->overwrite : "2";
     }
+  }
+  if (exchange.fault && exchange.fault->kind == FaultInjector::Kind::kOverwrite) {
+    overwrite = std::to_string(exchange.fault->overwrite);
   }
   pugi::xml_document document;
   auto root = Root(document, "getVersion");

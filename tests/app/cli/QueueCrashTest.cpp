@@ -6,11 +6,98 @@
 #include "platform/desktop/SingleInstance.h"
 #include "tests/app/queue/DriverFixture.h"
 
+#include <QRegularExpression>
+#include <QStandardPaths>
 #include <QTest>
 
 #include <signal.h>
+#include <algorithm>
+#include <map>
+#include <vector>
 
 namespace {
+
+// Output of a short X tool; empty when it failed.
+QString XTool(const QString& program, const QStringList& arguments, const QString& display) {
+  QProcess process;
+  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+  environment.insert(QStringLiteral("DISPLAY"), display);
+  process.setProcessEnvironment(environment);
+  process.start(program, arguments);
+  if (!process.waitForFinished(10000) || process.exitCode() != 0) return {};
+  return QString::fromLocal8Bit(process.readAllStandardOutput());
+}
+
+// A private X server, so the window is a real one and a real mouse click presses its buttons.
+class XServer {
+ public:
+  ~XServer() {
+    if (process_.state() != QProcess::NotRunning) {
+      process_.kill();
+      process_.waitForFinished(5000);
+    }
+  }
+  bool Start() {
+    for (int n = 151; n < 200 && display_.isEmpty(); ++n) {
+      if (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
+          !QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
+        display_ = QStringLiteral(":%1").arg(n);
+      }
+    }
+    if (display_.isEmpty()) return false;
+    process_.start(QStringLiteral("Xvfb"), {display_, QStringLiteral("-screen"),
+                                            QStringLiteral("0"), QStringLiteral("1280x800x24"),
+                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    return process_.waitForStarted() &&
+           QTest::qWaitFor(
+               [&] {
+                 return !XTool(QStringLiteral("xwininfo"), {QStringLiteral("-root")}, display_)
+                             .isEmpty();
+               },
+               10000);
+  }
+  const QString& display() const { return display_; }
+
+  // Clicks the leftmost of the window's row of three buttons (Start, Stop, Exit). Every widget
+  // gets an X window of its own (QT_USE_NATIVE_WINDOWS), so the buttons' places can be read.
+  bool ClickStart(const QString& titlePattern) const {
+    const QString window =
+        XTool(QStringLiteral("xdotool"),
+              {QStringLiteral("search"), QStringLiteral("--name"), titlePattern}, display_)
+            .section(QLatin1Char('\n'), 0, 0)
+            .trimmed();
+    if (window.isEmpty()) return false;
+    const QString children =
+        XTool(QStringLiteral("xwininfo"),
+              {QStringLiteral("-children"), QStringLiteral("-id"), window}, display_);
+    // Children by row (top and height): x and width of each.
+    std::map<std::pair<int, int>, std::vector<std::pair<int, int>>> rows;
+    static const QRegularExpression geometry(
+        QStringLiteral("\\s(\\d+)x(\\d+)\\+(\\d+)\\+(\\d+)\\s"));
+    for (auto match = geometry.globalMatch(children); match.hasNext();) {
+      const auto m = match.next();
+      rows[{m.captured(4).toInt(), m.captured(2).toInt()}].push_back(
+          {m.captured(3).toInt(), m.captured(1).toInt()});
+    }
+    for (auto& [row, cells] : rows) {
+      if (cells.size() != 3) continue;
+      std::sort(cells.begin(), cells.end());
+      const int x = cells.front().first + cells.front().second / 2;
+      const int y = row.first + row.second / 2;
+      return !XTool(QStringLiteral("xdotool"),
+                    {QStringLiteral("mousemove"), QStringLiteral("--window"), window,
+                     QString::number(x), QString::number(y), QStringLiteral("click"),
+                     QStringLiteral("1"), QStringLiteral("getmouselocation")},
+                    display_)
+                  .isEmpty();
+    }
+    return false;
+  }
+
+ private:
+  QProcess process_;
+  QString display_;
+};
 
 QString Program(const QString& name) { return QDir(TestClips::ProgramFolder()).filePath(name); }
 
@@ -184,6 +271,82 @@ TEST_F(QueueCrash, CliAddGoesToTheRunningWindowAndSurvivesItsKill) {
 
   KillHard(window_);
   EXPECT_EQ(Reloaded(), QStringList({queued.path, added}));
+}
+
+// A window killed in the middle of an upload loses no job: the file still holds every one, the
+// killed job waiting, and a restarted window shows them and uploads them on Start.
+TEST_F(QueueCrash, KilledWindowMidUploadLosesNoJob) {
+  if (QStandardPaths::findExecutable(QStringLiteral("Xvfb")).isEmpty() ||
+      QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) {
+    GTEST_SKIP() << "needs Xvfb and xdotool";
+  }
+  const cf::UploadJob first = Queue(QStringLiteral("-first 'a' $(x).mp4"));
+  const cf::UploadJob second = Queue(QStringLiteral("second \"b\" café.mp4"));
+  ASSERT_TRUE(cf::QueueFile::Save(QueuePath(), queue_));
+  // The upload hangs until the kill.
+  const QString held = QStringLiteral("path=/mavo/putFile,delay=30000,once");
+  ASSERT_TRUE(server_.ArmFault(held));
+  XServer x;
+  ASSERT_TRUE(x.Start());
+  const QString windowProgram = WindowCopy();
+  // How often an armed rule fired; the version checks are counted by a rule that changes nothing.
+  const auto hitsOf = [&](const QString& rule) {
+    const QRegularExpression hits(QStringLiteral("rule=\"") + QRegularExpression::escape(rule) +
+                                  QStringLiteral("\"[^>]*hits=\"(\\d+)\""));
+    return hits.match(QString::fromUtf8(server_.AdminGet(QStringLiteral("/admin/faults"))))
+        .captured(1)
+        .toInt();
+  };
+  const QString counter = QStringLiteral("path=/mavo/getVersion/,delay=0,always");
+  const auto versionChecks = [&] { return hitsOf(counter); };
+  ASSERT_TRUE(server_.ArmFault(counter));
+  const auto startWindow = [&] {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("DISPLAY"), x.display());
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.insert(QStringLiteral("QT_USE_NATIVE_WINDOWS"), QStringLiteral("1"));
+    window_.setProcessEnvironment(environment);
+    window_.setProcessChannelMode(QProcess::MergedChannels);
+    window_.start(windowProgram, {});
+    ASSERT_TRUE(window_.waitForStarted());
+    // A click before the queue is shown finds Start disabled, so it is repeated until the
+    // server is asked.
+    const int asked = versionChecks();
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+          return x.ClickStart(QStringLiteral("v\\.2\\.100603")) &&
+                 QTest::qWaitFor([&] { return versionChecks() > asked; }, 1000);
+        },
+        20000))
+        << window_.readAll().toStdString();
+  };
+  const auto uploads = [&] {
+    return server_.AdminGet(QStringLiteral("/admin/contents")).count("path=\"/");
+  };
+  startWindow();
+  // The first block of the first job is held by the server: the window is uploading.
+  ASSERT_TRUE(QTest::qWaitFor([&] { return hitsOf(held) == 1; }, 20000))
+      << window_.readAll().toStdString();
+  KillHard(window_);
+
+  EXPECT_EQ(Reloaded(), QStringList({first.path, second.path}));
+  {
+    cf::UploadQueue reloaded;
+    cf::QueueFile::Load(QueuePath(), reloaded);
+    for (int i = 1; i <= reloaded.Count(); ++i) {
+      EXPECT_EQ(reloaded.item(i)->live, cf::JobState::Waiting) << i;
+    }
+  }
+  // The held block may already be stored, but the window never heard so: the job goes up again.
+  const int before = uploads();
+  EXPECT_LE(before, 1);
+
+  // The restarted window has both rows waiting: Start uploads both.
+  ASSERT_TRUE(server_.ClearFaults());
+  ASSERT_TRUE(server_.ArmFault(counter));
+  startWindow();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return uploads() == before + 2; }, 30000))
+      << window_.readAll().toStdString() << QueueFileText().toStdString();
 }
 
 }  // namespace

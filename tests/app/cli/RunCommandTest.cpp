@@ -90,4 +90,51 @@ TEST_F(RunCommand, RefusesBadOptionsAndARunningWindow) {
   EXPECT_FALSE(server_.AdminGet(QStringLiteral("/admin/contents")).contains("path=\"/"));
 }
 
+// The server offers to replace earlier content on the check after conversion; the run answers
+// with its --overwrite choice: yes and no both go up (a fresh video has no earlier content
+// number, so both send 0), cancel stops the job without sending anything.
+TEST_F(RunCommand, OverwriteQuestionTakesTheCommandLineChoice) {
+  struct Case {
+    const char* choice;
+    bool uploaded;
+    const char* state;
+  };
+  for (const Case& c : {Case{"yes", true, "Finished"}, Case{"no", true, "Finished"},
+                        Case{"cancel", false, "Canceled"}}) {
+    SCOPED_TRACE(c.choice);
+    KqServerProcess server;
+    ASSERT_TRUE(server.Start({QStringLiteral("--init-demo"), QStringLiteral("--fault"),
+                              QStringLiteral("path=/mavo/getVersion/,overwrite=1,always")}));
+    cf::UploadQueue queue;
+    const QString path = clips_.filePath(QStringLiteral("replace %1.mp4").arg(c.choice));
+    ASSERT_TRUE(TestClips::MakeVideo(path, 2, QStringLiteral("320x240")));
+    ASSERT_TRUE(queue.Add(ClipJob(path, server.BaseUrl(), 2)));
+    ASSERT_TRUE(cf::QueueFile::Save(cf::QueueFile::PathIn(program_.path()), queue));
+
+    int exitCode = -1;
+    const QString output =
+        Run({QStringLiteral("--overwrite"), QString::fromLatin1(c.choice)}, &exitCode);
+    EXPECT_TRUE(
+        output.contains(QStringLiteral("message: ") + GetResString("frmUpload", "msgOverwrite")))
+        << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("state: ") + path + QStringLiteral(": ") +
+                                QLatin1String(c.state)))
+        << output.toStdString();
+    const QByteArray contents = server.AdminGet(QStringLiteral("/admin/contents"));
+    EXPECT_EQ(contents.count("path=\"/"), c.uploaded ? 1 : 0) << contents.toStdString();
+    EXPECT_EQ(contents.contains("id=\"101\""), c.uploaded) << contents.toStdString();
+
+    // A finished job leaves the queue file; a cancelled one stays for another try.
+    cf::UploadQueue reloaded;
+    cf::QueueFile::Load(cf::QueueFile::PathIn(program_.path()), reloaded);
+    if (c.uploaded) {
+      EXPECT_EQ(exitCode, 0) << output.toStdString();
+      EXPECT_EQ(reloaded.Count(), 0);
+    } else {
+      ASSERT_EQ(reloaded.Count(), 1);
+      EXPECT_EQ(reloaded.item(1)->path, path);
+    }
+  }
+}
+
 }  // namespace

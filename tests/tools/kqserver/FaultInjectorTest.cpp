@@ -51,6 +51,16 @@ Reply GetFolder(const KqServerProcess& server) {
                      WireRequest::kContentType);
 }
 
+Reply GetVersion(const KqServerProcess& server, qint64 contentId) {
+  return server.Post("/mavo/getVersion/",
+                     WireRequest::FormBody({{"account", "demo"},
+                                            {"password", "demo"},
+                                            {"folderID", "2"},
+                                            {"contentID", QByteArray::number(contentId)},
+                                            {"ver", "6.0"}}),
+                     WireRequest::kContentType);
+}
+
 class FaultInjectorTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { archive_ = new QByteArray(BlockUploader::MakeZip(1300 * 1024)); }
@@ -170,6 +180,26 @@ TEST_F(FaultInjectorTest, FaultsOnOtherRoutesAndFromTheCommandLine) {
   EXPECT_EQ(empty.status, 200);
   EXPECT_TRUE(empty.body.isEmpty());
   EXPECT_TRUE(GetFolder(armed).body.contains("<folder>"));
+}
+
+// The overwrite value is forced only where the rule matches and only as often as it says; the rest
+// of the answer stays the server's own, and values the client cannot meet are refused.
+TEST_F(FaultInjectorTest, OverwriteRuleForcesTheVersionAnswersReplaceOffer) {
+  ASSERT_TRUE(server_.ArmFault("path=/mavo/getVersion/,overwrite=1,times=2"));
+  EXPECT_TRUE(GetFolder(server_).body.contains("<folder>"));
+  for (const qint64 content : {-1, 0}) {
+    const Reply forced = GetVersion(server_, content);
+    EXPECT_EQ(BlockUploader::Value(forced.body, "overwrite"), "1") << forced.body.toStdString();
+    EXPECT_EQ(BlockUploader::Value(forced.body, "videotype"), "mp4");
+  }
+  EXPECT_EQ(BlockUploader::Value(GetVersion(server_, -1).body, "overwrite"), "0");
+
+  for (const char* refused : {"overwrite=4", "overwrite=-1", "overwrite=1,delay=5", "overwrite="}) {
+    EXPECT_EQ(server_.AdminPost("/admin/fault", refused, "text/plain").status, 400) << refused;
+  }
+  KqServerProcess armed;
+  ASSERT_TRUE(armed.Start({"--init-demo", "--fault", "path=/mavo/getVersion/,overwrite=3"}));
+  EXPECT_EQ(BlockUploader::Value(GetVersion(armed, -1).body, "overwrite"), "3");
 }
 
 }  // namespace
