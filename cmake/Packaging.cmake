@@ -32,9 +32,11 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION video)
 # Debian 12's packages: the libraries the programs link, and the outside programs they run.
+# libglx0 and libopengl0 come with Qt's GUI library anyway; they are named because a build
+# linked without --as-needed (clang's default) records them in the main window directly.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
     "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libqt6network6 (>= 6.4), \
 libqt6dbus6 (>= 6.4), qt6-qpa-plugins, libpugixml1v5, libsqlite3-0, libssl3, libcpp-httplib0.11, \
-libavformat59, libavcodec59, libavutil57, libswscale6, libfreeimage3, \
+libavformat59, libavcodec59, libavutil57, libswscale6, libfreeimage3, libglx0, libopengl0, \
 ffmpeg, zip, unzip, yamdi, libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1")
 include(CPack)
