@@ -6,13 +6,41 @@
 #include "app/services/MessageBoxHandler.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
+#include "app/services/SettingsStore.h"
 #include "app/services/modLanguage.h"
+#include "app/updater/modUpdate.h"
 #include "platform/desktop/SingleInstance.h"
 
 #include <QApplication>
 #include <QLocale>
 
 #include <cstdio>
+
+namespace {
+
+// CLIPFERRY_UPDATE_SERVER points the update check at a server for this run only (scripts/run
+// gives it the demo server); the stored setting comes back when the window closes.
+class UpdateServerForThisRun {
+ public:
+  UpdateServerForThisRun() {
+    const QString server = qEnvironmentVariable("CLIPFERRY_UPDATE_SERVER").trimmed();
+    if (server.isEmpty()) return;
+    active_ = true;
+    stored_ = ReadPlainSetting(kSection, kKey, QString());
+    WritePlainSetting(kSection, kKey, server);
+  }
+  ~UpdateServerForThisRun() {
+    if (active_) WritePlainSetting(kSection, kKey, stored_);
+  }
+
+ private:
+  const QString kSection = QString::fromLatin1(kSettingsSection);
+  const QString kKey = QString::fromLatin1(kUpdateServerKey);
+  bool active_ = false;
+  QString stored_;
+};
+
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -38,6 +66,7 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  const UpdateServerForThisRun updateServer;
   frmUpload window;
   // clipferry-cli add hands its jobs to the running window, which owns the queue file; a second
   // start asks it to show itself.
