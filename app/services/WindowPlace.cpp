@@ -4,8 +4,6 @@
 
 #include <QEvent>
 #include <QFileInfo>
-#include <QGuiApplication>
-#include <QScreen>
 #include <QWidget>
 
 namespace {
@@ -34,25 +32,14 @@ class PlaceKeeper : public QObject {
   QWidget* window_;
 };
 
-bool OnSomeScreen(const QWidget* window) {
-  const QRect frame = window->frameGeometry();
-  for (const QScreen* screen : QGuiApplication::screens()) {
-    if (screen->availableGeometry().intersects(frame)) return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 void RememberWindowPlace(QWidget* window) {
   if (window->objectName().isEmpty()) return;
   const QString saved = ReadPlainSetting(kSettings, PlaceKey(window), QString());
   if (!saved.isEmpty()) {
-    const QRect before = window->geometry();
-    if (!window->restoreGeometry(QByteArray::fromBase64(saved.toLatin1())) ||
-        !OnSomeScreen(window)) {
-      window->setGeometry(before);
-    }
+    // Qt moves a place that lies off every screen today back onto the nearest one.
+    window->restoreGeometry(QByteArray::fromBase64(saved.toLatin1()));
   }
   window->installEventFilter(new PlaceKeeper(window));
 }
