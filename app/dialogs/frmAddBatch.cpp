@@ -57,7 +57,7 @@ frmAddBatch::frmAddBatch(const cf::UploadQueue& queue, QWidget* parent)
     : QDialog(parent), queue_(queue), ui_(std::make_unique<Ui::frmAddBatch>()) {
   BuildForm();
   ApplyFormTexts(this);
-  txtLocation_->setText(QString::fromLatin1(kSelectPath));
+  txtLocation_->setText(SelectPathText());
   // Created after the texts were applied, which would blank their pictures.
   for (QToolButton** arrow : {&imgOpenTV_, &imgOpenTVGray_}) {
     *arrow = new QToolButton(picFolder_);
@@ -173,6 +173,10 @@ QString frmAddBatch::Res(const QString& key, const QString& fallback) const {
   return GetResString(kSection, key, fallback);
 }
 
+QString frmAddBatch::SelectPathText() const {
+  return Res(QStringLiteral("txtSelectPath"), QString::fromLatin1(kSelectPath));
+}
+
 void frmAddBatch::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!initDone_ && !tmrInit_.isActive()) tmrInit_.start();
@@ -248,7 +252,8 @@ void frmAddBatch::ChooseLocation(const QString& folder) {
 }
 
 void frmAddBatch::Search() {
-  if (txtLocation_->text() == QLatin1String(kSelectPath)) return;
+  const QString location = txtLocation_->text();
+  if (location == QLatin1String(kSelectPath) || location == SelectPathText()) return;
   SearchPaths({txtLocation_->text()});
 }
 

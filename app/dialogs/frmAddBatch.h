@@ -110,6 +110,8 @@ class frmAddBatch : public QDialog {
   bool PrepareRow(const QString& path);
   int AskDuplicate(const QString& path);
   QString Res(const QString& key, const QString& fallback = {}) const;
+  // kSelectPath in the interface's language.
+  QString SelectPathText() const;
 
   const cf::UploadQueue& queue_;
   std::vector<cf::UploadJob> jobs_;

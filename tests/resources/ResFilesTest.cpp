@@ -222,7 +222,7 @@ TEST_F(ResFilesTest, EveryKeyTheProgramLooksUpIsPresentAndFilled) {
        "lFolder lAdWarning frameFile lLocation cmdBrowse cmdStopSearch lHelp frameVidSetting "
        "lMaxVidSize optHiRes optStdRes cmdOK cmdCancel ttl_Help msgParseXmlErr "
        "msgUnsupportedXmlVer msg_ExitOnGetFolder msg_ExitOnGetVidInfo msg_refreshFirst "
-       "msg_refreshFrom msg_searchSopWarning dlgSelectFolder msgSelectItems"},
+       "msg_refreshFrom msg_searchSopWarning dlgSelectFolder msgSelectItems txtSelectPath"},
       {"frmCustomBps", "frmCustomBps frameNote lNote cmdSet cmdOK cmdCancel default exceedLimit"},
       {"frmConfirm", "frmConfirm lTitle lSubTitle cmdYes cmdNo cmdAllYes cmdAllNo lTestLen"},
       {"frmDownloader", "frmDownloader lNewVersion lStatus lLog lFile lProgress cmdUpdate cmdQuit"},
