@@ -7,6 +7,7 @@ DialogShared& DialogShared::Instance() {
 
 void DialogShared::Reset() {
   editRequest.clear();
+  droppedPaths.clear();
   DialogBusy = kIdle;
   FolderListKnown = false;
   serverCaps = ServerCaps();

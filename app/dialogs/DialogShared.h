@@ -4,6 +4,7 @@
 #include "app/dialogs/FolderReply.h"
 
 #include <QString>
+#include <QStringList>
 
 // The job being edited, set by the main window before it opens the add dialog for Edit.
 struct EditRequest {
@@ -22,6 +23,8 @@ class DialogShared {
   static DialogShared& Instance();
 
   EditRequest editRequest;
+  // Files or folders dropped on the main window, for the add dialog it opens to take at start.
+  QStringList droppedPaths;
   int DialogBusy = kIdle;
   // A folder list was fetched earlier in this run; getfolder.xml may be shown without a login.
   bool FolderListKnown = false;

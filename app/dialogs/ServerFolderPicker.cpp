@@ -47,6 +47,10 @@ QIcon TreeIcon(int image) {
   }
 }
 
+bool IsEnterKey(const QKeyEvent& key) {
+  return key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter;
+}
+
 }  // namespace
 
 ServerFolderPicker::ServerFolderPicker(QWidget* window, const Controls& controls, QObject* parent)
@@ -57,15 +61,15 @@ ServerFolderPicker::ServerFolderPicker(QWidget* window, const Controls& controls
   c_.tree->setHeaderHidden(true);
   c_.lOldSysHelp->hide();
   c_.lOldSysHelp->setText(Res(QStringLiteral("lNoCvtHelp"), QStringLiteral("(info)")));
-  c_.picFolder->setFocusPolicy(Qt::ClickFocus);
+  // The folder box is reached with Tab like any field and opened with Enter, Space or Alt+Down;
+  // its arrow only mirrors it for the mouse.
+  c_.picFolder->setFocusPolicy(Qt::StrongFocus);
+  c_.imgOpenTV->setFocusPolicy(Qt::NoFocus);
 
   for (QLineEdit* box : {c_.txtServerIP, c_.txtAccount, c_.txtPassword}) {
     box->installEventFilter(this);
     connect(box, &QLineEdit::textChanged, this,
             [this, box] { OnServerFieldChanged(box == c_.txtServerIP); });
-    connect(box, &QLineEdit::returnPressed, this, [this] {
-      if (c_.cmdLogIn->isEnabled()) LogIn();
-    });
   }
   for (QObject* clickable :
        {static_cast<QObject*>(c_.lFolderPath), static_cast<QObject*>(c_.picFolder),
@@ -122,8 +126,8 @@ JobServer ServerFolderPicker::CurrentServer() const {
 
 void ServerFolderPicker::SetStatus(const QString& text, bool red) {
   c_.lRefresh->setText(text);
-  c_.lRefresh->setStyleSheet(red ? QStringLiteral("color: rgb(255, 0, 0);")
-                                 : QStringLiteral("color: rgb(0, 0, 0);"));
+  // A plain status keeps the theme's own text colour, so a dark theme stays readable.
+  c_.lRefresh->setStyleSheet(red ? QStringLiteral("color: rgb(255, 0, 0);") : QString());
 }
 
 void ServerFolderPicker::setLoginState(bool loggedIn) {
@@ -385,6 +389,12 @@ void ServerFolderPicker::OnServerFieldChanged(bool addressChanged) {
 bool ServerFolderPicker::eventFilter(QObject* watched, QEvent* event) {
   auto* box = qobject_cast<QLineEdit*>(watched);
   if (box != nullptr) {
+    if (event->type() == QEvent::KeyPress && IsEnterKey(*static_cast<QKeyEvent*>(event)) &&
+        c_.cmdLogIn->isEnabled()) {
+      // Enter in a server field logs in; it must not also press the dialog's OK.
+      LogIn();
+      return true;
+    }
     if (event->type() == QEvent::FocusIn) {
       QMetaObject::invokeMethod(box, &QLineEdit::selectAll, Qt::QueuedConnection);
     } else if (event->type() == QEvent::FocusOut && box->text() != box->text().trimmed()) {
@@ -395,10 +405,25 @@ bool ServerFolderPicker::eventFilter(QObject* watched, QEvent* event) {
   if (watched == c_.tree) {
     if (event->type() == QEvent::FocusOut) {
       c_.tree->hide();
-    } else if (event->type() == QEvent::KeyPress &&
-               static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-      c_.picFolder->setFocus();
-      c_.tree->hide();
+    } else if (event->type() == QEvent::KeyPress) {
+      const auto& key = *static_cast<QKeyEvent*>(event);
+      if (key.key() == Qt::Key_Escape) {
+        c_.picFolder->setFocus();
+        c_.tree->hide();
+        return true;
+      }
+      if (IsEnterKey(key) || key.key() == Qt::Key_Space) {
+        ChooseItem(c_.tree->currentItem());
+        return true;
+      }
+    }
+    return false;
+  }
+  if (watched == c_.picFolder && event->type() == QEvent::KeyPress) {
+    const auto& key = *static_cast<QKeyEvent*>(event);
+    if (IsEnterKey(key) || key.key() == Qt::Key_Space ||
+        (key.key() == Qt::Key_Down && key.modifiers() == Qt::AltModifier)) {
+      ToggleTree();
       return true;
     }
     return false;

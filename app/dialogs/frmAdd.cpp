@@ -10,6 +10,7 @@
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/SettingsStore.h"
+#include "app/services/WindowPlace.h"
 #include "app/services/modLanguage.h"
 #include "ui_frmAdd.h"
 
@@ -19,14 +20,14 @@
 #include <QMouseEvent>
 #include <QToolButton>
 
+#include <utility>
+
 using namespace cf::estimate;
 
 namespace {
 
 const QString kSection = QStringLiteral("frmAdd");
 const QString kSettings = QString::fromLatin1(kSettingsSection);
-const QString kPixels = QStringLiteral(" 像素");
-const QString kAbout = QStringLiteral("  約 ");
 
 const QString kFileFilter = QStringLiteral(
     "All supported files (project.kqp *.wmv *.mp4 *.m4v *.mpg *.mpeg *.avi *.m2ts *.m2t *.mts "
@@ -45,6 +46,10 @@ frmAdd::frmAdd(const cf::UploadQueue& queue, QWidget* parent)
     : QDialog(parent), ui_(std::make_unique<Ui::frmAdd>()), queue_(queue) {
   const EditRequest& request = DialogShared::Instance().editRequest;
   if (request.editing) editedPath_ = request.path;
+  // A single file dropped on the main window is this dialog's file from the start.
+  QStringList& dropped = DialogShared::Instance().droppedPaths;
+  if (!request.editing && dropped.size() == 1) droppedFile_ = dropped.first();
+  dropped.clear();
   ui_->setupUi(this);
   ApplyFormTexts(this);
   ui_->lTestLen->hide();
@@ -95,6 +100,8 @@ frmAdd::frmAdd(const cf::UploadQueue& queue, QWidget* parent)
   for (QPushButton* button : {ui_->cmdOK, ui_->cmdCancel, ui_->cmdBrowse, ui_->cmdLogIn}) {
     button->setAutoDefault(false);
   }
+  // Enter confirms wherever the focus is, once OK is enabled; Escape cancels.
+  ui_->cmdOK->setDefault(true);
   connect(ui_->cmdOK, &QPushButton::clicked, this, &frmAdd::cmdOK_Click);
   connect(ui_->cmdCancel, &QPushButton::clicked, this, &frmAdd::cmdCancel_Click);
   connect(ui_->cmdBrowse, &QPushButton::clicked, this, &frmAdd::cmdBrowse_Click);
@@ -131,6 +138,7 @@ frmAdd::frmAdd(const cf::UploadQueue& queue, QWidget* parent)
   tmrInit_.setSingleShot(true);
   tmrInit_.setInterval(0);
   connect(&tmrInit_, &QTimer::timeout, this, &frmAdd::RunInitTick);
+  RememberWindowPlace(this);
 }
 
 frmAdd::~frmAdd() = default;
@@ -182,6 +190,7 @@ void frmAdd::RunInitTick() {
   SelectQuietly(ui_->optLocalCvt);
   SelectQuietly(ui_->optStdRes);
   ui_->cmdOK->setEnabled(false);
+  if (!droppedFile_.isEmpty()) QTimer::singleShot(0, this, &frmAdd::TakeDroppedFile);
   if (!shared.FolderListKnown) {
     shared.EncryptPassword = true;
     return;
@@ -244,10 +253,11 @@ void frmAdd::UpdateOkButton() {
 
 void frmAdd::cmdBrowse_Click() {
   const QString path = QFileDialog::getOpenFileName(
-      this, Res(QStringLiteral("dlgTitle"), QStringLiteral("Select a video file")), QString(),
-      kFileFilter);
+      this, Res(QStringLiteral("dlgTitle"), QStringLiteral("Select a video file")),
+      LastPickedFolder(), kFileFilter);
   QDir::setCurrent(ProgramFolder());
   if (path.isEmpty()) return;
+  RememberPickedPath(path);
   ChooseFile(QDir::toNativeSeparators(path));
 }
 
@@ -268,6 +278,23 @@ void frmAdd::ChooseFile(const QString& path) {
   SelectQuietly(ui_->optLocalCvt);
   SelectQuietly(ui_->optStdRes);
   ProbeChosenFile();
+}
+
+void frmAdd::TakeDroppedFile() {
+  const QString path = std::exchange(droppedFile_, QString());
+  if (ui_->txtFile->isEnabled()) {
+    ChooseFile(path);
+    return;
+  }
+  // Not logged in yet: the file waits in its box and is probed once the login succeeds.
+  const DialogMessage refusal = JobSetup::CheckFile(path, queue_, QString());
+  if (!refusal.isEmpty()) {
+    ShowDialogMessage(refusal);
+    return;
+  }
+  ui_->txtTitle->setText(QFileInfo(path).completeBaseName());
+  ui_->txtFile->setText(path);
+  setup_.StartFile(path);
 }
 
 void frmAdd::ProbeChosenFile() {
@@ -329,7 +356,8 @@ void frmAdd::ShowSourceSize(bool enable) {
   }
   const Source& source = setup_.source();
   QString text = caption + QLatin1Char(' ') + QString::number(source.codedWidth) +
-                 QLatin1Char('x') + QString::number(source.codedHeight) + kPixels;
+                 QLatin1Char('x') + QString::number(source.codedHeight) +
+                 Res(QStringLiteral("txtPixels"), QStringLiteral(" 像素"));
   if (source.darNum != 0 &&
       static_cast<double>(source.darDen) * source.codedWidth / source.darNum !=
           source.codedHeight) {
@@ -384,13 +412,15 @@ void frmAdd::ApplyResolutionCaptions(bool enable) {
     ui_->optSrcRes->setText(src);
   }
   const QString high = Res(QStringLiteral("optHiRes"));
-  ui_->optHiRes->setText(ui_->optHiRes->isEnabled()
-                             ? high + SizeCaption(sizes.high)
-                             : high + QStringLiteral(" (原始寬度需 >= 1024)"));
+  ui_->optHiRes->setText(
+      ui_->optHiRes->isEnabled()
+          ? high + SizeCaption(sizes.high)
+          : high + Res(QStringLiteral("optHiResNeeds"), QStringLiteral(" (原始寬度需 >= 1024)")));
   const QString standard = Res(QStringLiteral("optStdRes"));
   ui_->optStdRes->setText(ui_->optStdRes->isEnabled()
                               ? standard + SizeCaption(sizes.standard)
-                              : standard + QStringLiteral(" (原始寬度需 >= 640)"));
+                              : standard + Res(QStringLiteral("optStdResNeeds"),
+                                               QStringLiteral(" (原始寬度需 >= 640)")));
 }
 
 void frmAdd::ShowDestination(bool enable) {
@@ -410,7 +440,8 @@ void frmAdd::ShowDestination(bool enable) {
   }
   setup_.Recompute();
   ui_->lDstSize->setText(dstSize + QStringLiteral("  ") + QString::number(setup_.videoWidth) +
-                         QLatin1Char('x') + QString::number(setup_.videoHeight) + kPixels);
+                         QLatin1Char('x') + QString::number(setup_.videoHeight) +
+                         Res(QStringLiteral("txtPixels"), QStringLiteral(" 像素")));
   SetCustomBpsLabels(setup_.totalKbps, true);
   const bool custom =
       DialogShared::Instance().serverCaps.customBps && setup_.dstCvtType == kLocalCvt;
@@ -419,10 +450,12 @@ void frmAdd::ShowDestination(bool enable) {
 }
 
 void frmAdd::SetCustomBpsLabels(int32_t kbps, bool warn) {
-  ui_->lBps->setText(Res(QStringLiteral("lBps")) + kAbout + QString::number(kbps) +
-                     QStringLiteral(" kbps"));
+  ui_->lBps->setText(Res(QStringLiteral("lBps")) +
+                     Res(QStringLiteral("txtAbout"), QStringLiteral("  約 ")) +
+                     QString::number(kbps) + QStringLiteral(" kbps"));
   double gigabytes = 0;
-  ui_->lFileSize->setText(Res(QStringLiteral("lFileSize")) + kAbout +
+  ui_->lFileSize->setText(Res(QStringLiteral("lFileSize")) +
+                          Res(QStringLiteral("txtAbout"), QStringLiteral("  約 ")) +
                           SizeText(kbps, setup_.source().secDuration, &gigabytes));
   if (warn && gigabytes > kNearLimitGB && !nearLimitWarned_) {
     nearLimitWarned_ = true;

@@ -50,6 +50,8 @@ class frmAdd : public QDialog {
   void RunInitTick();
   // What choosing a file in the file dialog does.
   void ChooseFile(const QString& path);
+  // The file dropped on the main window, chosen now or held until the login.
+  void TakeDroppedFile();
   void cmdOK_Click();
   void cmdCancel_Click();
   void lCustomBps_Click();
@@ -100,4 +102,5 @@ class frmAdd : public QDialog {
   // The chosen file is a project that opened and that the server accepts.
   bool projectOpened_ = false;
   QString rememberedFolderID_;
+  QString droppedFile_;
 };

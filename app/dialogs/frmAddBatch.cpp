@@ -10,6 +10,7 @@
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/SettingsStore.h"
+#include "app/services/WindowPlace.h"
 #include "app/services/modLanguage.h"
 #include "ui_frmAddBatch.h"
 
@@ -27,6 +28,7 @@
 #include <QTreeWidget>
 
 #include <set>
+#include <utility>
 
 using namespace cf::estimate;
 
@@ -55,7 +57,7 @@ frmAddBatch::frmAddBatch(const cf::UploadQueue& queue, QWidget* parent)
     : QDialog(parent), queue_(queue), ui_(std::make_unique<Ui::frmAddBatch>()) {
   BuildForm();
   ApplyFormTexts(this);
-  txtLocation_->setText(QString::fromLatin1(kSelectPath));
+  txtLocation_->setText(SelectPathText());
   // Created after the texts were applied, which would blank their pictures.
   for (QToolButton** arrow : {&imgOpenTV_, &imgOpenTVGray_}) {
     *arrow = new QToolButton(picFolder_);
@@ -98,6 +100,7 @@ frmAddBatch::frmAddBatch(const cf::UploadQueue& queue, QWidget* parent)
   connect(cmdStopSearch_, &QPushButton::clicked, this, [this] { walker_.Stop(); });
 
   DialogShared& shared = DialogShared::Instance();
+  dropped_ = std::exchange(shared.droppedPaths, QStringList());
   shared.DialogBusy = DialogShared::kIdle;
   rememberedFolderID_ = picker_->LoadRememberedServer();
   setup_.dstCvtType = kLocalCvt;
@@ -119,6 +122,7 @@ frmAddBatch::frmAddBatch(const cf::UploadQueue& queue, QWidget* parent)
   tmrInit_.setSingleShot(true);
   tmrInit_.setInterval(0);
   connect(&tmrInit_, &QTimer::timeout, this, &frmAddBatch::RunInitTick);
+  RememberWindowPlace(this);
 }
 
 frmAddBatch::~frmAddBatch() = default;
@@ -169,6 +173,10 @@ QString frmAddBatch::Res(const QString& key, const QString& fallback) const {
   return GetResString(kSection, key, fallback);
 }
 
+QString frmAddBatch::SelectPathText() const {
+  return Res(QStringLiteral("txtSelectPath"), QString::fromLatin1(kSelectPath));
+}
+
 void frmAddBatch::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   if (!initDone_ && !tmrInit_.isActive()) tmrInit_.start();
@@ -178,6 +186,10 @@ void frmAddBatch::RunInitTick() {
   tmrInit_.stop();
   if (initDone_) return;
   initDone_ = true;
+  // What was dropped on the main window is searched as soon as the window shows.
+  if (!dropped_.isEmpty()) {
+    QTimer::singleShot(0, this, [this] { SearchPaths(std::exchange(dropped_, QStringList())); });
+  }
   DialogShared& shared = DialogShared::Instance();
   if (!shared.FolderListKnown) {
     shared.EncryptPassword = true;
@@ -221,13 +233,16 @@ void frmAddBatch::OnServerFieldsChanged() { EnableGroups(false); }
 
 void frmAddBatch::cmdBrowse_Click() {
   const QString folder = QFileDialog::getExistingDirectory(
-      this, QStringLiteral("Select your Windows\\System\\ directory"), QString(),
-      QFileDialog::ShowDirsOnly);
+      this,
+      Res(QStringLiteral("dlgSelectFolder"),
+          QStringLiteral("Select your Windows\\System\\ directory")),
+      LastPickedFolder(), QFileDialog::ShowDirsOnly);
   QDir::setCurrent(ProgramFolder());
   if (folder.isEmpty()) {
     cmdCancel_->setFocus();
     return;
   }
+  RememberPickedPath(folder);
   ChooseLocation(folder);
 }
 
@@ -237,7 +252,14 @@ void frmAddBatch::ChooseLocation(const QString& folder) {
 }
 
 void frmAddBatch::Search() {
-  if (searching_ || txtLocation_->text() == QLatin1String(kSelectPath)) return;
+  const QString location = txtLocation_->text();
+  if (location == QLatin1String(kSelectPath) || location == SelectPathText()) return;
+  SearchPaths({txtLocation_->text()});
+}
+
+void frmAddBatch::SearchPaths(const QStringList& paths) {
+  if (searching_ || paths.isEmpty()) return;
+  txtLocation_->setText(paths.join(QStringLiteral("; ")));
   gridQueue_->setRowCount(0);
   cmdLogIn_->setEnabled(false);
   cmdOK_->setEnabled(false);
@@ -248,8 +270,16 @@ void frmAddBatch::Search() {
   ProgressBarSearch_->setValue(kProgressStep);
   ProgressBarSearch_->show();
   searching_ = true;
-  walker_.Walk(txtLocation_->text(), QString::fromLatin1(kPatterns),
-               [this](const QString& path) { AddFoundFile(path); });
+  const QString patterns = QString::fromLatin1(kPatterns) + QLatin1Char(';');
+  for (const QString& path : paths) {
+    if (QFileInfo(path).isDir()) {
+      const modDirectory::Result result =
+          walker_.Walk(path, patterns, [this](const QString& found) { AddFoundFile(found); });
+      if (result == modDirectory::Result::Stopped) break;
+    } else if (modDirectory::Matches(QFileInfo(path).fileName(), patterns)) {
+      AddFoundFile(path);
+    }
+  }
   searching_ = false;
   cmdLogIn_->setEnabled(true);
   cmdOK_->setEnabled(true);
@@ -362,7 +392,7 @@ void frmAddBatch::cmdOK_Click() {
     selected.insert(index.row());
   }
   if (selected.empty()) {
-    ShowMessage(QStringLiteral("Please select items."));
+    ShowMessage(Res(QStringLiteral("msgSelectItems"), QStringLiteral("Please select items.")));
     return;
   }
   if (!picker_->loginState() || !picker_->hasFolder()) {

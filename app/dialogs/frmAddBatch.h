@@ -84,6 +84,8 @@ class frmAddBatch : public QDialog {
   // What choosing a folder in the folder picker does: show it and search it.
   void ChooseLocation(const QString& folder);
   void Search();
+  // Searches each folder and takes each file of a known type, as one search.
+  void SearchPaths(const QStringList& paths);
   void cmdOK_Click();
   void cmdCancel_Click();
 
@@ -108,6 +110,8 @@ class frmAddBatch : public QDialog {
   bool PrepareRow(const QString& path);
   int AskDuplicate(const QString& path);
   QString Res(const QString& key, const QString& fallback = {}) const;
+  // kSelectPath in the interface's language.
+  QString SelectPathText() const;
 
   const cf::UploadQueue& queue_;
   std::vector<cf::UploadJob> jobs_;
@@ -119,6 +123,8 @@ class frmAddBatch : public QDialog {
   bool initDone_ = false;
   bool searching_ = false;
   QString rememberedFolderID_;
+  // Paths dropped on the main window, searched once the window shows.
+  QStringList dropped_;
   std::function<void(frmConfirm&)> confirmHook_;
   std::function<void(int)> rowAddedHook_;
 

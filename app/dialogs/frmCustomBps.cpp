@@ -31,6 +31,7 @@ frmCustomBps::frmCustomBps(int32_t defaultKbps, int32_t seconds, int32_t current
   ui_->cmdOK->setAutoDefault(false);
   ui_->cmdSet->setAutoDefault(false);
   ui_->cmdCancel->setAutoDefault(false);
+  ui_->cmdOK->setDefault(true);
   tmrFocus_.setSingleShot(true);
   tmrFocus_.setInterval(0);
   connect(&tmrFocus_, &QTimer::timeout, this, [this] { option(selectedIndex())->setFocus(); });

@@ -3,6 +3,7 @@
 #include "app/dialogs/DialogShared.h"
 #include "app/dialogs/frmAdd.h"
 #include "app/dialogs/frmAddBatch.h"
+#include "app/queue/MainWindowParts.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "app/services/FormTexts.h"
@@ -84,6 +85,7 @@ frmUpload::frmUpload(QWidget* parent)
   tmrInit_.setSingleShot(true);
   tmrInit_.setInterval(10);
   connect(&tmrInit_, &QTimer::timeout, this, &frmUpload::RunStartupTick);
+  InstallMainWindowParts(*this);
 }
 
 frmUpload::~frmUpload() = default;
@@ -298,7 +300,6 @@ void frmUpload::ApplySelectionRule() {
   ui_->cmdEdit->setEnabled(buttons.editEnabled);
 }
 
-// Add and AddKqp: refused while a job runs; afterwards the last row is selected when rows came in.
 // Add and AddKqp: refused while a job runs; afterwards the last row is selected when rows came in.
 template <typename Dialog>
 void frmUpload::RunAddDialog() {

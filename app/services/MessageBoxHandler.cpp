@@ -36,6 +36,13 @@ MsgAnswer Show(const MessageRequest& request) {
       box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
       break;
   }
+  // Enter and Escape both give the answer that changes nothing, so a stray key loses no work.
+  const QMessageBox::StandardButton safe = request.buttons == MsgButtons::Ok ? QMessageBox::Ok
+                                           : request.buttons == MsgButtons::YesNo
+                                               ? QMessageBox::No
+                                               : QMessageBox::Cancel;
+  box.setDefaultButton(safe);
+  box.setEscapeButton(safe);
   switch (box.exec()) {
     case QMessageBox::Yes:
       return MsgAnswer::Yes;

@@ -2,6 +2,7 @@
 
 #include "app/services/ProgramFolder.h"
 
+#include <QFileInfo>
 #include <QMutex>
 #include <QMutexLocker>
 
@@ -13,13 +14,20 @@ namespace {
 
 QMutex resMutex;
 std::unique_ptr<pugi::xml_document> resDocument;
+// The language file in use; empty for the program folder's res.xml.
+QString resLanguage;
+
+QString ResFileName(const QString& language) {
+  return language.isEmpty() ? QStringLiteral("res.xml")
+                            : QStringLiteral("res.%1.xml").arg(language);
+}
 
 const pugi::xml_document& ResDocument() {
   if (!resDocument) {
     resDocument = std::make_unique<pugi::xml_document>();
     // A file that fails to load leaves an empty document; every lookup then falls back to its
     // default. Comments and processing instructions are kept: they end a search.
-    const QByteArray path = JoinPath(ProgramFolder(), QStringLiteral("res.xml")).toLocal8Bit();
+    const QByteArray path = JoinPath(ProgramFolder(), ResFileName(resLanguage)).toLocal8Bit();
     if (!resDocument->load_file(path.constData(),
                                 pugi::parse_default | pugi::parse_comments | pugi::parse_pi)) {
       resDocument->reset();
@@ -58,4 +66,36 @@ QString GetResString(const QString& section, const QString& key, const QString& 
 void ReloadResStrings() {
   QMutexLocker lock(&resMutex);
   resDocument.reset();
+}
+
+const QStringList& InterfaceLanguages() {
+  static const QStringList languages = {QStringLiteral("en"), QStringLiteral("zh_TW")};
+  return languages;
+}
+
+QString ChooseLanguage(const QString& setting, const QLocale& system) {
+  if (InterfaceLanguages().contains(setting)) return setting;
+  if (system.language() != QLocale::Chinese) return {};
+  // The script decides when it is named; otherwise the places that write Traditional Chinese.
+  const QLocale::Script script = system.script();
+  const QLocale::Territory place = system.territory();
+  const bool traditional =
+      script == QLocale::TraditionalHanScript ||
+      (script != QLocale::SimplifiedHanScript &&
+       (place == QLocale::Taiwan || place == QLocale::HongKong || place == QLocale::Macau));
+  return traditional ? QStringLiteral("zh_TW") : QString();
+}
+
+void UseLanguage(const QString& language) {
+  QMutexLocker lock(&resMutex);
+  // A language whose file is missing falls back to res.xml rather than to no texts at all.
+  const bool present = InterfaceLanguages().contains(language) &&
+                       QFileInfo::exists(JoinPath(ProgramFolder(), ResFileName(language)));
+  resLanguage = present ? language : QString();
+  resDocument.reset();
+}
+
+QString LanguageInUse() {
+  QMutexLocker lock(&resMutex);
+  return resLanguage;
 }

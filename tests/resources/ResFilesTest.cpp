@@ -201,7 +201,10 @@ TEST_F(ResFilesTest, EveryKeyTheProgramLooksUpIsPresentAndFilled) {
        "msgFileNotExist msgFrameCompress msgOverwrite msgPack msgPackCancel msgPackError "
        "msgRemoveTransferingFile msgStopBeforeExit msgUpdate msgUpload msgUploadCancel "
        "msgVideoCompress msg_checkFolder msg_folder msg_folder2 msg_folder3 msg_0 msg_666 "
-       "msg_1001 msg_1002 msg_1003 msg_1004 msg_1005"},
+       "msg_1001 msg_1002 msg_1003 msg_1004 msg_1005 msgRemoveSelected msgDropRefused lLanguage "
+       "langAuto langEnglish langChinese msgLanguageNextStart cmdAbout ttlAbout msgAbout "
+       "stateWaiting stateTransfering "
+       "stateEditing stateFinished stateFailed stateCanceled"},
       {"frmAdd",
        "frmAdd frmEdit dlgTitle frameFile lVideo cmdBrowse lSrcSize frameServer lServerIP "
        "lAccount lPassword cmdLogIn cmdRefresh lRefresh lOldSysHelp lFolder lAdWarning "
@@ -212,13 +215,14 @@ TEST_F(ResFilesTest, EveryKeyTheProgramLooksUpIsPresentAndFilled) {
        "msg_buildingFolder msg_durErr msg_exceed2GB msg_ExitOnGetFolder msg_ExitOnGetVidInfo "
        "msg_hasBeenAdded msg_multiStream msg_nearly2GB msg_noCustomBps msg_noCvtForMp4 "
        "msg_noMediaKq msg_noSuchFile msg_oldSysTip msg_oldSysWarning msg_openFileError "
-       "msg_refreshFirst msg_refreshFrom msg_rm_and_rmvb msg_unknownFormat msg_VIDEO_TS_VOB"},
+       "msg_refreshFirst msg_refreshFrom msg_rm_and_rmvb msg_unknownFormat msg_VIDEO_TS_VOB "
+       "txtPixels txtAbout optHiResNeeds optStdResNeeds"},
       {"frmAddBatch",
        "frmAddBatch frameServer lServerIP lAccount lPassword cmdLogIn cmdRefresh lRefresh "
        "lFolder lAdWarning frameFile lLocation cmdBrowse cmdStopSearch lHelp frameVidSetting "
        "lMaxVidSize optHiRes optStdRes cmdOK cmdCancel ttl_Help msgParseXmlErr "
        "msgUnsupportedXmlVer msg_ExitOnGetFolder msg_ExitOnGetVidInfo msg_refreshFirst "
-       "msg_refreshFrom msg_searchSopWarning"},
+       "msg_refreshFrom msg_searchSopWarning dlgSelectFolder msgSelectItems txtSelectPath"},
       {"frmCustomBps", "frmCustomBps frameNote lNote cmdSet cmdOK cmdCancel default exceedLimit"},
       {"frmConfirm", "frmConfirm lTitle lSubTitle cmdYes cmdNo cmdAllYes cmdAllNo lTestLen"},
       {"frmDownloader", "frmDownloader lNewVersion lStatus lLog lFile lProgress cmdUpdate cmdQuit"},

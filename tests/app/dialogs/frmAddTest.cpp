@@ -383,7 +383,7 @@ TEST_F(AddDialog, ResolutionOptionsFollowTheSourceWidth) {
       {QStringLiteral("1024x576"), false, true, true, 2,
        AddText("optStdRes") + QStringLiteral(" (640x360)")},
       {QStringLiteral("320x240"), true, false, false, 0,
-       AddText("optStdRes") + QStringLiteral(" (原始寬度需 >= 640)")},
+       AddText("optStdRes") + AddText("optStdResNeeds")},
   };
   for (const auto& c : cases) {
     dialog->ChooseFile(Clip(QStringLiteral("w%1.mp4").arg(c.size), c.size));
@@ -398,10 +398,11 @@ TEST_F(AddDialog, ResolutionOptionsFollowTheSourceWidth) {
   dialog->ChooseFile(Clip(QStringLiteral("w1024x576.mp4"), QStringLiteral("1024x576")));
   ui.optHiRes->click();
   EXPECT_EQ(dialog->setup().dstResType, 1);
-  EXPECT_EQ(ui.lDstSize->text(), AddText("lDstSize") + QStringLiteral("  1024x576 像素"));
-  EXPECT_EQ(ui.lBps->text(), AddText("lBps") + QStringLiteral("  約 1300 kbps"));
-  EXPECT_TRUE(
-      ui.lSrcSize->text().startsWith(AddText("lSrcSize") + QStringLiteral(" 1024x576 像素")));
+  EXPECT_EQ(ui.lDstSize->text(),
+            AddText("lDstSize") + QStringLiteral("  1024x576") + AddText("txtPixels"));
+  EXPECT_EQ(ui.lBps->text(), AddText("lBps") + AddText("txtAbout") + QStringLiteral("1300 kbps"));
+  EXPECT_TRUE(ui.lSrcSize->text().startsWith(AddText("lSrcSize") + QStringLiteral(" 1024x576") +
+                                             AddText("txtPixels")));
 }
 
 TEST_F(AddDialog, NoConversionForMp4DisablesEveryResolution) {
@@ -418,7 +419,8 @@ TEST_F(AddDialog, NoConversionForMp4DisablesEveryResolution) {
     EXPECT_FALSE(option->isEnabled());
   }
   EXPECT_FALSE(ui.lCustomBps->isVisible());
-  EXPECT_EQ(ui.lDstSize->text(), AddText("lDstSize") + QStringLiteral("  1024x576 像素"));
+  EXPECT_EQ(ui.lDstSize->text(),
+            AddText("lDstSize") + QStringLiteral("  1024x576") + AddText("txtPixels"));
 
   // A file of another kind does not offer it; the old system offers neither server option.
   QFile::copy(Clip(QStringLiteral("talk.mp4")), clips_.filePath(QStringLiteral("talk.mkv")));
@@ -468,10 +470,12 @@ TEST_F(AddDialog, SizeNearTheLimitWarnsOnceAndOverTheLimitIsRefused) {
   // 4200 kbps for about 66.5 minutes is 1.95 GB: accepted, with one warning per dialog.
   dialog->ChooseFile(LongClip(clips_, 3989));
   ASSERT_TRUE(ui.cmdOK->isEnabled());
-  EXPECT_EQ(ui.lFileSize->text(), AddText("lFileSize") + QStringLiteral("  約 309 MB"));
+  EXPECT_EQ(ui.lFileSize->text(),
+            AddText("lFileSize") + AddText("txtAbout") + QStringLiteral("309 MB"));
   ui.optSrcRes->click();
   EXPECT_EQ(dialog->setup().dstResType, 0);
-  EXPECT_EQ(ui.lFileSize->text(), AddText("lFileSize") + QStringLiteral("  約 1.95 GB"));
+  EXPECT_EQ(ui.lFileSize->text(),
+            AddText("lFileSize") + AddText("txtAbout") + QStringLiteral("1.95 GB"));
   EXPECT_EQ(
       messages_,
       QStringList{AddText("msg_nearly2GB").replace(QStringLiteral("%s"), QStringLiteral("1.95"))});
@@ -563,6 +567,48 @@ TEST_F(AddDialog, DialogAndCommandLineQueueTheSameJob) {
        QStringLiteral("2")},
       &exitCode);
   EXPECT_EQ(exitCode, 1);
+}
+
+// Everything of the dialog can be done from the keyboard: Enter in a server field logs in, the
+// folder box opens with Space and takes a folder with Enter, and Enter confirms once OK may.
+TEST_F(AddDialog, KeyboardLogsInPicksAFolderAndConfirms) {
+  const QString clip = Clip(QStringLiteral("keys.mp4"));
+  auto dialog = Open();
+  Ui::frmAdd& ui = dialog->form();
+  ui.txtServerIP->setText(ServerUrl());
+  ui.txtAccount->setText(QStringLiteral("demo"));
+  ui.txtPassword->setText(QStringLiteral("demo"));
+  QTest::keyClick(ui.txtPassword, Qt::Key_Return);
+  ASSERT_TRUE(WaitIdle());
+  ASSERT_TRUE(dialog->picker().loginState());
+  EXPECT_TRUE(dialog->isVisible());
+
+  // Tab reaches the folder box before OK and Cancel.
+  QList<QWidget*> chain;
+  for (QWidget* w = ui.txtPassword->nextInFocusChain(); w != ui.txtPassword && chain.size() < 500;
+       w = w->nextInFocusChain()) {
+    if (w->focusPolicy() & Qt::TabFocus) chain << w;
+  }
+  ASSERT_TRUE(chain.contains(ui.picFolder));
+  EXPECT_LT(chain.indexOf(ui.picFolder), chain.indexOf(ui.cmdOK));
+  EXPECT_LT(chain.indexOf(ui.cmdOK), chain.indexOf(ui.cmdCancel));
+
+  QTest::keyClick(ui.picFolder, Qt::Key_Space);
+  ASSERT_TRUE(ui.TreeView1->isVisible());
+  ui.TreeView1->setCurrentItem(dialog->picker().itemForFolder(3));
+  QTest::keyClick(ui.TreeView1, Qt::Key_Return);
+  EXPECT_FALSE(ui.TreeView1->isVisible());
+  EXPECT_EQ(ui.lFolderPath->text(), QStringLiteral("Courses/Chemistry 201"));
+
+  // Without a file OK is disabled and Enter does nothing.
+  QTest::keyClick(ui.txtTitle, Qt::Key_Return);
+  EXPECT_TRUE(dialog->isVisible());
+  dialog->ChooseFile(clip);
+  ASSERT_TRUE(ui.cmdOK->isEnabled());
+  QTest::keyClick(ui.txtTitle, Qt::Key_Return);
+  EXPECT_FALSE(dialog->isVisible());
+  ASSERT_EQ(queue_.Count(), 1);
+  EXPECT_EQ(queue_.item(clip)->folderID, QStringLiteral("3"));
 }
 
 }  // namespace

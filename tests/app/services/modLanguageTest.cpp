@@ -72,4 +72,43 @@ TEST_F(ResStrings, FileIsReadOncePerProcess) {
   EXPECT_EQ(GetResString("a", "k", "d"), QStringLiteral("before"));
 }
 
+TEST(InterfaceLanguage, SettingThenTraditionalChineseLocaleThenResXml) {
+  const struct {
+    const char* setting;
+    const char* locale;
+    const char* chosen;
+  } cases[] = {
+      {"en", "zh_TW", "en"},    {"zh_TW", "en_US", "zh_TW"}, {"", "zh_TW", "zh_TW"},
+      {"", "zh_HK", "zh_TW"},   {"", "zh_Hant_SG", "zh_TW"}, {"", "zh_CN", ""},
+      {"", "zh_Hans_HK", ""},   {"", "en_US", ""},           {"", "C", ""},
+      {"fr", "zh_TW", "zh_TW"},  // a setting naming no shipped language is ignored
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(
+        ChooseLanguage(QString::fromLatin1(c.setting), QLocale(QString::fromLatin1(c.locale))),
+        QString::fromLatin1(c.chosen))
+        << c.setting << " / " << c.locale;
+  }
+}
+
+TEST_F(ResStrings, ChosenLanguageIsReadFromItsOwnFileElseFromResXml) {
+  WriteRes(R"(<r><s name="w"><t name="k">from res.xml</t></s></r>)");
+  QFile chinese(folder_.filePath(QStringLiteral("res.zh_TW.xml")));
+  ASSERT_TRUE(chinese.open(QIODevice::WriteOnly));
+  chinese.write(R"(<r><s name="w"><t name="k">中文</t></s></r>)");
+  chinese.close();
+
+  UseLanguage(QStringLiteral("zh_TW"));
+  EXPECT_EQ(LanguageInUse(), QStringLiteral("zh_TW"));
+  EXPECT_EQ(GetResString(QStringLiteral("w"), QStringLiteral("k")), QStringLiteral("中文"));
+  // English has no file here: res.xml stands in rather than no texts at all.
+  UseLanguage(QStringLiteral("en"));
+  EXPECT_EQ(LanguageInUse(), QString());
+  EXPECT_EQ(GetResString(QStringLiteral("w"), QStringLiteral("k")), QStringLiteral("from res.xml"));
+  // Only the shipped names are files; a setting cannot point the lookup elsewhere.
+  UseLanguage(QStringLiteral("../zh_TW"));
+  EXPECT_EQ(GetResString(QStringLiteral("w"), QStringLiteral("k")), QStringLiteral("from res.xml"));
+  UseLanguage(QString());
+}
+
 }  // namespace
