@@ -5,6 +5,7 @@
 #include "app/dialogs/frmAddBatch.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
+#include "app/queue/QueueRequests.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
@@ -272,8 +273,9 @@ QByteArray frmUpload::AcceptHandedJobs(const QByteArray& document) {
   // A job handed over before the start-up tick must not be written over by the queue file.
   LoadQueueOnce();
   const bool running = queue_.AnyInState(cf::JobState::Transfering);
-  const cf::HandedJobs handed = commands_.acceptHanded(document);
-  if (handed.added > 0 && !running) ui_->cmdStartUpload->setEnabled(true);
+  const cf::QueueRequestResult handed = cf::AnswerQueueRequest(commands_, queue_, document);
+  if ((handed.added > 0 || handed.removed > 0) && !running)
+    ui_->cmdStartUpload->setEnabled(queue_.AnyInState(cf::JobState::Waiting));
   return handed.answer;
 }
 
