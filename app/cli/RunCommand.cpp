@@ -6,6 +6,7 @@
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
+#include "app/queue/RunProgress.h"
 #include "app/queue/UploadQueue.h"
 #include "app/queue/UserQuestions.h"
 #include "app/services/MavoControl.h"
@@ -20,6 +21,7 @@
 #include <QHash>
 #include <QWidget>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
@@ -50,6 +52,7 @@ class RunReporter {
     QObject::connect(&driver, &cf::JobDriver::statusChanged, [](const QString& text) {
       if (!text.isEmpty()) Print(QStringLiteral("status: ") + text);
     });
+    progress_.Follow(driver);
     QObject::connect(&driver, &cf::JobDriver::progress,
                      [this](const QString&, cf::JobRun::Phase, qint64 done, qint64 total, qint64) {
                        if (total <= 0) return;
@@ -59,8 +62,7 @@ class RunReporter {
                        const int step = percent / 10;
                        if (step == lastStep_) return;
                        lastStep_ = step;
-                       Print(QStringLiteral("progress: %1%").arg(percent),
-                             {{QStringLiteral("percent"), percent}});
+                       PrintProgress(percent);
                      });
     QObject::connect(&driver, &cf::JobDriver::jobChanged,
                      [this](const QString& path) { ReportState(path); });
@@ -90,7 +92,23 @@ class RunReporter {
     }
   }
 
+  // An upload's line carries the bytes sent, the speed and the time left.
+  void PrintProgress(int percent) {
+    if (!progress_.uploading()) {
+      Print(QStringLiteral("progress: %1%").arg(percent), {{QStringLiteral("percent"), percent}});
+      return;
+    }
+    const cf::UploadFigures& figures = progress_.figures();
+    Print(QStringLiteral("progress: ") + cf::UploadProgressText(QString(), figures),
+          {{QStringLiteral("percent"), figures.percent},
+           {QStringLiteral("bytes"), figures.bytes},
+           {QStringLiteral("totalBytes"), figures.total},
+           {QStringLiteral("bytesPerSecond"), std::round(figures.bytesPerSecond)},
+           {QStringLiteral("secondsLeft"), figures.secondsLeft}});
+  }
+
   const cf::UploadQueue& queue_;
+  cf::RunProgress progress_{queue_};
   QHash<QString, QString> states_;
   int lastStep_ = -1;
   bool failed_ = false;

@@ -6,6 +6,7 @@
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/QueueRequests.h"
+#include "app/queue/RunIndicators.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
@@ -56,6 +57,7 @@ frmUpload::frmUpload(QWidget* parent)
   mavo_ = CreateWindowMavo(this, &mavoError_);
   if (mavo_) {
     driver_ = std::make_unique<cf::JobDriver>(queue_, *mavo_, questions_);
+    runIndicators_ = new RunIndicators(*this, *ui_->lStatus, *ui_->lJobOfQueue, queue_, *driver_);
     ConnectDriver();
   }
 
@@ -133,7 +135,6 @@ void frmUpload::RunStartupTick() {
 
 void frmUpload::ConnectDriver() {
   cf::JobDriver* driver = driver_.get();
-  connect(driver, &cf::JobDriver::statusChanged, ui_->lStatus, &QLabel::setText);
   connect(driver, &cf::JobDriver::infoChanged, ui_->lConvertInfo, &QLabel::setText);
   connect(driver, &cf::JobDriver::noWaitingJob, this,
           [this] { ui_->cmdStopUpload->setEnabled(false); });

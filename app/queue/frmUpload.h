@@ -21,6 +21,7 @@ class KeepAwake;
 }
 class UpdateStartup;
 class MavoControl;
+class RunIndicators;
 
 // The main window: the upload queue with its grid and commands. It holds no job logic of its own;
 // it wires the grid model, the queue commands and the job driver to the widgets, hosts the upload
@@ -97,6 +98,8 @@ class frmUpload : public QWidget {
   QString mavoError_;
   cf::MessageQuestions questions_;
   std::unique_ptr<cf::JobDriver> driver_;
+  // Status line, "Job i of N", title percent (a child of the window).
+  RunIndicators* runIndicators_ = nullptr;
   QTimer packingDots_;
   static constexpr int kPackingDotsMs = 700;
 };
