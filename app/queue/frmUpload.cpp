@@ -153,7 +153,8 @@ void frmUpload::ConnectDriver() {
   connect(driver, &cf::JobDriver::queueFinished, this, [this](const cf::QueueSummary& summary) {
     if (!summary.last.ok()) return;
     const QString done = Res(QStringLiteral("msgComplete"));
-    if (!done.isEmpty()) ShowMessage(done, QString(), MsgButtons::Ok, MsgIcon::Information);
+    if (!done.isEmpty() && !runIndicators_->notified())
+      ShowMessage(done, QString(), MsgButtons::Ok, MsgIcon::Information);
     const QString caption = GetResString(QStringLiteral("frmCommon"), QStringLiteral("btnExit"));
     if (!caption.isEmpty()) ui_->cmdExit->setText(caption);
   });
