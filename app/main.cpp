@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
   }
 
   frmUpload window;
-  // clipferry-cli add hands its jobs to the running window, which owns the queue file.
+  // clipferry-cli add, remove and clear go to the running window, which owns the queue file.
   instance.SetHandler(
       [&window](const QByteArray& message) { return window.AcceptHandedJobs(message); });
   window.show();

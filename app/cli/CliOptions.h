@@ -5,8 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-class FolderReply;
-
 // A command's arguments split into options with a value ("--url U" or "--url=U"), flags
 // ("--json") and the rest, in order. A lone "--" ends the options.
 struct CliOptions {
@@ -28,9 +26,3 @@ struct CliOptions {
 // --password P, else the first line of --password-file FILE, else $CLIPFERRY_PASSWORD. False
 // with `error` when none gives one or the file cannot be read.
 bool ReadPassword(const QHash<QString, QString>& values, QString* password, QString* error);
-
-// Logs in as the add dialog does: a digest first, the plain password once more when the server
-// asks for it. On success `reply` holds the folder reply and `sentDigest` how the password went;
-// on failure the reason has been printed to standard error.
-bool LogInToServer(const QString& address, const QString& account, const QString& password,
-                   FolderReply* reply, bool* sentDigest);

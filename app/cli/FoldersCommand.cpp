@@ -2,6 +2,7 @@
 
 #include "app/cli/CliCommands.h"
 #include "app/cli/CliOptions.h"
+#include "app/cli/ServerLogin.h"
 #include "app/dialogs/CFolderTree.h"
 #include "app/dialogs/FolderReply.h"
 #include "app/services/modConfig.h"

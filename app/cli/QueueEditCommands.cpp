@@ -1,6 +1,7 @@
 #include "app/cli/QueueEditCommands.h"
 
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliOptions.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueCommands.h"
@@ -63,15 +64,19 @@ bool Apply(const char* name, const QByteArray& request, cf::QueueRequestResult* 
 }
 
 int Remove(const QStringList& arguments) {
-  QStringList paths = arguments;
-  if (!paths.isEmpty() && paths.first() == QLatin1String("--")) paths.removeFirst();
-  if (paths.size() != 1 ||
-      (arguments.first() != QLatin1String("--") && paths.first().startsWith(QLatin1String("--")))) {
-    std::fprintf(stderr, "usage: clipferry-cli remove [--] PATH\n");
+  CliOptions options;
+  QString why;
+  if (CliOptions::Parse(arguments, {}, {}, &options, &why) && options.positional.size() != 1) {
+    why = QStringLiteral("one path is taken");
+  }
+  if (!why.isEmpty()) {
+    std::fprintf(stderr, "clipferry-cli remove: %s\nusage: clipferry-cli remove [--] PATH\n",
+                 qPrintable(why));
     return CliCommands::kUsageError;
   }
+  const QString path = QFileInfo(options.positional.first()).absoluteFilePath();
   cf::QueueRequestResult result;
-  if (!Apply("remove", cf::RemoveRequest(QFileInfo(paths.first()).absoluteFilePath()), &result)) {
+  if (!Apply("remove", cf::RemoveRequest(path), &result)) {
     return 1;
   }
   std::printf("%s", result.answer.constData());

@@ -49,8 +49,9 @@ class frmUpload : public QWidget {
   void ApplyProcessorCheck(int processors);
   // The first tick of the start-up timer, callable directly by tests.
   void RunStartupTick();
-  // Jobs handed over by another process (clipferry-cli add): a queue document holding them.
-  // Returns what to tell the sender, one line per job: "added PATH" or "queued PATH".
+  // Requests of another process (clipferry-cli add, remove, clear): a queue document holding jobs
+  // to add, or a remove or clear request (QueueRequests.h). Returns what to tell the sender, one
+  // line per job, e.g. "added PATH" or "removed PATH".
   QByteArray AcceptHandedJobs(const QByteArray& document);
 
  protected:
