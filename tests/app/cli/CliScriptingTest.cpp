@@ -143,6 +143,7 @@ TEST_F(CliScripting, HelpVersionAndBadValuesGiveTheirExitCodes) {
        "--conversion \"fast\""},
       {"remove without path", {"remove"}, 2, false, "usage: clipferry-cli remove"},
       {"clear with an argument", {"clear", "all"}, 2, false, "usage: clipferry-cli clear"},
+      {"server address", {"set-server", "host/path"}, 2, false, "\"host/path\""},
   };
   for (const auto& c : cases) {
     const CliRun run = Run(c.arguments);

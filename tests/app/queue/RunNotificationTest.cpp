@@ -13,6 +13,7 @@
 #include <QDBusVirtualObject>
 #include <QMutex>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTest>
 #include <QThread>
 
@@ -123,7 +124,12 @@ TEST_F(RunNotification, TheWindowNotifiesInsteadOfShowingTheEndOfRunBox) {
   const QString changed = clips.filePath(QStringLiteral("-changed 'a' $(b).mp4"));
   const QString good = clips.filePath(QStringLiteral("good ü.mp4"));
   ASSERT_TRUE(TestClips::MakeVideo(changed, 2, QStringLiteral("320x240")));
-  ASSERT_TRUE(TestClips::MakeVideo(good, 2, QStringLiteral("320x240")));
+  // Noise does not compress: about 3 MiB, sent slowly enough to show its speed.
+  ASSERT_TRUE(TestClips::Make(
+      good, {"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25:duration=2,noise=alls=60:allf=t",
+             "-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-c:a", "aac", "-pix_fmt",
+             "yuv420p", "-c:v", "libx264", "-preset", "ultrafast"}));
+  ASSERT_TRUE(server.ArmFault(QStringLiteral("path=/mavo/putFile,delay=400,always")));
   QStringList messages;
   const MessageHandler previous = SetMessageHandler([&](const MessageRequest& request) {
     messages.append(request.text);
@@ -147,11 +153,14 @@ TEST_F(RunNotification, TheWindowNotifiesInsteadOfShowingTheEndOfRunBox) {
 
   QStringList titles;
   QStringList counters;
+  QStringList statusLines;
   QObject context;
   QObject::connect(&window, &QWidget::windowTitleChanged, &context,
                    [&](const QString& text) { titles << text; });
   QObject::connect(window.driver(), &cf::JobDriver::phaseChanged, &context,
                    [&] { counters << ui.lJobOfQueue->text(); });
+  QObject::connect(window.driver(), &cf::JobDriver::statusChanged, &context,
+                   [&] { statusLines << ui.lStatus->text(); });
   QSignalSpy running(window.driver(), &cf::JobDriver::runningChanged);
   ui.cmdStartUpload->setEnabled(true);
   ui.cmdStartUpload->click();
@@ -165,6 +174,12 @@ TEST_F(RunNotification, TheWindowNotifiesInsteadOfShowingTheEndOfRunBox) {
   EXPECT_FALSE(messages.contains(GetResString("frmUpload", "msgComplete")))
       << messages.join(QLatin1Char('\n')).toStdString();
 
+  // The status line of the upload carries its bytes, speed and time left.
+  static const QRegularExpression kUploadLine(QStringLiteral(
+      "^Uploading data to the server \\.\\.\\. \\d+% \\([\\d.]+ of [\\d.]+ MB, [\\d.]+ [KM]B/s, "
+      "about \\d+ s left\\)$"));
+  EXPECT_FALSE(statusLines.filter(kUploadLine).isEmpty())
+      << statusLines.join(QLatin1Char('\n')).toStdString();
   EXPECT_TRUE(counters.contains(QStringLiteral("Job 1 of 2")));
   EXPECT_TRUE(counters.contains(QStringLiteral("Job 2 of 2")));
   EXPECT_TRUE(ui.lJobOfQueue->isHidden());
