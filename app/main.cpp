@@ -68,8 +68,8 @@ int main(int argc, char** argv) {
 
   const UpdateServerForThisRun updateServer;
   frmUpload window;
-  // clipferry-cli add hands its jobs to the running window, which owns the queue file; a second
-  // start asks it to show itself.
+  // clipferry-cli add, remove and clear go to the running window, which owns the queue file; a
+  // second start asks it to show itself.
   instance.SetHandler(
       [&window](const QByteArray& message) { return SecondStart::Answer(window, message); });
   window.show();

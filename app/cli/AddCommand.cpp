@@ -1,6 +1,8 @@
 #include "app/cli/AddCommand.h"
 
 #include "app/cli/CliCommands.h"
+#include "app/cli/CliOptions.h"
+#include "app/cli/ServerLogin.h"
 #include "app/dialogs/CFolderTree.h"
 #include "app/dialogs/FolderReply.h"
 #include "app/dialogs/JobSetup.h"
@@ -10,18 +12,13 @@
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/UploadQueue.h"
-#include "app/services/MavoControl.h"
-#include "app/services/PasswordDigest.h"
 #include "app/services/ProgramFolder.h"
 #include "app/services/modConfig.h"
 #include "app/services/modLanguage.h"
 #include "platform/desktop/SingleInstance.h"
 
-#include <QEventLoop>
 #include <QFileInfo>
 #include <QHash>
-#include <QTimer>
-#include <QWidget>
 
 #include <cstdio>
 
@@ -30,11 +27,10 @@ using namespace cf::estimate;
 namespace {
 
 constexpr char kUsage[] =
-    "usage: clipferry-cli add FILE --url URL --account A --password P --folder-id ID\n"
+    "usage: clipferry-cli add FILE --url URL --account A --folder-id ID\n"
+    "         [--password P | --password-file FILE | $CLIPFERRY_PASSWORD]\n"
     "         [--resolution source|high|standard] [--conversion local|server|none]\n"
     "         [--title T] [--author A]\n";
-// The control answers or times out on its own; this only keeps a broken control from hanging.
-constexpr int kReplyWaitMs = 10 * 60 * 1000;
 
 constexpr char kQueueBusy[] =
     "clipferry-cli add: the queue is being run by another clipferry-cli; add the file when it "
@@ -45,13 +41,16 @@ void Fail(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit()
 struct AddOptions {
   QString file;
   QHash<QString, QString> values;
+  QString password;
 };
 
 bool ParseOptions(const QStringList& arguments, AddOptions* options) {
   static const QStringList kOptions = {
-      QStringLiteral("--url"),       QStringLiteral("--account"),    QStringLiteral("--password"),
-      QStringLiteral("--folder-id"), QStringLiteral("--resolution"), QStringLiteral("--conversion"),
-      QStringLiteral("--title"),     QStringLiteral("--author")};
+      QStringLiteral("--url"),          QStringLiteral("--account"),
+      QStringLiteral("--password"),     QStringLiteral("--folder-id"),
+      QStringLiteral("--resolution"),   QStringLiteral("--conversion"),
+      QStringLiteral("--title"),        QStringLiteral("--author"),
+      QStringLiteral("--password-file")};
   bool optionsEnded = false;
   for (qsizetype i = 0; i < arguments.size(); ++i) {
     const QString& argument = arguments[i];
@@ -70,69 +69,18 @@ bool ParseOptions(const QStringList& arguments, AddOptions* options) {
       return false;
     }
   }
-  for (const char* required : {"--url", "--account", "--password", "--folder-id"}) {
+  for (const char* required : {"--url", "--account", "--folder-id"}) {
     if (!options->values.contains(QLatin1String(required))) {
       Fail(QStringLiteral("clipferry-cli add: %1 is required").arg(QLatin1String(required)));
       return false;
     }
   }
-  return !options->file.isEmpty();
-}
-
-// Logs in as the dialog does: a digest first, the plain password once more when the server asks
-// for it. On success `reply` holds the folder reply and `sentDigest` how the password went.
-bool LogIn(const AddOptions& options, FolderReply* reply, bool* sentDigest) {
-  QWidget host;
   QString why;
-  std::unique_ptr<MavoControl> control = MavoControl::Create(&host, &why);
-  if (!control) {
-    Fail(QStringLiteral("The upload control cannot be started: ") + why);
+  if (!ReadPassword(options->values, &options->password, &why)) {
+    Fail(QStringLiteral("clipferry-cli add: ") + why);
     return false;
   }
-  const QString address = NormalizeServerAddress(options.values.value(QStringLiteral("--url")));
-  const QString account = options.values.value(QStringLiteral("--account"));
-  const QString password = options.values.value(QStringLiteral("--password")).trimmed();
-  const QString exParam = QStringLiteral("tool=v.") + GetResString(QStringLiteral("frmUpload"),
-                                                                   QStringLiteral("frmVersion"),
-                                                                   QStringLiteral("2.100603"));
-  *sentDigest = true;
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    const QString sent = *sentDigest ? PasswordDigest(password) : password;
-    if (sent.isEmpty()) {
-      Fail(QStringLiteral("The password could not be digested."));
-      return false;
-    }
-    QEventLoop loop;
-    QTimer guard;
-    guard.setSingleShot(true);
-    QObject::connect(control.get(), &UploadControl::OnGetFolderFinished, &loop, &QEventLoop::quit);
-    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    if (!control->GetFolder(
-            QStringLiteral("http://") + address + QStringLiteral("/mavo/getfolder/"), account, sent,
-            exParam)) {
-      Fail(GetResString(QStringLiteral("frmUpload"), QStringLiteral("msg_0")));
-      return false;
-    }
-    guard.start(kReplyWaitMs);
-    loop.exec();
-    if (!guard.isActive()) {
-      Fail(GetResString(QStringLiteral("frmUpload"), QStringLiteral("mavoNoResponse"),
-                        QStringLiteral("The server did not answer.")));
-      return false;
-    }
-    *reply = FolderReply::Read(control->Response(), *sentDigest);
-    if (reply->outcome() == FolderReply::Outcome::RetryPlainPassword && *sentDigest) {
-      *sentDigest = false;
-      continue;
-    }
-    break;
-  }
-  if (!reply->ok()) {
-    Fail(
-        reply->MessageText(GetResString(QStringLiteral("frmUpload"), QStringLiteral("mavoError"))));
-    return false;
-  }
-  return true;
+  return !options->file.isEmpty();
 }
 
 // A running window owns the queue file and would write over a job added to the file behind its
@@ -171,10 +119,17 @@ int Add(const QStringList& arguments) {
                                                        {QStringLiteral("standard"), kStandardRes}};
   const QString conversionName = options.values.value(QStringLiteral("--conversion"));
   const QString resolutionName = options.values.value(QStringLiteral("--resolution"));
-  if ((!conversionName.isEmpty() && !kConversions.contains(conversionName)) ||
-      (!resolutionName.isEmpty() && !kResolutions.contains(resolutionName))) {
+  const auto refuse = [](const char* option, const QString& value, const char* choices) {
+    Fail(QStringLiteral("clipferry-cli add: %1 \"%2\" is not one of %3")
+             .arg(QLatin1String(option), value, QLatin1String(choices)));
     std::fprintf(stderr, "%s", kUsage);
     return CliCommands::kUsageError;
+  };
+  if (!conversionName.isEmpty() && !kConversions.contains(conversionName)) {
+    return refuse("--conversion", conversionName, "local, server, none");
+  }
+  if (!resolutionName.isEmpty() && !kResolutions.contains(resolutionName)) {
+    return refuse("--resolution", resolutionName, "source, high, standard");
   }
 
   cf::UploadQueue queue;
@@ -206,7 +161,11 @@ int Add(const QStringList& arguments) {
 
   FolderReply reply;
   bool sentDigest = true;
-  if (!LogIn(options, &reply, &sentDigest)) return 1;
+  if (!LogInToServer(NormalizeServerAddress(options.values.value(QStringLiteral("--url"))),
+                     options.values.value(QStringLiteral("--account")), options.password, &reply,
+                     &sentDigest)) {
+    return 1;
+  }
   const ServerCaps& caps = reply.caps();
   CFolderTree tree;
   tree.setAdID(caps.adID);
@@ -223,8 +182,7 @@ int Add(const QStringList& arguments) {
 
   const JobServer server{NormalizeServerAddress(options.values.value(QStringLiteral("--url"))),
                          options.values.value(QStringLiteral("--account")).trimmed(),
-                         options.values.value(QStringLiteral("--password")).trimmed(),
-                         tree.SelectedID(), tree.SelectedName()};
+                         options.password, tree.SelectedID(), tree.SelectedName()};
   const auto queueJob = [&](const cf::UploadJob& job) {
     const int handed = HandToWindow(job);
     if (handed >= 0) return handed;
@@ -318,9 +276,9 @@ int Add(const QStringList& arguments) {
 
 void RegisterAddCommand(CliCommands& commands) {
   commands.Register(QStringLiteral("add"),
-                    QStringLiteral("add FILE --url U --account A --password P --folder-id ID"),
-                    QStringLiteral("queue a video as the add dialog would ([--resolution "
-                                   "source|high|standard] [--conversion local|server|none] "
-                                   "[--title T] [--author A])"),
+                    QStringLiteral("add FILE --url U --account A --folder-id ID"),
+                    QStringLiteral("queue a video as the add dialog would ([--password P | "
+                                   "--password-file F] [--resolution source|high|standard] "
+                                   "[--conversion local|server|none] [--title T] [--author A])"),
                     Add);
 }

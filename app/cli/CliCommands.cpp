@@ -1,5 +1,6 @@
 #include "app/cli/CliCommands.h"
 
+#include "app/queue/ProgramIdentity.h"
 #include "app/services/ProgramFolder.h"
 
 #include <QDir>
@@ -12,11 +13,20 @@ void CliCommands::Register(const QString& name, const QString& usage, const QStr
   commands_.push_back({name, usage, summary, std::move(handler)});
 }
 
-void CliCommands::PrintUsage() const {
-  std::fprintf(stderr, "usage: clipferry-cli [--program-folder DIR] COMMAND [ARGUMENTS]\n\n");
+void CliCommands::PrintUsage(std::FILE* to) const {
+  std::fprintf(to, "usage: clipferry-cli [--program-folder DIR] COMMAND [ARGUMENTS]\n");
+  std::fprintf(to, "       clipferry-cli --version | --help | COMMAND --help\n\n");
   for (const Command& command : commands_) {
-    std::fprintf(stderr, "  %-40s %s\n", qPrintable(command.usage), qPrintable(command.summary));
+    std::fprintf(to, "  %-40s %s\n", qPrintable(command.usage), qPrintable(command.summary));
   }
+}
+
+bool CliCommands::AsksForHelp(const QStringList& arguments) {
+  for (const QString& argument : arguments) {
+    if (argument == QLatin1String("--")) return false;
+    if (argument == QLatin1String("--help") || argument == QLatin1String("-h")) return true;
+  }
+  return false;
 }
 
 int CliCommands::Run(const QStringList& arguments) const {
@@ -47,16 +57,31 @@ int CliCommands::Run(const QStringList& arguments) const {
     }
     SetProgramFolder(QDir(programFolder).absolutePath());
   }
-  if (rest.isEmpty() || rest.first() == QLatin1String("--help") ||
-      rest.first() == QLatin1String("-h") || rest.first() == QLatin1String("help")) {
-    PrintUsage();
-    return rest.isEmpty() ? kUsageError : 0;
+  if (rest.isEmpty()) {
+    PrintUsage(stderr);
+    return kUsageError;
+  }
+  // Asked for, help is the answer and goes to standard output.
+  if (rest.first() == QLatin1String("--help") || rest.first() == QLatin1String("-h") ||
+      rest.first() == QLatin1String("help")) {
+    PrintUsage(stdout);
+    return 0;
+  }
+  if (rest.first() == QLatin1String("--version")) {
+    std::printf("clipferry-cli %s\n", qPrintable(ProgramIdentity::Version()));
+    return 0;
   }
   const QString name = rest.takeFirst();
   for (const Command& command : commands_) {
-    if (command.name == name) return command.handler(rest);
+    if (command.name != name) continue;
+    if (AsksForHelp(rest)) {
+      std::printf("usage: clipferry-cli %s\n  %s\n", qPrintable(command.usage),
+                  qPrintable(command.summary));
+      return 0;
+    }
+    return command.handler(rest);
   }
   std::fprintf(stderr, "clipferry-cli: unknown command \"%s\"\n\n", qPrintable(name));
-  PrintUsage();
+  PrintUsage(stderr);
   return kUsageError;
 }

@@ -3,6 +3,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cstdio>
 #include <functional>
 #include <vector>
 
@@ -16,7 +17,8 @@ class CliCommands {
   void Register(const QString& name, const QString& usage, const QString& summary, Handler handler);
 
   // Runs the command named on the command line (arguments without the program name).
-  // Shared option: --program-folder DIR (default: the executable's folder).
+  // Shared option: --program-folder DIR (default: the executable's folder). "--help" and
+  // "--version" alone, or "--help" among a command's options, print to standard output and give 0.
   int Run(const QStringList& arguments) const;
 
   // Exit status for a command line that cannot be understood.
@@ -30,7 +32,9 @@ class CliCommands {
     Handler handler;
   };
 
-  void PrintUsage() const;
+  void PrintUsage(std::FILE* to) const;
+  // "--help" or "-h" before a "--" that ends the options.
+  static bool AsksForHelp(const QStringList& arguments);
 
   std::vector<Command> commands_;
 };

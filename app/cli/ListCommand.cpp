@@ -6,13 +6,19 @@
 #include "app/queue/UploadQueue.h"
 #include "app/services/ProgramFolder.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <cstdio>
 
 namespace {
 
 int List(const QStringList& arguments) {
-  if (!arguments.isEmpty()) {
-    std::fprintf(stderr, "usage: clipferry-cli list\n");
+  const bool json = arguments == QStringList{QStringLiteral("--json")};
+  if (!arguments.isEmpty() && !json) {
+    std::fprintf(stderr, "clipferry-cli list: unexpected argument \"%s\"\n",
+                 qPrintable(arguments.first()));
+    std::fprintf(stderr, "usage: clipferry-cli list [--json]\n");
     return CliCommands::kUsageError;
   }
   cf::UploadQueue queue;
@@ -35,6 +41,20 @@ int List(const QStringList& arguments) {
   }
   for (int i = 1; i <= queue.Count(); ++i) {
     const cf::UploadJob* job = queue.item(i);
+    if (json) {
+      const QJsonObject fields{
+          {QStringLiteral("number"), i},
+          {QStringLiteral("state"), cf::StateText(job->live)},
+          {QStringLiteral("kind"), cf::QueueGridModel::KindText(job->fileName)},
+          {QStringLiteral("title"), job->title},
+          {QStringLiteral("server"), job->Url},
+          {QStringLiteral("folder"), job->folderName},
+          {QStringLiteral("folderId"), job->folderID},
+          {QStringLiteral("path"), job->path},
+          {QStringLiteral("error"), job->errorText}};
+      std::printf("%s\n", QJsonDocument(fields).toJson(QJsonDocument::Compact).constData());
+      continue;
+    }
     const QString line = QStringList{QString::number(i),
                                      cf::StateText(job->live),
                                      cf::QueueGridModel::KindText(job->fileName),
@@ -51,8 +71,8 @@ int List(const QStringList& arguments) {
 }  // namespace
 
 void RegisterListCommand(CliCommands& commands) {
-  commands.Register(QStringLiteral("list"), QStringLiteral("list"),
+  commands.Register(QStringLiteral("list"), QStringLiteral("list [--json]"),
                     QStringLiteral("print the queued jobs: number, state, kind, title, server, "
-                                   "folder, path"),
+                                   "folder, path (--json: an object a line)"),
                     List);
 }

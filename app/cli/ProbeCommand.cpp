@@ -3,6 +3,9 @@
 #include "app/cli/CliCommands.h"
 #include "app/media/VideoProbe.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <cstdio>
 
 namespace {
@@ -11,9 +14,16 @@ QString Flag(bool value) { return value ? QStringLiteral("true") : QStringLitera
 
 int Probe(const QStringList& arguments) {
   QStringList files = arguments;
-  files.removeAll(QStringLiteral("--"));
+  bool json = false;
+  const qsizetype optionsEnd = files.indexOf(QStringLiteral("--"));
+  const qsizetype jsonAt = files.indexOf(QStringLiteral("--json"));
+  if (jsonAt >= 0 && (optionsEnd < 0 || jsonAt < optionsEnd)) {
+    json = true;
+    files.removeAt(jsonAt);
+  }
+  files.removeOne(QStringLiteral("--"));
   if (files.size() != 1) {
-    std::fprintf(stderr, "usage: clipferry-cli probe FILE\n");
+    std::fprintf(stderr, "usage: clipferry-cli probe [--json] FILE\n");
     return CliCommands::kUsageError;
   }
   VideoInfo info;
@@ -23,6 +33,20 @@ int Probe(const QStringList& arguments) {
     if (failure.isEmpty()) failure = QStringLiteral("The converter printed nothing.");
     std::fprintf(stderr, "%s\n", failure.toLocal8Bit().constData());
     return 1;
+  }
+  if (json) {
+    const QJsonObject fields{{QStringLiteral("durationText"), info.durationText},
+                             {QStringLiteral("secDuration"), info.secDuration},
+                             {QStringLiteral("codedWidth"), info.codedWidth},
+                             {QStringLiteral("codedHeight"), info.codedHeight},
+                             {QStringLiteral("darNum"), info.darNum},
+                             {QStringLiteral("darDen"), info.darDen},
+                             {QStringLiteral("displayWidth"), info.displayWidth},
+                             {QStringLiteral("displayHeight"), info.displayHeight},
+                             {QStringLiteral("interlaced"), info.interlaced},
+                             {QStringLiteral("isWmv3"), info.isWmv3}};
+    std::printf("%s\n", QJsonDocument(fields).toJson(QJsonDocument::Compact).constData());
+    return 0;
   }
   const QList<QPair<const char*, QString>> fields = {
       {"durationText", info.durationText},
@@ -45,7 +69,7 @@ int Probe(const QStringList& arguments) {
 }  // namespace
 
 void RegisterProbeCommand(CliCommands& commands) {
-  commands.Register(QStringLiteral("probe"), QStringLiteral("probe FILE"),
+  commands.Register(QStringLiteral("probe"), QStringLiteral("probe [--json] FILE"),
                     QStringLiteral("print a video's duration, size, aspect and interlacing"),
                     Probe);
 }

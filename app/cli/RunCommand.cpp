@@ -1,10 +1,12 @@
 #include "app/cli/RunCommand.h"
 
 #include "app/cli/CliCommands.h"
+#include "app/cli/RunOutput.h"
 #include "app/queue/JobDriver.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
+#include "app/queue/RunProgress.h"
 #include "app/queue/UploadQueue.h"
 #include "app/queue/UserQuestions.h"
 #include "app/services/MavoControl.h"
@@ -19,16 +21,14 @@
 #include <QHash>
 #include <QWidget>
 
+#include <cmath>
 #include <cstdio>
 
 namespace {
 
-constexpr const char* kUsage = "usage: clipferry-cli run [--overwrite yes|no|cancel]\n";
+constexpr const char* kUsage = "usage: clipferry-cli run [--overwrite yes|no|cancel] [--json]\n";
 
-void Print(const QString& text) {
-  std::printf("%s\n", text.toLocal8Bit().constData());
-  std::fflush(stdout);
-}
+void Print(const QString& text, const QJsonObject& fields = {}) { RunOutput::Print(text, fields); }
 
 // Answers the engine's questions on the terminal: notices are printed, the overwrite question
 // takes the --overwrite choice.
@@ -52,6 +52,7 @@ class RunReporter {
     QObject::connect(&driver, &cf::JobDriver::statusChanged, [](const QString& text) {
       if (!text.isEmpty()) Print(QStringLiteral("status: ") + text);
     });
+    progress_.Follow(driver);
     QObject::connect(&driver, &cf::JobDriver::progress,
                      [this](const QString&, cf::JobRun::Phase, qint64 done, qint64 total, qint64) {
                        if (total <= 0) return;
@@ -61,7 +62,7 @@ class RunReporter {
                        const int step = percent / 10;
                        if (step == lastStep_) return;
                        lastStep_ = step;
-                       Print(QStringLiteral("progress: %1%").arg(percent));
+                       PrintProgress(percent);
                      });
     QObject::connect(&driver, &cf::JobDriver::jobChanged,
                      [this](const QString& path) { ReportState(path); });
@@ -82,14 +83,32 @@ class RunReporter {
     if (known == state) return;
     known = state;
     lastStep_ = -1;
-    Print(QStringLiteral("state: ") + path + QStringLiteral(": ") + state);
+    Print(QStringLiteral("state: ") + path + QStringLiteral(": ") + state,
+          {{QStringLiteral("path"), path}, {QStringLiteral("state"), state}});
     if (job->live == cf::JobState::Failed) {
       failed_ = true;
-      Print(QStringLiteral("failure: ") + path + QStringLiteral(": ") + job->errorText);
+      Print(QStringLiteral("failure: ") + path + QStringLiteral(": ") + job->errorText,
+            {{QStringLiteral("path"), path}, {QStringLiteral("error"), job->errorText}});
     }
   }
 
+  // An upload's line carries the bytes sent, the speed and the time left.
+  void PrintProgress(int percent) {
+    if (!progress_.uploading()) {
+      Print(QStringLiteral("progress: %1%").arg(percent), {{QStringLiteral("percent"), percent}});
+      return;
+    }
+    const cf::UploadFigures& figures = progress_.figures();
+    Print(QStringLiteral("progress: ") + cf::UploadProgressText(QString(), figures),
+          {{QStringLiteral("percent"), figures.percent},
+           {QStringLiteral("bytes"), figures.bytes},
+           {QStringLiteral("totalBytes"), figures.total},
+           {QStringLiteral("bytesPerSecond"), std::round(figures.bytesPerSecond)},
+           {QStringLiteral("secondsLeft"), figures.secondsLeft}});
+  }
+
   const cf::UploadQueue& queue_;
+  cf::RunProgress progress_{queue_};
   QHash<QString, QString> states_;
   int lastStep_ = -1;
   bool failed_ = false;
@@ -98,7 +117,9 @@ class RunReporter {
 int Run(const QStringList& arguments) {
   MsgAnswer overwrite = MsgAnswer::Cancel;
   for (int i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == QLatin1String("--overwrite") && i + 1 < arguments.size()) {
+    if (arguments[i] == QLatin1String("--json")) {
+      RunOutput::SetJson(true);
+    } else if (arguments[i] == QLatin1String("--overwrite") && i + 1 < arguments.size()) {
       const QString answer = arguments[++i];
       if (answer == QLatin1String("yes")) {
         overwrite = MsgAnswer::Yes;
@@ -107,11 +128,14 @@ int Run(const QStringList& arguments) {
       } else if (answer == QLatin1String("cancel")) {
         overwrite = MsgAnswer::Cancel;
       } else {
-        std::fprintf(stderr, "%s", kUsage);
+        std::fprintf(stderr,
+                     "clipferry-cli run: --overwrite \"%s\" is not one of yes, no, cancel\n%s",
+                     qPrintable(answer), kUsage);
         return CliCommands::kUsageError;
       }
     } else {
-      std::fprintf(stderr, "%s", kUsage);
+      std::fprintf(stderr, "clipferry-cli run: unknown option or missing value: %s\n%s",
+                   qPrintable(arguments[i]), kUsage);
       return CliCommands::kUsageError;
     }
   }
@@ -162,6 +186,11 @@ int Run(const QStringList& arguments) {
   driver.setHighSpeed(HighSpeedAvailable(LogicalProcessorCount()) &&
                       ReadPlainSetting(settings, QStringLiteral("chkHighSpeed"),
                                        QStringLiteral("1")) == QLatin1String("1"));
+  // Made before the reporter's, so the numbers are there when its closing line is printed.
+  QObject::connect(&driver, &cf::JobDriver::queueFinished, [](const cf::QueueSummary& summary) {
+    RunOutput::Attach(QStringLiteral("done"), {{QStringLiteral("finished"), summary.finished},
+                                               {QStringLiteral("failed"), summary.failed}});
+  });
   RunReporter reporter(driver, queue);
 
   QEventLoop loop;
@@ -188,5 +217,7 @@ int Run(const QStringList& arguments) {
 
 void RegisterRunCommand(CliCommands& commands) {
   commands.Register(QStringLiteral("run"), QStringLiteral("run [--overwrite yes|no|cancel]"),
-                    QStringLiteral("upload every waiting job of the queue file"), Run);
+                    QStringLiteral("upload every waiting job of the queue file (--json: an "
+                                   "object a line for each event)"),
+                    Run);
 }

@@ -19,7 +19,9 @@ int SetServer(const QStringList& arguments) {
   }
   const QString address = NormalizeServerAddress(arguments.first());
   if (address.contains(QLatin1Char('/')) || address.contains(QLatin1Char(' '))) {
-    std::fprintf(stderr, "clipferry-cli: a server address is a host name and a port only\n");
+    std::fprintf(stderr,
+                 "clipferry-cli: \"%s\" is not a server address: a host name and a port only\n",
+                 qPrintable(arguments.first()));
     return CliCommands::kUsageError;
   }
   WriteSetting(QString::fromLatin1(kSettingsSection), QStringLiteral("serverIP"), address);

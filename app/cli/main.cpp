@@ -2,8 +2,10 @@
 
 #include "app/cli/AddCommand.h"
 #include "app/cli/CliCommands.h"
+#include "app/cli/FoldersCommand.h"
 #include "app/cli/ListCommand.h"
 #include "app/cli/ProbeCommand.h"
+#include "app/cli/QueueEditCommands.h"
 #include "app/cli/RunCommand.h"
 #include "app/cli/ServerCommand.h"
 #include "app/services/MessageService.h"
@@ -39,6 +41,8 @@ int main(int argc, char** argv) {
   RegisterProbeCommand(commands);
   RegisterAddCommand(commands);
   RegisterListCommand(commands);
+  RegisterQueueEditCommands(commands);
+  RegisterFoldersCommand(commands);
   RegisterRunCommand(commands);
   RegisterServerCommand(commands);
 

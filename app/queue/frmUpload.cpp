@@ -6,6 +6,8 @@
 #include "app/queue/MainWindowParts.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
+#include "app/queue/QueueRequests.h"
+#include "app/queue/RunIndicators.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
@@ -56,6 +58,7 @@ frmUpload::frmUpload(QWidget* parent)
   mavo_ = CreateWindowMavo(this, &mavoError_);
   if (mavo_) {
     driver_ = std::make_unique<cf::JobDriver>(queue_, *mavo_, questions_);
+    runIndicators_ = new RunIndicators(*this, *ui_->lStatus, *ui_->lJobOfQueue, queue_, *driver_);
     ConnectDriver();
   }
 
@@ -134,7 +137,6 @@ void frmUpload::RunStartupTick() {
 
 void frmUpload::ConnectDriver() {
   cf::JobDriver* driver = driver_.get();
-  connect(driver, &cf::JobDriver::statusChanged, ui_->lStatus, &QLabel::setText);
   connect(driver, &cf::JobDriver::infoChanged, ui_->lConvertInfo, &QLabel::setText);
   connect(driver, &cf::JobDriver::noWaitingJob, this,
           [this] { ui_->cmdStopUpload->setEnabled(false); });
@@ -153,7 +155,8 @@ void frmUpload::ConnectDriver() {
   connect(driver, &cf::JobDriver::queueFinished, this, [this](const cf::QueueSummary& summary) {
     if (!summary.last.ok()) return;
     const QString done = Res(QStringLiteral("msgComplete"));
-    if (!done.isEmpty()) ShowMessage(done, QString(), MsgButtons::Ok, MsgIcon::Information);
+    if (!done.isEmpty() && !runIndicators_->notified())
+      ShowMessage(done, QString(), MsgButtons::Ok, MsgIcon::Information);
     const QString caption = GetResString(QStringLiteral("frmCommon"), QStringLiteral("btnExit"));
     if (!caption.isEmpty()) ui_->cmdExit->setText(caption);
   });
@@ -274,8 +277,9 @@ QByteArray frmUpload::AcceptHandedJobs(const QByteArray& document) {
   // A job handed over before the start-up tick must not be written over by the queue file.
   LoadQueueOnce();
   const bool running = queue_.AnyInState(cf::JobState::Transfering);
-  const cf::HandedJobs handed = commands_.acceptHanded(document);
-  if (handed.added > 0 && !running) ui_->cmdStartUpload->setEnabled(true);
+  const cf::QueueRequestResult handed = cf::AnswerQueueRequest(commands_, queue_, document);
+  if ((handed.added > 0 || handed.removed > 0) && !running)
+    ui_->cmdStartUpload->setEnabled(queue_.AnyInState(cf::JobState::Waiting));
   return handed.answer;
 }
 

@@ -21,6 +21,7 @@ class KeepAwake;
 }
 class UpdateStartup;
 class MavoControl;
+class RunIndicators;
 
 // The main window: the upload queue with its grid and commands. It holds no job logic of its own;
 // it wires the grid model, the queue commands and the job driver to the widgets, hosts the upload
@@ -48,8 +49,9 @@ class frmUpload : public QWidget {
   void ApplyProcessorCheck(int processors);
   // The first tick of the start-up timer, callable directly by tests.
   void RunStartupTick();
-  // Jobs handed over by another process (clipferry-cli add): a queue document holding them.
-  // Returns what to tell the sender, one line per job: "added PATH" or "queued PATH".
+  // Requests of another process (clipferry-cli add, remove, clear): a queue document holding jobs
+  // to add, or a remove or clear request (QueueRequests.h). Returns what to tell the sender, one
+  // line per job, e.g. "added PATH" or "removed PATH".
   QByteArray AcceptHandedJobs(const QByteArray& document);
 
  protected:
@@ -97,6 +99,8 @@ class frmUpload : public QWidget {
   QString mavoError_;
   cf::MessageQuestions questions_;
   std::unique_ptr<cf::JobDriver> driver_;
+  // Status line, "Job i of N", title percent (a child of the window).
+  RunIndicators* runIndicators_ = nullptr;
   QTimer packingDots_;
   static constexpr int kPackingDotsMs = 700;
 };

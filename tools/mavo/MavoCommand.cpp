@@ -1,5 +1,7 @@
 #include "tools/mavo/MavoCommand.h"
 
+#include <QXmlStreamReader>
+
 namespace {
 
 struct Shape {
@@ -50,7 +52,10 @@ bool ParseOne(QStringList words, MavoCommand* command, QString* error) {
       int percent = -1;
       if (option + 1 >= words.size() || !ParseNumber(words.at(option + 1), &percent) ||
           percent < 0 || percent > 100) {
-        *error = QStringLiteral("--cancel-at needs a percentage from 0 to 100");
+        *error = option + 1 >= words.size()
+                     ? QStringLiteral("--cancel-at needs a percentage from 0 to 100")
+                     : QStringLiteral("--cancel-at \"%1\" is not a percentage from 0 to 100")
+                           .arg(words.at(option + 1));
         return false;
       }
       command->cancelAt = percent;
@@ -66,9 +71,12 @@ bool ParseOne(QStringList words, MavoCommand* command, QString* error) {
   }
   if (shape->kind == MavoCommand::Kind::kGetVersion2 ||
       shape->kind == MavoCommand::Kind::kPutFile) {
-    if (!ParseNumber(words.at(3), &command->folderId) ||
-        !ParseNumber(words.at(4), &command->docId)) {
-      *error = QStringLiteral("%1: FOLDERID and DOCID must be whole numbers").arg(name);
+    if (!ParseNumber(words.at(3), &command->folderId)) {
+      *error = QStringLiteral("%1: FOLDERID \"%2\" is not a whole number").arg(name, words.at(3));
+      return false;
+    }
+    if (!ParseNumber(words.at(4), &command->docId)) {
+      *error = QStringLiteral("%1: DOCID \"%2\" is not a whole number").arg(name, words.at(4));
       return false;
     }
   }
@@ -110,4 +118,16 @@ QString MavoCommand::Usage() {
   for (const Shape& shape : kShapes)
     text += QStringLiteral("  %1\n").arg(QLatin1String(shape.syntax));
   return text;
+}
+
+bool MavoCommand::ReportsFailure(const QString& document) {
+  QXmlStreamReader reader(document);
+  // atEnd() also ends the walk at the first error: a document that is not XML reports nothing.
+  while (!reader.atEnd()) {
+    if (reader.readNext() == QXmlStreamReader::StartElement &&
+        reader.name() == QLatin1String("errInfo")) {
+      return !reader.readElementText(QXmlStreamReader::IncludeChildElements).trimmed().isEmpty();
+    }
+  }
+  return false;
 }

@@ -31,4 +31,8 @@ struct MavoCommand {
   static bool ParseAll(const QStringList& arguments, std::vector<MavoCommand>* commands,
                        QString* error);
   static QString Usage();
+
+  // A result document that reports a failure: it holds a non-empty errInfo element, as the
+  // documents the control builds for a failed request and the server's refusals do.
+  static bool ReportsFailure(const QString& document);
 };

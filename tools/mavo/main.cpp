@@ -1,7 +1,8 @@
 // mavo: runs requests of the mavo2 upload control from a shell. The control is created through
 // the component layer exactly as the GUI program creates it, and the requests named on the
 // command line run one after another on that one instance. For each, the event that ended it is
-// printed, then the control's Response.
+// printed, then the control's Response. The exit status is 1 when any request failed (refused,
+// or its document holds an errInfo), 2 for a command line that cannot be understood.
 
 #include "kqmavo2/Imavo2.h"
 #include "platform/com/Bstr.h"
@@ -89,6 +90,10 @@ bool RunSynchronous(kqmavo2::Imavo2* control, const MavoCommand& command) {
                                             : qUtf8Printable(categories.ToQString()));
   }
   std::fflush(stdout);
+  // A refused login, or a category list that never came, is a failed request.
+  constexpr cf::com::LONG kLoginRefused = 2;
+  if (status == kLoginRefused) return false;
+  if (command.kind == MavoCommand::Kind::kCategories && categories.IsNull()) return false;
   return cf::com::SUCCEEDED(hr);
 }
 
@@ -101,9 +106,15 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
   }
   QApplication app(argc, argv);
+  const QStringList arguments = app.arguments().mid(1);
+  if (arguments == QStringList{QStringLiteral("--help")} ||
+      arguments == QStringList{QStringLiteral("-h")}) {
+    std::printf("%s", qUtf8Printable(MavoCommand::Usage()));
+    return 0;
+  }
   std::vector<MavoCommand> commands;
   QString error;
-  if (!MavoCommand::ParseAll(app.arguments().mid(1), &commands, &error)) {
+  if (!MavoCommand::ParseAll(arguments, &commands, &error)) {
     std::fprintf(stderr, "mavo: %s\n%s", qUtf8Printable(error),
                  qUtf8Printable(MavoCommand::Usage()));
     return 2;
@@ -155,7 +166,7 @@ int main(int argc, char** argv) {
     if (command.kind == MavoCommand::Kind::kLogin ||
         command.kind == MavoCommand::Kind::kCategories) {
       if (!RunSynchronous(control.get(), command)) {
-        std::fprintf(stderr, "mavo: the control refused the request\n");
+        std::fprintf(stderr, "mavo: the request failed\n");
         exitCode = 1;
       }
       continue;
@@ -202,6 +213,7 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n%s\n", EventName(ended), qUtf8Printable(response.ToQString()));
     std::fflush(stdout);
+    if (MavoCommand::ReportsFailure(response.ToQString())) exitCode = 1;
   }
   point->Unadvise(cookie);
   return exitCode;

@@ -29,6 +29,12 @@ TEST(ProbeCommandTest, PrintsTheFieldsOrTheFailure) {
        "durationText=00:00:02.00\nsecDuration=2\ncodedWidth=720\ncodedHeight=480\ndarNum=4\ndarDen="
        "3\n"
        "displayWidth=720\ndisplayHeight=540\ninterlaced=false\nisWmv3=false\n"},
+      {"as JSON",
+       {"probe", "--json", clip},
+       0,
+       "{\"codedHeight\":480,\"codedWidth\":720,\"darDen\":3,\"darNum\":4,\"displayHeight\":540,"
+       "\"displayWidth\":720,\"durationText\":\"00:00:02.00\",\"interlaced\":false,"
+       "\"isWmv3\":false,\"secDuration\":2}\n"},
       {"program folder given",
        {"--program-folder", TestClips::ProgramFolder(), "probe", clip},
        0,

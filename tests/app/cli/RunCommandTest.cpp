@@ -3,6 +3,10 @@
 #include "platform/desktop/SingleInstance.h"
 #include "tests/app/queue/DriverFixture.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+
 namespace {
 
 QString Cli() { return QDir(TestClips::ProgramFolder()).filePath(QStringLiteral("clipferry-cli")); }
@@ -70,6 +74,54 @@ TEST_F(RunCommand, UploadsTheWaitingJobsAndReportsEachStep) {
   const QByteArray kept = QueueFileText();
   EXPECT_FALSE(kept.contains(job.path.toUtf8()));
   EXPECT_TRUE(kept.contains(changed.path.toUtf8()));
+}
+
+// With --json every line is one event; an upload slowed to a few blocks a second shows its
+// bytes, speed and time left, in the text a person reads and as numbers.
+TEST_F(RunCommand, JsonEventsCarryTheUploadsSpeedAndTimeLeft) {
+  const QString path = clips_.filePath(QStringLiteral("-noisy 'clip' $(x).mp4"));
+  // Noise does not compress: about 3 MiB, six blocks.
+  ASSERT_TRUE(TestClips::Make(
+      path, {"-f", "lavfi", "-i", "testsrc=size=640x360:rate=25:duration=2,noise=alls=60:allf=t",
+             "-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-c:a", "aac", "-pix_fmt",
+             "yuv420p", "-c:v", "libx264", "-preset", "ultrafast"}));
+  ASSERT_TRUE(queue_.Add(ClipJob(path, server_.BaseUrl(), 2)));
+  ASSERT_TRUE(SaveQueue());
+  ASSERT_TRUE(server_.ArmFault(QStringLiteral("path=/mavo/putFile,delay=400,always")));
+
+  int exitCode = -1;
+  const QString output = Run({QStringLiteral("--json")}, &exitCode);
+  ASSERT_EQ(exitCode, 0) << output.toStdString();
+  static const QRegularExpression kUploadText(
+      QStringLiteral("^\\d+% \\([\\d.]+ of [\\d.]+ MB, [\\d.]+ [KM]B/s, about \\d+ s left\\)$"));
+  int withSpeed = 0;
+  bool finished = false;
+  QJsonObject done;
+  for (const QString& line : output.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+    const QJsonDocument document = QJsonDocument::fromJson(line.toUtf8());
+    ASSERT_TRUE(document.isObject()) << line.toStdString();
+    const QJsonObject event = document.object();
+    const QString kind = event.value(QStringLiteral("event")).toString();
+    if (kind == QLatin1String("progress") && event.contains(QStringLiteral("bytesPerSecond")) &&
+        event.value(QStringLiteral("bytesPerSecond")).toDouble() > 0) {
+      ++withSpeed;
+      EXPECT_TRUE(kUploadText.match(event.value(QStringLiteral("text")).toString()).hasMatch())
+          << line.toStdString();
+      EXPECT_GT(event.value(QStringLiteral("totalBytes")).toDouble(), QFileInfo(path).size());
+      EXPECT_LE(event.value(QStringLiteral("bytes")).toDouble(),
+                event.value(QStringLiteral("totalBytes")).toDouble());
+      EXPECT_GE(event.value(QStringLiteral("secondsLeft")).toInt(-1), 0);
+    }
+    if (kind == QLatin1String("state") && event.value(QStringLiteral("path")) == path &&
+        event.value(QStringLiteral("state")) == QLatin1String("Finished")) {
+      finished = true;
+    }
+    if (kind == QLatin1String("done")) done = event;
+  }
+  EXPECT_GT(withSpeed, 0) << output.toStdString();
+  EXPECT_TRUE(finished) << output.toStdString();
+  EXPECT_EQ(done.value(QStringLiteral("finished")).toInt(), 1) << output.toStdString();
+  EXPECT_EQ(done.value(QStringLiteral("failed")).toInt(-1), 0) << output.toStdString();
 }
 
 TEST_F(RunCommand, RefusesBadOptionsAndARunningWindow) {

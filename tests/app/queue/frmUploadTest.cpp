@@ -1,5 +1,6 @@
 #include "DriverFixture.h"
 #include "TestProgramFolder.h"
+#include "app/queue/QueueRequests.h"
 #include "app/queue/frmUpload.h"
 #include "app/services/MessageService.h"
 #include "app/services/SettingsStore.h"
@@ -175,6 +176,20 @@ TEST_F(MainWindow, HandedJobsGetARowAtOnceAndReachTheFile) {
       [&] { return folder_.read("project.xml").contains("<path>/v/it's $(new).mp4</path>"); },
       1000));
   EXPECT_TRUE(window->AcceptHandedJobs("not a queue").isEmpty());
+}
+
+// clipferry-cli remove and clear reach the window's queue; with nothing left waiting, Start is off.
+TEST_F(MainWindow, HandedRemoveAndClearEditTheGrid) {
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/-a 'b'.mp4", "a") +
+                                                         FileElement("/v/c $(d).mp4", "c"))));
+  auto window = Open();
+  EXPECT_EQ(window->AcceptHandedJobs(cf::RemoveRequest(QStringLiteral("/v/-a 'b'.mp4"))),
+            QByteArray("removed /v/-a 'b'.mp4\n"));
+  ASSERT_EQ(window->grid().rowCount(), 1);
+  EXPECT_TRUE(window->form().cmdStartUpload->isEnabled());
+  EXPECT_EQ(window->AcceptHandedJobs(cf::ClearRequest()), QByteArray("removed /v/c $(d).mp4\n"));
+  EXPECT_EQ(window->grid().rowCount(), 0);
+  EXPECT_FALSE(window->form().cmdStartUpload->isEnabled());
 }
 
 // Every change is on disk within a moment, so a crash of the window loses nothing on screen.

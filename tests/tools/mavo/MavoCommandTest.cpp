@@ -47,6 +47,37 @@ TEST(MavoCommand, MalformedCommandLinesAreRefusedWithAReason) {
     EXPECT_FALSE(MavoCommand::ParseAll(Words(line), &commands, &error)) << line;
     EXPECT_FALSE(error.isEmpty()) << line;
   }
+  // A wrong value is named in the reason.
+  for (const auto& [line, named] :
+       {std::pair{"getversion2 http://h/ demo pw three -1 5 x", "three"},
+        std::pair{"putfile http://h/ demo pw 1 -x f", "-x"},
+        std::pair{"putfile http://h/ demo pw 1 2 f --cancel-at 101", "101"}}) {
+    std::vector<MavoCommand> commands;
+    QString error;
+    EXPECT_FALSE(MavoCommand::ParseAll(Words(line), &commands, &error));
+    EXPECT_TRUE(error.contains(QLatin1String(named))) << line << ": " << error.toStdString();
+  }
+}
+
+TEST(MavoCommand, AFailureIsANonEmptyErrInfoAnywhereInTheDocument) {
+  const struct {
+    const char* document;
+    bool failure;
+  } cases[] = {
+      {R"(<?xml version="1.0" encoding="UTF-8" ?><putFile ver="2.0"><errInfo>1004</errInfo></putFile>)",
+       true},
+      {R"(<?xml version="1.0" encoding="UTF-8" ?><getVersion ver="2.0"><errInfo>0</errInfo></getVersion>)",
+       true},
+      {"<getfolder><sys><errInfo> 1103 </errInfo></sys></getfolder>", true},
+      {"<getfolder><errInfo></errInfo><item id=\"2\"/></getfolder>", false},
+      {"<putFile><contentID>7</contentID></putFile>", false},
+      {"<root><errInformation>3</errInformation></root>", false},
+      {"", false},
+      {"Error=BadAuthentication", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(MavoCommand::ReportsFailure(QString::fromUtf8(c.document)), c.failure) << c.document;
+  }
 }
 
 }  // namespace

@@ -59,7 +59,8 @@ TEST(MavoEndToEnd, ChainedRequestsRunOneAfterAnotherOnOneControl) {
             QStringLiteral("5.0"), QStringLiteral("tool=v.2.100603"), QStringLiteral("+"),
             QStringLiteral("getfolder"), base + QStringLiteral("/mavo/getfolder/"),
             QStringLiteral("demo"), QStringLiteral("wrong"), QStringLiteral("tool=v.2.100603")});
-  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  // Every request ran, and the refused one makes the run fail.
+  ASSERT_EQ(run.exitCode, 1) << run.err.toStdString();
   const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   ASSERT_EQ(lines.size(), 6) << run.out.toStdString();
   EXPECT_EQ(lines[0], QStringLiteral("OnGetVersionFinished"));
@@ -146,7 +147,8 @@ TEST(MavoEndToEnd, CancelAtAPercentageStopsTheUploadAndTheServerKeepsNothing) {
   QStringList args = PutFileArgs(QStringLiteral("http://") + server.BaseUrl(), path);
   args << QStringLiteral("--cancel-at") << QStringLiteral("30");
   const MavoRun run = Mavo(args);
-  ASSERT_EQ(run.exitCode, 0) << run.err.toStdString();
+  // The cancelled upload's document holds its errInfo, so the run failed.
+  ASSERT_EQ(run.exitCode, 1) << run.err.toStdString();
   const QStringList lines = run.out.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
   const qsizetype event = lines.indexOf(QStringLiteral("OnPutFileFinished"));
   ASSERT_GT(event, 2) << run.out.toStdString();
@@ -158,10 +160,20 @@ TEST(MavoEndToEnd, CancelAtAPercentageStopsTheUploadAndTheServerKeepsNothing) {
                   .isEmpty());
 }
 
-TEST(MavoEndToEnd, ABadCommandLineExitsWithUsage) {
+TEST(MavoEndToEnd, ABadCommandLineExitsWithUsageAndHelpIsNoError) {
   const MavoRun run = Mavo({QStringLiteral("getfolder"), QStringLiteral("http://127.0.0.1:1/")});
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_TRUE(run.err.contains(QStringLiteral("usage: mavo")));
+  const MavoRun help = Mavo({QStringLiteral("--help")});
+  EXPECT_EQ(help.exitCode, 0);
+  EXPECT_TRUE(help.out.startsWith(QStringLiteral("usage: mavo"))) << help.out.toStdString();
+}
+
+// No server at the address: the control's own document says so, and the run fails.
+TEST(MavoEndToEnd, ARequestWithoutAServerFails) {
+  const MavoRun run = Mavo({QStringLiteral("getversion"), QStringLiteral("http://127.0.0.1:1/v/")});
+  EXPECT_EQ(run.exitCode, 1) << run.out.toStdString();
+  EXPECT_TRUE(run.out.contains(QStringLiteral("<errInfo>"))) << run.out.toStdString();
 }
 
 }  // namespace
