@@ -132,6 +132,7 @@ void frmUpload::RunStartupTick() {
 
 void frmUpload::ConnectDriver() {
   cf::JobDriver* driver = driver_.get();
+  cf::ConnectPauseButton(ui_->cmdPauseUpload, driver);
   connect(driver, &cf::JobDriver::statusChanged, ui_->lStatus, &QLabel::setText);
   connect(driver, &cf::JobDriver::infoChanged, ui_->lConvertInfo, &QLabel::setText);
   connect(driver, &cf::JobDriver::noWaitingJob, this,
