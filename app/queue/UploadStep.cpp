@@ -66,6 +66,7 @@ Outcome UploadStep::Run(const Request& request, const Events& events, QString* c
     resume = record.target == TargetOf(request) && record.Describes(request.archive);
     if (resume) {
       archiveHash_ = record.archiveSha256;
+      if (events.acknowledged) events.acknowledged(record.nextSeqno * kBlockBytes);
       note(GetResString(QStringLiteral("uploadResume"), QStringLiteral("msgContinue"),
                         QStringLiteral("Continuing the earlier upload at %1 of %2 bytes."))
                .arg(record.nextSeqno * kBlockBytes)
@@ -87,6 +88,7 @@ Outcome UploadStep::Run(const Request& request, const Events& events, QString* c
                                        "the file again from the start.")));
       ResumeRecord::Remove(request.archive);
       archiveHash_.clear();
+      if (events.acknowledged) events.acknowledged(0);
       attempt = Send(request, events, 0, {}, {});
     }
   }
