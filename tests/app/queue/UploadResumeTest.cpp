@@ -79,12 +79,15 @@ class ResumeBench {
   };
   // Uploads the archive; `onAcknowledged` sees the bytes the server has taken after each block.
   Run Upload(const RetrySchedule& schedule, CancelToken stop = {}, CancelToken pause = {},
-             std::function<void(qint64)> onAcknowledged = nullptr) {
+             std::function<void(qint64)> onAcknowledged = nullptr,
+             std::function<void(const QString&)> onStatus = nullptr) {
     UploadStep::Request request{
         server_.BaseUrl(), QStringLiteral("demo"), QStringLiteral("demo"), 2, 0, archive_};
     Run run;
     UploadStep::Events events;
-    events.status = [](const QString&) {};
+    events.status = [&](const QString& text) {
+      if (onStatus) onStatus(text);
+    };
     events.progress = [](int) {};
     events.note = [&run](const QString& line) { run.notes << line; };
     events.acknowledged = [&](qint64 bytes) {
@@ -189,6 +192,36 @@ TEST(UploadResume, ALinkDownForAWhileIsWaitedOutAndTheSessionContinued) {
   ASSERT_FALSE(blocks.isEmpty());
   EXPECT_EQ(blocks.count(0), 1);
   EXPECT_EQ(blocks.last(), 127);
+}
+
+// Stop ends the wait for the server and forgets the session; Pause ends it and keeps it.
+TEST(UploadResume, StopAndPauseEndTheWaitForTheServer) {
+  for (const bool pausing : {false, true}) {
+    SCOPED_TRACE(pausing ? "pause" : "stop");
+    ResumeBench bench;
+    ASSERT_TRUE(bench.ready());
+    WriteFile(bench.archive(), RandomBytes(6 * kBlock, 3));
+    ASSERT_TRUE(bench.server().ArmFault(QStringLiteral("path=/mavo/putFile,block=3,down=600000")));
+    RetrySchedule schedule;
+    schedule.waitsMs = {60000};
+    CancelToken stop;
+    CancelToken pause;
+    QStringList statuses;
+    QElapsedTimer clock;
+    clock.start();
+    const ResumeBench::Run run =
+        bench.Upload(schedule, stop, pause, nullptr, [&](const QString& text) {
+          statuses << text;
+          if (!text.contains(QStringLiteral("next try in"))) return;
+          if (pausing) pause.Cancel();
+          stop.Cancel();
+        });
+    EXPECT_EQ(run.outcome.status, Outcome::Status::Stopped);
+    EXPECT_LT(clock.elapsed(), 30000);
+    EXPECT_TRUE(statuses.contains(QStringLiteral("Waiting for the server, next try in 60 s")))
+        << statuses.join(QLatin1Char('|')).toStdString();
+    EXPECT_EQ(QFileInfo::exists(ResumeRecord::PathFor(bench.archive())), pausing);
+  }
 }
 
 // A failure that is an answer (here a refusal of every block) is not waited for.
