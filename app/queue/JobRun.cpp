@@ -376,7 +376,7 @@ Outcome JobRun::Upload() {
   };
   events.acknowledged = [acknowledged](qint64 bytes) { *acknowledged = bytes; };
   events.note = [this](const QString& line) {
-    context_.outputText += line + QLatin1Char('\n');
+    UploadStep::AddNote(&context_.outputText, line);
     context_.PublishOutput();
   };
   events.registering = [this] { SetPhase(Phase::Registering); };

@@ -65,15 +65,13 @@ bool UploadRetry::Wait(int ms, const UploadStep::Events& events) {
                                     QStringLiteral("Waiting for the server, next try in %1 s"));
   const QDeadlineTimer deadline(ms);
   qint64 shown = -1;
-  bool noted = false;
   while (!stop_.cancelled() && !deadline.hasExpired()) {
     const qint64 left = (deadline.remainingTime() + 999) / 1000;
     if (left != shown) {
+      // Both count down; the output box keeps one line for the wait.
+      if (events.note) events.note((shown < 0 ? QString() : QStringLiteral("\r")) + text.arg(left));
       shown = left;
       events.status(text.arg(left));
-      // The output box keeps one line per wait; the status line counts down.
-      if (!noted && events.note) events.note(text.arg(left));
-      noted = true;
     }
     QEventLoop loop;
     QTimer::singleShot(std::min<qint64>(kTickMs, std::max<qint64>(1, deadline.remainingTime())),

@@ -43,6 +43,16 @@ bool UploadStep::IsLinkFailure(const QString& response) {
          code == QLatin1String("1003") || code == QLatin1String("1005");
 }
 
+void UploadStep::AddNote(QString* text, const QString& line) {
+  if (line.startsWith(QLatin1Char('\r'))) {
+    const qsizetype end = text->endsWith(QLatin1Char('\n')) ? text->size() - 1 : text->size();
+    text->truncate(text->lastIndexOf(QLatin1Char('\n'), end - 1) + 1);
+    *text += line.mid(1) + QLatin1Char('\n');
+    return;
+  }
+  *text += line + QLatin1Char('\n');
+}
+
 void UploadStep::WaitForEvent(int ms) {
   QEventLoop loop;
   QTimer timer;

@@ -33,7 +33,7 @@ class UploadStep {
     std::function<void(int percent)> progress;
     // Every block is sent; the server files the upload (closing must wait).
     std::function<void()> registering;
-    // A line for the output box.
+    // A line for the output box (see AddNote).
     std::function<void(const QString& line)> note;
     // Bytes of the archive the server has acknowledged so far.
     std::function<void(qint64 bytes)> acknowledged;
@@ -54,6 +54,10 @@ class UploadStep {
   // before it, but a control that never answers must not hang the program.
   static constexpr int kCancelAnswerWaitMs = 120000;
   static constexpr qint64 kBlockBytes = 524288;
+
+  // Adds a note to the output box's text. A note that starts with a carriage return takes the
+  // place of the last one, as on a terminal (a countdown).
+  static void AddNote(QString* text, const QString& line);
 
   // The result is the control's own document of a block that broke off or was never answered.
   static bool IsLinkFailure(const QString& response);

@@ -387,3 +387,31 @@ TEST(UploadResume, UnsoundRecordsAreNotLoaded) {
 }
 
 }  // namespace
+
+namespace {
+
+// A countdown keeps one line in the output box: a note led by a carriage return replaces the
+// last line and nothing before it.
+TEST(UploadResume, CountdownNotesReplaceOnlyTheLastLine) {
+  struct Case {
+    QString before;
+    QString line;
+    QString after;
+  };
+  const Case cases[] = {
+      {QString(), QStringLiteral("a"), QStringLiteral("a\n")},
+      {QStringLiteral("conv\n"), QStringLiteral("wait 5"), QStringLiteral("conv\nwait 5\n")},
+      {QStringLiteral("conv\nwait 5\n"), QStringLiteral("\rwait 4"),
+       QStringLiteral("conv\nwait 4\n")},
+      {QStringLiteral("wait 5\n"), QStringLiteral("\rwait 4"), QStringLiteral("wait 4\n")},
+      {QStringLiteral("conv\nno break"), QStringLiteral("\rwait 3"),
+       QStringLiteral("conv\nwait 3\n")},
+  };
+  for (const Case& c : cases) {
+    QString text = c.before;
+    UploadStep::AddNote(&text, c.line);
+    EXPECT_EQ(text, c.after) << c.before.toStdString() << " + " << c.line.toStdString();
+  }
+}
+
+}  // namespace
