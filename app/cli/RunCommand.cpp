@@ -1,6 +1,7 @@
 #include "app/cli/RunCommand.h"
 
 #include "app/cli/CliCommands.h"
+#include "app/cli/InterruptPause.h"
 #include "app/cli/RunOutput.h"
 #include "app/queue/JobDriver.h"
 #include "app/queue/ProgramIdentity.h"
@@ -196,6 +197,12 @@ int Run(const QStringList& arguments) {
   QEventLoop loop;
   QObject::connect(&driver, &cf::JobDriver::runningChanged, &loop, [&loop](bool running) {
     if (!running) loop.quit();
+  });
+  // Ctrl+C pauses: the upload stops without discarding the server's session, so the next run
+  // continues it at the next block. A second Ctrl+C ends the program at once.
+  const InterruptPause interrupt([&driver] {
+    Print(QStringLiteral("status: pausing"));
+    driver.Pause();
   });
   driver.Start();
   if (driver.running()) loop.exec();

@@ -38,12 +38,18 @@ class JobDriver : public QObject {
   void Start();
   // Stops the running job, whatever its phase (the stop button).
   void Stop();
+  // Stops the running job so that its upload continues at the next block when it starts again.
+  void Pause() {
+    if (run_ != nullptr) run_->Pause();
+  }
   // The first part of closing: refused (false, after telling the user) while a row is
   // "Transfering"; otherwise stops what runs and deletes every folder the runs made.
   bool Close();
 
   void setHighSpeed(bool on) { settings_.highSpeed = on; }
   void setProcessors(int processors) { settings_.processors = processors; }
+  // The waits after a failed link; the user's setting unless set here.
+  void setRetrySchedule(const RetrySchedule& schedule) { settings_.retry = schedule; }
 
   // A job is being run (from its start to the end of its upload or failure).
   bool running() const { return running_; }

@@ -370,12 +370,20 @@ Outcome JobRun::Upload() {
       archive};
   UploadStep::Events events;
   events.status = [this](const QString& text) { emit statusChanged(text); };
-  events.progress = [this, archiveBytes](int percent) {
-    emit progress(path_, phase_, percent, 100, archiveBytes * percent / 100);
+  auto acknowledged = std::make_shared<qint64>(0);  // bytes the server has taken so far
+  events.progress = [this, acknowledged](int percent) {
+    emit progress(path_, phase_, percent, 100, *acknowledged);
+  };
+  events.acknowledged = [acknowledged](qint64 bytes) { *acknowledged = bytes; };
+  events.note = [this](const QString& line) {
+    UploadStep::AddNote(&context_.outputText, line);
+    context_.PublishOutput();
   };
   events.registering = [this] { SetPhase(Phase::Registering); };
   QString contentID;
-  const Outcome sent = UploadStep(control_, stop_).Run(request, events, &contentID);
+  const Outcome sent =
+      UploadRetry(control_, stop_, pause_, settings_.retry.value_or(RetrySchedule::FromSettings()))
+          .Run(request, events, &contentID);
   if (!sent.ok()) return sent;
   emit progress(path_, phase_, 100, 100, archiveBytes);
   emit statusChanged(Res("msgComplete", QStringLiteral("Uploading data ... Finished!")));

@@ -5,11 +5,13 @@
 #include "app/project/CProjectFile.h"
 #include "app/queue/Outcome.h"
 #include "app/queue/UploadJob.h"
+#include "app/queue/UploadRetry.h"
 
 #include <QObject>
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 class UploadControl;
 
@@ -25,6 +27,7 @@ class VersionReply;
 struct RunSettings {
   bool highSpeed = false;
   int processors = 1;
+  std::optional<RetrySchedule> retry;  // the user's setting when unset
 };
 
 // One job from its start to its end. A video:
@@ -65,6 +68,11 @@ class JobRun : public QObject {
   // be emitted before this returns.
   void Begin();
   void Stop();
+  // Like Stop, but an upload under way ends without discarding the server's session.
+  void Pause() {
+    pause_.Cancel();
+    Stop();
+  }
 
   Phase phase() const { return phase_; }
   QString path() const { return path_; }
@@ -129,6 +137,7 @@ class JobRun : public QObject {
   bool awaitingReply_ = false;
   bool finished_ = false;
   CancelToken stop_;
+  CancelToken pause_;
   RunContext context_;
 };
 

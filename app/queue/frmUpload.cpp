@@ -137,6 +137,7 @@ void frmUpload::RunStartupTick() {
 
 void frmUpload::ConnectDriver() {
   cf::JobDriver* driver = driver_.get();
+  cf::ConnectPauseButton(ui_->cmdPauseUpload, driver);
   connect(driver, &cf::JobDriver::infoChanged, ui_->lConvertInfo, &QLabel::setText);
   connect(driver, &cf::JobDriver::noWaitingJob, this,
           [this] { ui_->cmdStopUpload->setEnabled(false); });

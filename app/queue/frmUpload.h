@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/queue/JobDriver.h"
+#include "app/queue/PauseButton.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueCommands.h"
 #include "app/queue/QueueGridModel.h"

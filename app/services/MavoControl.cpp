@@ -15,6 +15,7 @@ using cf::com::ComPtr;
 struct MavoControl::State {
   ComPtr<cf::com::IUnknown> unknown;
   ComPtr<kqmavo2::Imavo2> control;
+  ComPtr<kqmavo2::Imavo2Session> sessions;
   ComPtr<cf::com::IConnectionPoint> point;
   ComPtr<cf::com::DispatchSink> sink;
   cf::com::DWORD cookie = 0;
@@ -32,8 +33,9 @@ std::unique_ptr<MavoControl> MavoControl::Create(QWidget* host, QString* error) 
     return nullptr;
   }
   state->control = state->unknown.As<kqmavo2::Imavo2>();
+  state->sessions = state->unknown.As<kqmavo2::Imavo2Session>();
   const auto container = state->unknown.As<cf::com::IConnectionPointContainer>();
-  if (!state->control || !container ||
+  if (!state->control || !state->sessions || !container ||
       cf::com::FAILED(
           container->FindConnectionPoint(kqmavo2::DIID__Imavo2Events, state->point.Out()))) {
     if (error != nullptr)
@@ -56,6 +58,9 @@ std::unique_ptr<MavoControl> MavoControl::Create(QWidget* host, QString* error) 
   });
   object->state_->sink->On(kqmavo2::DISPID_OnPostFinished, [self] {
     if (self) emit self->OnPostFinished();
+  });
+  object->state_->sink->On(kqmavo2::DISPID_OnPutFileBlock, [self] {
+    if (self) emit self->OnPutFileBlock();
   });
   if (cf::com::FAILED(
           object->state_->point->Advise(object->state_->sink.get(), &object->state_->cookie))) {
@@ -104,6 +109,27 @@ bool MavoControl::Post(const QString& url, const QString& param) {
 }
 
 void MavoControl::CancelPutFile() { state_->control->CancelPutFile(); }
+
+bool MavoControl::PutFileFrom(const QString& url, const QString& account, const QString& password,
+                              int folderID, int docID, const QString& path,
+                              const Session& session) {
+  return cf::com::SUCCEEDED(state_->sessions->PutFileFrom(
+      Bstr(url), Bstr(account), Bstr(password), folderID, docID, Bstr(path), Bstr(session.id),
+      session.nextSeqno, Bstr(session.urlValue)));
+}
+
+void MavoControl::PausePutFile() { state_->sessions->PausePutFile(); }
+
+UploadControl::Session MavoControl::UploadSession() {
+  Bstr id;
+  Bstr urlValue;
+  cf::com::LONG next = 0;
+  Session session;
+  if (cf::com::SUCCEEDED(state_->sessions->get_UploadSession(id.Out(), &next, urlValue.Out()))) {
+    session = {id.ToQString(), static_cast<int>(next), urlValue.ToQString()};
+  }
+  return session;
+}
 
 int MavoControl::UploadingProgress() {
   cf::com::LONG progress = 0;

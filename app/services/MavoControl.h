@@ -27,6 +27,10 @@ class MavoControl : public UploadControl {
                    const QString& exParam) override;
   bool Post(const QString& url, const QString& param) override;
   void CancelPutFile() override;
+  bool PutFileFrom(const QString& url, const QString& account, const QString& password,
+                   int folderID, int docID, const QString& path, const Session& session) override;
+  void PausePutFile() override;
+  Session UploadSession() override;
   int UploadingProgress() override;
   QString Response() override;
 

@@ -6,6 +6,8 @@
 // Remembered server data is stored encoded: "&H" and the upper-case hexadecimal of the value's
 // UTF-16LE bytes; other values are stored as they stand.
 inline constexpr const char* kSettingsSection = "clipFerry";
+// How long, in minutes in all, an upload whose link failed waits for the server (plain value).
+inline constexpr const char* kUploadRetryMinutesKey = "uploadRetryMinutes";
 
 // Reads a value: shorter than 3 characters gives the default, "&H..." is decoded, anything else is
 // returned as stored. A malformed encoding gives the default.

@@ -24,6 +24,22 @@ class UploadControl : public QObject {
                            const QString& exParam) = 0;
   virtual bool Post(const QString& url, const QString& param) = 0;
   virtual void CancelPutFile() = 0;
+
+  // Where an upload's session stands after its last acknowledged block.
+  struct Session {
+    QString id;  // empty before an upload made one
+    int nextSeqno = 0;
+    QString urlValue;  // addresses block nextSeqno
+  };
+  // Like PutFile, but continues `session` at its next block when it has an id (a new session
+  // otherwise), and emits OnPutFileBlock after each acknowledged block but the last.
+  virtual bool PutFileFrom(const QString& url, const QString& account, const QString& password,
+                           int folderID, int docID, const QString& path,
+                           const Session& session) = 0;
+  // Ends the running upload without telling the server, which keeps the session.
+  virtual void PausePutFile() = 0;
+  virtual Session UploadSession() = 0;
+
   // Percent of the running upload, 0 to 100.
   virtual int UploadingProgress() = 0;
   // The result document of the last request.
@@ -34,4 +50,5 @@ class UploadControl : public QObject {
   void OnGetFolderFinished();
   void OnGetVersionFinished();
   void OnPostFinished();
+  void OnPutFileBlock();
 };

@@ -224,6 +224,7 @@ TEST_F(ResFilesTest, EveryKeyTheProgramLooksUpIsPresentAndFilled) {
        "msgUnsupportedXmlVer msg_ExitOnGetFolder msg_ExitOnGetVidInfo msg_refreshFirst "
        "msg_refreshFrom msg_searchSopWarning dlgSelectFolder msgSelectItems txtSelectPath"},
       {"frmCustomBps", "frmCustomBps frameNote lNote cmdSet cmdOK cmdCancel default exceedLimit"},
+      {"uploadResume", "msgContinue msgStartOver msgWaitServer"},
       {"frmConfirm", "frmConfirm lTitle lSubTitle cmdYes cmdNo cmdAllYes cmdAllNo lTestLen"},
       {"frmDownloader", "frmDownloader lNewVersion lStatus lLog lFile lProgress cmdUpdate cmdQuit"},
       {"frmCommon",

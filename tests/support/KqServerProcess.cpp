@@ -41,13 +41,15 @@ bool KqServerProcess::Start(const QStringList& extraArgs) {
   return Launch();
 }
 
-bool KqServerProcess::Restart() {
+bool KqServerProcess::Restart(bool samePort) {
+  const int port = samePort ? lastPort_ : 0;
   Stop();
-  return dataDir_ && Launch();
+  return dataDir_ && Launch(port);
 }
 
-bool KqServerProcess::Launch() {
-  QStringList args{"--listen", "127.0.0.1:0", "--data", dataDir_->path()};
+bool KqServerProcess::Launch(int port) {
+  QStringList args{"--listen", QStringLiteral("127.0.0.1:%1").arg(port), "--data",
+                   dataDir_->path()};
   args << extraArgs_;
   process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
   process_.setChildProcessModifier(childSetup_ ? childSetup_ : [] {});
@@ -68,6 +70,7 @@ bool KqServerProcess::Launch() {
       const auto match = ready.match(QString::fromUtf8(process_.readLine()));
       if (match.hasMatch()) {
         port_ = match.captured(1).toInt();
+        lastPort_ = port_;
         return true;
       }
     }

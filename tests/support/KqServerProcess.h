@@ -33,8 +33,9 @@ class KqServerProcess {
 
   // Starts the server; false (see ErrorText) when it did not report its port in time.
   bool Start(const QStringList& extraArgs = {});
-  // Stops and starts again with the same arguments on the same data folder.
-  bool Restart();
+  // Stops and starts again with the same arguments on the same data folder (and on the same
+  // port when asked, as a server that comes back at its address).
+  bool Restart(bool samePort = false);
   void Stop();
 
   // Runs in the server's process between fork and exec of the next Start (e.g. setrlimit).
@@ -64,12 +65,13 @@ class KqServerProcess {
   Reply Post(const QString& path, const QByteArray& body, const QByteArray& contentType = {}) const;
 
  private:
-  bool Launch();
+  bool Launch(int port = 0);
 
   std::unique_ptr<QTemporaryDir> dataDir_;
   QStringList extraArgs_;
   QProcess process_;
   std::function<void()> childSetup_;
   int port_ = 0;
+  int lastPort_ = 0;  // kept after Stop, for a restart at the same address
   QString error_;
 };

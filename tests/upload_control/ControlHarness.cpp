@@ -39,7 +39,7 @@ ControlHarness::ControlHarness() : host_(std::make_unique<QWidget>()) {
   container->FindConnectionPoint(kqmavo2::DIID__Imavo2Events, point_.Out());
   sink_ = cf::com::DispatchSink::Create(kqmavo2::DIID__Imavo2Events);
   for (cf::com::DISPID event = kqmavo2::DISPID_OnPutFileFinished;
-       event <= kqmavo2::DISPID_OnPostFinished; ++event) {
+       event <= kqmavo2::DISPID_OnPutFileBlock; ++event) {
     sink_->On(event, [this, event] {
       fired_.push_back({event, QThread::currentThread() == QCoreApplication::instance()->thread()});
     });

@@ -37,6 +37,8 @@ const char* FaultInjector::KindName(Kind kind) {
       return "delay";
     case Kind::kOverwrite:
       return "overwrite";
+    case Kind::kDown:
+      return "down";
   }
   return "";
 }
@@ -79,6 +81,9 @@ bool FaultInjector::Parse(const std::string& rule, Fault* fault, std::string* er
     } else if (key == "delay") {
       ok = ToInt(value, 0, kMaxDelayMs, &number) && setKind(Kind::kDelay);
       parsed.delayMs = static_cast<int>(number);
+    } else if (key == "down") {
+      ok = ToInt(value, 1, kMaxDelayMs, &number) && setKind(Kind::kDown);
+      parsed.downMs = static_cast<int>(number);
     } else if (key == "overwrite") {
       ok = ToInt(value, 0, 3, &number) && setKind(Kind::kOverwrite);
       parsed.overwrite = static_cast<int>(number);
@@ -112,7 +117,9 @@ bool FaultInjector::Parse(const std::string& rule, Fault* fault, std::string* er
     }
   }
   if (!haveKind) {
-    *error = "a fault needs one of status=N, empty, nourl, drop, truncate, delay=MS or overwrite=N";
+    *error =
+        "a fault needs one of status=N, empty, nourl, drop, truncate, delay=MS, overwrite=N or "
+        "down=MS";
     return false;
   }
   *fault = std::move(parsed);
@@ -135,11 +142,26 @@ void FaultInjector::Clear() {
 std::optional<FaultInjector::Fault> FaultInjector::Take(const std::string& path,
                                                         std::optional<int64_t> block) {
   std::lock_guard lock(mutex_);
+  const auto now = std::chrono::steady_clock::now();
+  const auto cutOff = [](Fault fault) {
+    fault.kind = Kind::kDrop;
+    fault.dropAtOnce = true;
+    return fault;
+  };
+  if (now < downUntil_) {
+    Fault down;
+    down.rule = "link down";
+    return cutOff(down);
+  }
   for (auto& fault : faults_) {
     if (fault.remaining == 0 || path.compare(0, fault.path.size(), fault.path) != 0) continue;
     if (fault.block && (!block || *block != *fault.block)) continue;
     if (fault.remaining > 0) --fault.remaining;
     ++fault.hits;
+    if (fault.kind == Kind::kDown) {
+      downUntil_ = now + std::chrono::milliseconds(fault.downMs);
+      return cutOff(fault);
+    }
     return fault;
   }
   return std::nullopt;

@@ -412,7 +412,8 @@ bool KqServer::ReadBody(Exchange& exchange, uint64_t limit,
     }
     exchange.contentLength = static_cast<uint64_t>(length);
     if (exchange.fault && exchange.fault->kind == FaultInjector::Kind::kDrop) {
-      exchange.dropAt = std::max<uint64_t>(1, exchange.contentLength / 2);
+      exchange.dropAt =
+          exchange.fault->dropAtOnce ? 1 : std::max<uint64_t>(1, exchange.contentLength / 2);
     }
     if (exchange.contentLength > limit) {
       exchange.bodyUnread = true;
@@ -553,6 +554,7 @@ bool KqServer::ApplyEarlyFault(Exchange& exchange, const char* root) {
     case FaultInjector::Kind::kTruncate:
     case FaultInjector::Kind::kDelay:
     case FaultInjector::Kind::kOverwrite:
+    case FaultInjector::Kind::kDown:
       return false;
   }
   return false;
@@ -744,7 +746,9 @@ void KqServer::PutFile(Exchange& exchange, const std::string& urlValue) {
     if (exchange.fault) {
       exchange.Note(std::string("fault ") + exchange.fault->rule);
       if (exchange.fault->kind == FaultInjector::Kind::kDrop) {
-        exchange.dropAt = std::max(exchange.bodyBytes + 1, exchange.contentLength / 2);
+        exchange.dropAt = exchange.fault->dropAtOnce
+                              ? exchange.bodyBytes + 1
+                              : std::max(exchange.bodyBytes + 1, exchange.contentLength / 2);
         return;
       }
       if (exchange.fault->kind != FaultInjector::Kind::kTruncate &&

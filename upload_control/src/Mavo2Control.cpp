@@ -85,6 +85,8 @@ HRESULT Mavo2Control::QueryInterface(const IID& iid, void** object) {
   *object = nullptr;
   if (iid == cf::com::IUnknown::kIid || iid == cf::com::IDispatch::kIid || iid == Imavo2::kIid) {
     *object = static_cast<Imavo2*>(this);
+  } else if (iid == Imavo2Session::kIid) {
+    *object = static_cast<Imavo2Session*>(this);
   } else if (iid == cf::com::IConnectionPointContainer::kIid) {
     *object = static_cast<cf::com::IConnectionPointContainer*>(this);
   } else if (iid == cf::com::IInPlaceControl::kIid) {
@@ -265,13 +267,74 @@ HRESULT Mavo2Control::PutFile(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword,
     state_.SetContentId(DocID);
     state_.SetFilePath(Text(bstrPath));
   }
+  StartUpload({}, false);
+  return S_OK;
+}
+
+HRESULT Mavo2Control::PutFileFrom(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, LONG FolderID,
+                                  LONG DocID, BSTR bstrPath, BSTR bstrSessID, LONG seqno,
+                                  BSTR bstrUrlValue) {
+  UploadWorker::StartPoint start;
+  start.sessionId = Text(bstrSessID).toLatin1();
+  if (!start.sessionId.isEmpty()) {
+    const QString urlValue = Text(bstrUrlValue);
+    // The value goes into the request path, as a server's answer would.
+    if (seqno < 0 || !UploadWorker::IsSafeUrlValue(urlValue)) return E_INVALIDARG;
+    start.seqno = seqno;
+    start.urlValue = urlValue;
+  }
+  {
+    std::lock_guard guard(stateMutex_);
+    state_.SetUrl(Text(bstrUrl), true);
+    state_.SetAccount(Text(bstrAccount));
+    state_.SetPassword(Text(bstrPassword));
+    state_.SetFolderId(FolderID);
+    state_.SetContentId(DocID);
+    state_.SetFilePath(Text(bstrPath));
+  }
+  StartUpload(std::move(start), true);
+  return S_OK;
+}
+
+void Mavo2Control::StartUpload(UploadWorker::StartPoint start, bool reportBlocks) {
+  {
+    std::lock_guard guard(stateMutex_);
+    session_ = start;
+  }
   progress_ = 0;
   // Cleared here rather than when the worker gets the handles: a Stop pressed while the upload
   // still waits for another request must not be forgotten.
   cancel_ = 0;
-  StartWorker(WM_MAVO_PUTFILE_DONE, [](Mavo2Control& control, const ControlRequestState& request) {
-    return UploadWorker(request, control.Progress(), control.Cancel()).Run();
+  StartWorker(WM_MAVO_PUTFILE_DONE, [start = std::move(start), reportBlocks](
+                                        Mavo2Control& control, const ControlRequestState& request) {
+    UploadWorker worker(request, control.Progress(), control.Cancel());
+    worker.SetStartPoint(start);
+    worker.SetBlockObserver([&control, reportBlocks](const QByteArray& sessionId, int nextSeqno,
+                                                     const QString& urlValue) {
+      control.StoreSession(sessionId, nextSeqno, urlValue);
+      if (reportBlocks) control.PostCompletion(WM_MAVO_PUTFILE_BLOCK);
+    });
+    return worker.Run();
   });
+}
+
+void Mavo2Control::StoreSession(const QByteArray& sessionId, int nextSeqno,
+                                const QString& urlValue) {
+  std::lock_guard guard(stateMutex_);
+  session_ = {sessionId, nextSeqno, urlValue};
+}
+
+HRESULT Mavo2Control::PausePutFile() {
+  cancel_ = UploadWorker::kPause;
+  return S_OK;
+}
+
+HRESULT Mavo2Control::get_UploadSession(BSTR* pSessID, LONG* pNextSeqno, BSTR* pUrlValue) {
+  if (pSessID == nullptr || pNextSeqno == nullptr || pUrlValue == nullptr) return E_POINTER;
+  std::lock_guard guard(stateMutex_);
+  *pSessID = Bstr(QString::fromLatin1(session_.sessionId)).Detach();
+  *pNextSeqno = session_.seqno;
+  *pUrlValue = Bstr(session_.urlValue).Detach();
   return S_OK;
 }
 
@@ -472,6 +535,9 @@ void Mavo2Control::OnCompletion(int message) {
       break;
     case WM_MAVO_POST_DONE:
       event = DISPID_OnPostFinished;
+      break;
+    case WM_MAVO_PUTFILE_BLOCK:
+      event = DISPID_OnPutFileBlock;
       break;
     default:
       return;

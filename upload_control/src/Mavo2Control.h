@@ -4,6 +4,7 @@
 #include "platform/com/ConnectionPoint.h"
 #include "upload_control/include/kqmavo2/Imavo2.h"
 #include "upload_control/src/ControlRequestState.h"
+#include "upload_control/src/UploadWorker.h"
 
 #include <atomic>
 #include <functional>
@@ -21,6 +22,7 @@ class Mavo2Window;
 // exchange, stores the result document and posts its completion event to the control's window,
 // which fires the matching event on the GUI thread to every connected sink.
 class Mavo2Control final : public Imavo2,
+                           public Imavo2Session,
                            public cf::com::IConnectionPointContainer,
                            public cf::com::IInPlaceControl {
  public:
@@ -55,6 +57,11 @@ class Mavo2Control final : public Imavo2,
   HRESULT get_ExecStatus(LONG* pVal) override;
   HRESULT put_ExecStatus(LONG newVal) override;
 
+  HRESULT PutFileFrom(BSTR bstrUrl, BSTR bstrAccount, BSTR bstrPassword, LONG FolderID, LONG DocID,
+                      BSTR bstrPath, BSTR bstrSessID, LONG seqno, BSTR bstrUrlValue) override;
+  HRESULT PausePutFile() override;
+  HRESULT get_UploadSession(BSTR* pSessID, LONG* pNextSeqno, BSTR* pUrlValue) override;
+
   HRESULT FindConnectionPoint(const IID& iid, cf::com::IConnectionPoint** point) override;
 
   HRESULT Activate(QWidget* parent) override;
@@ -77,6 +84,8 @@ class Mavo2Control final : public Imavo2,
   void ReapFinishedWorkers();
   void StoreResult(const QString& result);
   void PostCompletion(int message);
+  void StartUpload(UploadWorker::StartPoint start, bool reportBlocks);
+  void StoreSession(const QByteArray& sessionId, int nextSeqno, const QString& urlValue);
 
   struct Worker {
     std::thread thread;
@@ -92,6 +101,8 @@ class Mavo2Control final : public Imavo2,
   std::atomic<LONG> progress_{0};
   std::atomic<LONG> cancel_{0};
   LONG execStatus_ = 0;
+  // Where the running or last upload's session stands (guarded by stateMutex_).
+  UploadWorker::StartPoint session_;
 
   std::mutex windowMutex_;
   Mavo2Window* window_ = nullptr;

@@ -18,7 +18,7 @@ Mavo2Window::~Mavo2Window() {
 
 bool Mavo2Window::event(QEvent* event) {
   const int type = static_cast<int>(event->type());
-  if (type >= WM_MAVO_PUTFILE_DONE && type <= WM_MAVO_POST_DONE) {
+  if (type >= WM_MAVO_PUTFILE_DONE && type <= WM_MAVO_PUTFILE_BLOCK) {
     if (control_ != nullptr) control_->OnCompletion(type);
     return true;
   }

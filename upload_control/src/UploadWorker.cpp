@@ -84,11 +84,22 @@ QString UploadWorker::Run() {
   if (extra.size() > ExtraFields::kMaxUploadPairs) {
     return ResultDocument::Build(kVersionedRoot, ResultDocument::kTooManyFields);
   }
-  sessionId_ = MakeSessionId();
-  urlValue_.clear();
   fileSize_ = static_cast<std::uint64_t>(file.size());
-  bytesSent_ = 0;
-  blockNumber_ = 0;
+  if (start_.sessionId.isEmpty()) {
+    sessionId_ = MakeSessionId();
+    urlValue_.clear();
+    blockNumber_ = 0;
+  } else {
+    // A later block of a session always leaves at least one byte for the final block.
+    const std::uint64_t offset = static_cast<std::uint64_t>(start_.seqno) * kBlockSize;
+    if (start_.seqno < 0 || (start_.seqno > 0 && offset >= fileSize_) || !file.seek(offset)) {
+      return ResultDocument::Build(kVersionedRoot, ResultDocument::kFileUnreadable);
+    }
+    sessionId_ = start_.sessionId;
+    urlValue_ = start_.urlValue;
+    blockNumber_ = start_.seqno;
+  }
+  bytesSent_ = static_cast<std::uint64_t>(blockNumber_) * kBlockSize;
   const auto buffer = std::make_unique<char[]>(kBlockSize);
   std::uint32_t blockBytes = kBlockSize;
   HttpTransport& transport = HttpTransport::Instance();
@@ -125,11 +136,15 @@ QString UploadWorker::Run() {
         break;
       }
     }
+    // Reported before a cancel is heard: a block the server took stays taken after a pause.
+    if (accepted && !finalBlock && blockObserver_)
+      blockObserver_(sessionId_, blockNumber_, urlValue_);
     if (cancel_.load() != 0) {
       result_ = ResultDocument::Build(kVersionedRoot, ResultDocument::kCancelled);
       // The connection of the abandoned block is closed; the cancel goes on one of its own.
       transport.ReuseConnections(false);
-      SendCancel();
+      // A pause leaves the session to the server, to be taken up again later.
+      if (cancel_.load() != kPause) SendCancel();
       break;
     }
     if (!accepted) {

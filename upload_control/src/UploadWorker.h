@@ -18,6 +18,8 @@ class UploadWorker {
  public:
   static constexpr std::uint32_t kBlockSize = 524288;
   static constexpr int kAttempts = 3;
+  // The cancel flag: 1 ends the upload with the cancel request, kPause without it.
+  static constexpr std::int32_t kPause = 2;
   // Only this much of a block answer is searched for its url element.
   static constexpr int kAnswerScanUnits = 2047;
 
@@ -28,6 +30,21 @@ class UploadWorker {
   // was found clear: the file offset of the piece and its length.
   using PieceObserver = std::function<void(std::uint64_t offset, std::size_t bytes)>;
   void SetPieceObserver(PieceObserver observer) { pieceObserver_ = std::move(observer); }
+
+  // Where an upload begins: a new session at block 0 (no identifier), or block `seqno` of an
+  // existing session, sent to the address extended by `urlValue`.
+  struct StartPoint {
+    QByteArray sessionId;
+    int seqno = 0;
+    QString urlValue;
+  };
+  void SetStartPoint(StartPoint start) { start_ = std::move(start); }
+
+  // Told after each acknowledged block but the last: the session, the next block's number and
+  // the value addressing it.
+  using BlockObserver =
+      std::function<void(const QByteArray& sessionId, int nextSeqno, const QString& urlValue)>;
+  void SetBlockObserver(BlockObserver observer) { blockObserver_ = std::move(observer); }
 
   // Runs the whole upload and returns the result document.
   QString Run();
@@ -64,6 +81,8 @@ class UploadWorker {
   std::uint64_t bytesSent_ = 0;
   int blockNumber_ = 0;
   PieceObserver pieceObserver_;
+  StartPoint start_;
+  BlockObserver blockObserver_;
 };
 
 }  // namespace kqmavo2

@@ -3,9 +3,13 @@
 #include "platform/desktop/SingleInstance.h"
 #include "tests/app/queue/DriverFixture.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRegularExpression>
+
+#include <csignal>
 
 namespace {
 
@@ -187,6 +191,49 @@ TEST_F(RunCommand, OverwriteQuestionTakesTheCommandLineChoice) {
       EXPECT_EQ(reloaded.item(1)->path, path);
     }
   }
+}
+
+// Ctrl+C pauses the run: the upload ends without the cancel request, the job stays queued, and
+// the server keeps the session for the next run.
+TEST_F(RunCommand, CtrlCPausesTheUploadAndKeepsTheJob) {
+  const QString path = clips_.filePath(QStringLiteral("interrupted -x $(y) \u00e9.mp4"));
+  // Noise at a fixed bitrate: several blocks to send.
+  ASSERT_TRUE(TestClips::Make(
+      path, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+             QStringLiteral("nullsrc=size=320x240:rate=30:duration=2,"
+                            "geq=lum='random(1)*255':cb=128:cr=128"),
+             QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:v"),
+             QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
+             QStringLiteral("-b:v"), QStringLiteral("6M"), QStringLiteral("-maxrate"),
+             QStringLiteral("6M"), QStringLiteral("-bufsize"), QStringLiteral("6M")}));
+  ASSERT_TRUE(queue_.Add(ClipJob(path, server_.BaseUrl(), 1)));
+  ASSERT_TRUE(SaveQueue());
+  ASSERT_TRUE(server_.ArmFault(QStringLiteral("path=/mavo/putFile,delay=400,always")));
+
+  QProcess run;
+  run.setProcessChannelMode(QProcess::MergedChannels);
+  run.setStandardInputFile(QProcess::nullDevice());
+  run.start(Cli(), {QStringLiteral("--program-folder"), program_.path(), QStringLiteral("run")});
+  ASSERT_TRUE(run.waitForStarted());
+  QByteArray output;
+  QElapsedTimer clock;
+  clock.start();
+  // Interrupted once the server holds a block of the session.
+  while (clock.elapsed() < 60000 &&
+         server_.AdminGet(QStringLiteral("/admin/sessions")).count("<session ") == 0) {
+    run.waitForReadyRead(100);
+    output += run.readAll();
+  }
+  ASSERT_EQ(run.state(), QProcess::Running) << output.toStdString();
+  ::kill(static_cast<pid_t>(run.processId()), SIGINT);
+  ASSERT_TRUE(run.waitForFinished(30000));
+  output += run.readAll();
+  EXPECT_EQ(run.exitStatus(), QProcess::NormalExit) << output.toStdString();
+  EXPECT_TRUE(output.contains("status: pausing")) << output.toStdString();
+  EXPECT_TRUE(output.contains(": Waiting")) << output.toStdString();
+  EXPECT_TRUE(QueueFileText().contains(path.toUtf8()));
+  EXPECT_EQ(server_.AdminGet(QStringLiteral("/admin/sessions")).count("<session "), 1);
+  EXPECT_EQ(server_.AdminGet(QStringLiteral("/admin/contents")).count("path=\"/"), 0);
 }
 
 }  // namespace

@@ -96,6 +96,7 @@ class RewritingControl : public UploadControl {
     connect(&inner_, &UploadControl::OnGetFolderFinished, this,
             [this] { emit OnGetFolderFinished(); });
     connect(&inner_, &UploadControl::OnPostFinished, this, [this] { emit OnPostFinished(); });
+    connect(&inner_, &UploadControl::OnPutFileBlock, this, [this] { emit OnPutFileBlock(); });
   }
 
   void setVersionRewrite(Rewrite rewrite) { rewrite_ = std::move(rewrite); }
@@ -113,6 +114,14 @@ class RewritingControl : public UploadControl {
     putFileContentNumbers_.append(docID);
     return inner_.PutFile(url, account, password, folderID, docID, path);
   }
+  bool PutFileFrom(const QString& url, const QString& account, const QString& password,
+                   int folderID, int docID, const QString& path, const Session& session) override {
+    lastWasVersion_ = false;
+    putFileContentNumbers_.append(docID);
+    return inner_.PutFileFrom(url, account, password, folderID, docID, path, session);
+  }
+  void PausePutFile() override { inner_.PausePutFile(); }
+  Session UploadSession() override { return inner_.UploadSession(); }
   bool getVersion(const QString& url) override { return inner_.getVersion(url); }
   bool GetVersion2(const QString& url, const QString& account, const QString& password,
                    int folderID, int docID, const QString& version,
@@ -167,6 +176,10 @@ class DriverBench {
     }
     rewriting_ = std::make_unique<RewritingControl>(*control_);
     driver_ = std::make_unique<cf::JobDriver>(queue_, *rewriting_, questions_);
+    // A failed link fails the job at once unless a test asks for the waits.
+    cf::RetrySchedule noRetries;
+    noRetries.limitMs = 0;
+    driver_->setRetrySchedule(noRetries);
     // Nothing below the engine should ask; what does is recorded with the engine's questions.
     previousHandler_ = SetMessageHandler([this](const MessageRequest& request) {
       questions_.messages.append(request.text);

@@ -448,3 +448,35 @@ TEST_F(JobDriverTest, UnexpectedPackingErrorFailsTheJobAndStopsTheQueue) {
 }
 
 }  // namespace
+
+namespace {
+
+// Pause ends the upload without the cancel request: the row waits again, the queue stops, and
+// the server still holds the session for the next start.
+TEST_F(JobDriverTest, PauseEndsTheUploadButLeavesTheServersSession) {
+  using Phase = cf::JobRun::Phase;
+  ASSERT_TRUE(bench_.ready());
+  const cf::UploadJob job =
+      ClipJob(bench_.MakeClip(QStringLiteral("pause.mp4"), QStringLiteral("6M")),
+              bench_.server().BaseUrl(), 1);
+  ASSERT_GT(job.fileSize, 3 * 524288);
+  bench_.Add(job);
+  ASSERT_TRUE(bench_.server().ArmFault(QStringLiteral("path=/mavo/putFile,delay=300,always")));
+  bool paused = false;
+  QObject context;
+  QObject::connect(&bench_.driver(), &cf::JobDriver::progress, &context,
+                   [&](const QString&, Phase phase, qint64, qint64, qint64 bytes) {
+                     if (paused || phase != Phase::Uploading || bytes < 524288) return;
+                     paused = true;
+                     bench_.driver().Pause();
+                   });
+  bench_.RunQueue();
+  ASSERT_TRUE(paused);
+  EXPECT_EQ(bench_.State(job.path), kStateWaiting);
+  EXPECT_EQ(bench_.server().AdminGet(QStringLiteral("/admin/sessions")).count("<session "), 1);
+  QFile log(QDir(bench_.server().DataDir()).filePath(QStringLiteral("requests.log")));
+  ASSERT_TRUE(log.open(QIODevice::ReadOnly));
+  EXPECT_FALSE(log.readAll().contains("cancel of sess"));
+}
+
+}  // namespace

@@ -404,3 +404,64 @@ TEST_F(MainWindow, AddKqpOpensTheBatchDialog) {
 }
 
 }  // namespace
+
+namespace {
+
+// The Pause button is offered only while the archive is being sent; pressing it puts the row
+// back to waiting and leaves the server's session for the next start.
+TEST(MainWindowDriver, PauseIsOfferedWhileSendingAndKeepsTheSession) {
+  LinkedProgramFolder program;
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
+  ASSERT_TRUE(server.ArmFault(QStringLiteral("path=/mavo/putFile,delay=300,always")));
+  QTemporaryDir clips;
+  const QString clip = clips.filePath(QStringLiteral("pause me.mp4"));
+  // Noise at a fixed bitrate: several blocks to send.
+  ASSERT_TRUE(TestClips::Make(
+      clip, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+             QStringLiteral("nullsrc=size=320x240:rate=30:duration=2,"
+                            "geq=lum='random(1)*255':cb=128:cr=128"),
+             QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:v"),
+             QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
+             QStringLiteral("-b:v"), QStringLiteral("6M"), QStringLiteral("-maxrate"),
+             QStringLiteral("6M"), QStringLiteral("-bufsize"), QStringLiteral("6M")}));
+  const MessageHandler previous =
+      SetMessageHandler([](const MessageRequest&) { return MsgAnswer::Ok; });
+  frmUpload window;
+  window.RunStartupTick();
+  ASSERT_NE(window.driver(), nullptr);
+  const cf::UploadJob job = ClipJob(clip, server.BaseUrl(), 1);
+  ASSERT_TRUE(window.queue().Add(job));
+  Ui::frmUpload& ui = window.form();
+  ui.cmdStartUpload->setEnabled(true);
+  EXPECT_FALSE(ui.cmdPauseUpload->isEnabled());
+
+  bool enabledBeforeSending = false;
+  bool clicked = false;
+  QObject context;
+  QObject::connect(window.driver(), &cf::JobDriver::phaseChanged, &context,
+                   [&](const QString&, cf::JobRun::Phase phase) {
+                     if (phase != cf::JobRun::Phase::Uploading && ui.cmdPauseUpload->isEnabled())
+                       enabledBeforeSending = true;
+                   });
+  QObject::connect(window.driver(), &cf::JobDriver::progress, &context,
+                   [&](const QString&, cf::JobRun::Phase phase, qint64, qint64, qint64 bytes) {
+                     if (clicked || phase != cf::JobRun::Phase::Uploading || bytes < 524288) return;
+                     ASSERT_TRUE(ui.cmdPauseUpload->isEnabled());
+                     clicked = true;
+                     QTest::mouseClick(ui.cmdPauseUpload, Qt::LeftButton);
+                   });
+  QSignalSpy running(window.driver(), &cf::JobDriver::runningChanged);
+  QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
+  while (window.driver()->running()) ASSERT_TRUE(running.wait(60000));
+
+  ASSERT_TRUE(clicked);
+  EXPECT_FALSE(enabledBeforeSending);
+  EXPECT_EQ(cf::testing::Cell(window.grid(), job.path, kColState), cf::kStateWaiting);
+  EXPECT_FALSE(ui.cmdPauseUpload->isEnabled());
+  EXPECT_TRUE(ui.cmdStartUpload->isEnabled());
+  EXPECT_EQ(server.AdminGet(QStringLiteral("/admin/sessions")).count("<session "), 1);
+  SetMessageHandler(previous);
+}
+
+}  // namespace

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
+#include <QThread>
 #include <pugixml.hpp>
 
 #include <functional>
@@ -200,6 +202,35 @@ TEST_F(FaultInjectorTest, OverwriteRuleForcesTheVersionAnswersReplaceOffer) {
   KqServerProcess armed;
   ASSERT_TRUE(armed.Start({"--init-demo", "--fault", "path=/mavo/getVersion/,overwrite=3"}));
   EXPECT_EQ(BlockUploader::Value(GetVersion(armed, -1).body, "overwrite"), "3");
+}
+
+}  // namespace
+
+namespace {
+
+// A link that goes down cuts every request off, whatever its route, until its time is over; the
+// admin routes stay reachable, and nothing a cut block carried is kept.
+TEST_F(FaultInjectorTest, DownCutsEveryRequestOffForItsTime) {
+  ASSERT_TRUE(server_.ArmFault("path=/mavo/putFile,block=1,down=2500"));
+  BlockUploader uploader(server_);
+  const Reply first = uploader.Send(0, false, BlockUploader::BlockOf(*archive_, 0), "");
+  const QByteArray url = Url(first);
+  ASSERT_FALSE(url.isEmpty());
+  QElapsedTimer clock;
+  clock.start();
+  EXPECT_EQ(uploader.Send(1, false, BlockUploader::BlockOf(*archive_, 1), url).status, -1);
+  EXPECT_EQ(GetFolder(server_).status, -1);
+  EXPECT_EQ(uploader.Send(1, false, BlockUploader::BlockOf(*archive_, 1), url).status, -1);
+  EXPECT_TRUE(server_.AdminGet("/admin/faults").contains("kind=\"down\""));
+  ASSERT_LT(clock.elapsed(), 2000) << "the checks above must fall inside the down time";
+  QThread::msleep(static_cast<unsigned long>(std::max<qint64>(0, 2700 - clock.elapsed())));
+  EXPECT_EQ(GetFolder(server_).status, 200);
+  const Reply second = uploader.Send(1, false, BlockUploader::BlockOf(*archive_, 1), url);
+  EXPECT_FALSE(Url(second).isEmpty()) << second.body.toStdString();
+
+  for (const char* refused : {"down=0", "down=", "down=5,drop", "down=600001"}) {
+    EXPECT_EQ(server_.AdminPost("/admin/fault", refused, "text/plain").status, 400) << refused;
+  }
 }
 
 }  // namespace

@@ -1,0 +1,99 @@
+#include "app/queue/ResumeRecord.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+
+namespace cf {
+
+namespace {
+
+constexpr const char* kSuffix = ".resume";
+constexpr qint64 kBlockBytes = 524288;
+constexpr qint64 kMaxRecordBytes = 4096;
+
+}  // namespace
+
+QString ResumeRecord::PathFor(const QString& archive) { return archive + QLatin1String(kSuffix); }
+
+QString ResumeRecord::Target(const QString& address, const QString& account, int folderID,
+                             int contentNumber) {
+  return address + QLatin1Char('\t') + account + QLatin1Char('\t') + QString::number(folderID) +
+         QLatin1Char('\t') + QString::number(contentNumber);
+}
+
+QByteArray ResumeRecord::HashFile(const QString& path) {
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return {};
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  if (!hash.addData(&file)) return {};
+  return hash.result().toHex();
+}
+
+bool ResumeRecord::Load(const QString& archive, ResumeRecord* record) {
+  QFile file(PathFor(archive));
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QList<QByteArray> lines = file.read(kMaxRecordBytes).split('\n');
+  ResumeRecord read;
+  bool seqnoOk = false;
+  bool sizeOk = false;
+  bool timeOk = false;
+  for (const QByteArray& line : lines) {
+    const qsizetype equals = line.indexOf('=');
+    if (equals <= 0) continue;
+    const QByteArray key = line.left(equals);
+    const QString value = QString::fromUtf8(line.mid(equals + 1));
+    if (key == "target") {
+      read.target = value;
+    } else if (key == "sessID") {
+      read.sessionId = value;
+    } else if (key == "seqno") {
+      read.nextSeqno = value.toInt(&seqnoOk);
+    } else if (key == "url") {
+      read.urlValue = value;
+    } else if (key == "size") {
+      read.archiveSize = value.toLongLong(&sizeOk);
+    } else if (key == "mtime") {
+      read.archiveModifiedMs = value.toLongLong(&timeOk);
+    } else if (key == "sha256") {
+      read.archiveSha256 = value.toLatin1();
+    }
+  }
+  // Only a later block of a session is worth keeping, and it must lie inside the archive.
+  const bool sound = seqnoOk && sizeOk && timeOk && !read.sessionId.isEmpty() &&
+                     read.nextSeqno > 0 && read.nextSeqno * kBlockBytes < read.archiveSize &&
+                     read.archiveSha256.size() == 64;
+  if (!sound) return false;
+  *record = read;
+  return true;
+}
+
+bool ResumeRecord::Save(const QString& archive) const {
+  QSaveFile file(PathFor(archive));
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  QByteArray text;
+  text += "target=" + target.toUtf8() + '\n';
+  text += "sessID=" + sessionId.toUtf8() + '\n';
+  text += "seqno=" + QByteArray::number(nextSeqno) + '\n';
+  text += "url=" + urlValue.toUtf8() + '\n';
+  text += "size=" + QByteArray::number(archiveSize) + '\n';
+  text += "mtime=" + QByteArray::number(archiveModifiedMs) + '\n';
+  text += "sha256=" + archiveSha256 + '\n';
+  file.write(text);
+  return file.commit();
+}
+
+void ResumeRecord::Remove(const QString& archive) { QFile::remove(PathFor(archive)); }
+
+bool ResumeRecord::Describes(const QString& archive) const {
+  const QFileInfo info(archive);
+  if (!info.isFile() || info.size() != archiveSize ||
+      info.lastModified().toMSecsSinceEpoch() != archiveModifiedMs) {
+    return false;
+  }
+  return HashFile(archive) == archiveSha256;
+}
+
+}  // namespace cf

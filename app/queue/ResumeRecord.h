@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+namespace cf {
+
+// Where an archive's upload session stands, kept in a small file beside the archive so that an
+// upload broken off (the link, a crash, a pause) continues at the next block instead of sending
+// everything again. It names the archive by size, modification time and content hash, and the
+// target it was sent to, so it is never applied to another archive or another server.
+struct ResumeRecord {
+  QString target;  // server address, account, folder and content number
+  QString sessionId;
+  int nextSeqno = 0;
+  QString urlValue;
+  qint64 archiveSize = -1;
+  qint64 archiveModifiedMs = -1;
+  QByteArray archiveSha256;  // lower-case hex
+
+  static QString PathFor(const QString& archive);
+  static QString Target(const QString& address, const QString& account, int folderID,
+                        int contentNumber);
+  // The SHA-256 of a file's content in lower-case hex; empty when it cannot be read.
+  static QByteArray HashFile(const QString& path);
+
+  // False when there is no record or it is not sound.
+  static bool Load(const QString& archive, ResumeRecord* record);
+  // Written whole or not at all.
+  bool Save(const QString& archive) const;
+  static void Remove(const QString& archive);
+
+  // The archive still has the size and time it had; the hash is compared only then.
+  bool Describes(const QString& archive) const;
+};
+
+}  // namespace cf
