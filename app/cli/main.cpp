@@ -4,6 +4,7 @@
 #include "app/cli/CliCommands.h"
 #include "app/cli/ListCommand.h"
 #include "app/cli/ProbeCommand.h"
+#include "app/cli/RetryCommand.h"
 #include "app/cli/RunCommand.h"
 #include "app/cli/ServerCommand.h"
 #include "app/services/MessageService.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
   RegisterAddCommand(commands);
   RegisterListCommand(commands);
   RegisterRunCommand(commands);
+  RegisterRetryCommand(commands);
   RegisterServerCommand(commands);
 
   QStringList arguments = QCoreApplication::arguments();

@@ -5,6 +5,7 @@
 #include "app/dialogs/frmAddBatch.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
+#include "app/queue/QueueRunControls.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
 #include "app/services/ProgramFolder.h"
@@ -57,6 +58,7 @@ frmUpload::frmUpload(QWidget* parent)
     driver_ = std::make_unique<cf::JobDriver>(queue_, *mavo_, questions_);
     ConnectDriver();
   }
+  new cf::QueueRunControls(*ui_, queue_, driver_.get(), this);
 
   ui_->cmdRemove->setEnabled(false);
   ui_->cmdEdit->setEnabled(false);
@@ -298,7 +300,6 @@ void frmUpload::ApplySelectionRule() {
   ui_->cmdEdit->setEnabled(buttons.editEnabled);
 }
 
-// Add and AddKqp: refused while a job runs; afterwards the last row is selected when rows came in.
 // Add and AddKqp: refused while a job runs; afterwards the last row is selected when rows came in.
 template <typename Dialog>
 void frmUpload::RunAddDialog() {
