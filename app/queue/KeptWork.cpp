@@ -127,7 +127,11 @@ Outcome KeptWork::Open(const UploadJob& job) {
 }
 
 bool KeptWork::ReuseConversion(const QString& conversionKey) {
-  if (!stamp_.conversion.isEmpty() && stamp_.conversion == conversionKey) return true;
+  // A work folder emptied by hand holds nothing to send, whatever the stamp says.
+  if (!stamp_.conversion.isEmpty() && stamp_.conversion == conversionKey &&
+      !QDir(workFolder_).isEmpty()) {
+    return true;
+  }
   stamp_.conversion.clear();
   stamp_.packing.clear();
   WriteStamp();
