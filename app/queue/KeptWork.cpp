@@ -2,6 +2,7 @@
 
 #include "app/queue/UploadPackage.h"
 #include "app/queue/UploadQueue.h"
+#include "app/services/ProgramFolder.h"
 #include "app/services/modGlobal.h"
 
 #include <QCryptographicHash>
@@ -57,8 +58,13 @@ QString SourceText(const UploadJob& job) {
 }  // namespace
 
 QString KeptWork::Root() {
-  return QDir(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation))
-      .filePath(QLatin1String(kRootName));
+  // One root per program folder: each has its own queue file, and the sweep of one must not take
+  // the work of another's jobs (a build beside an installed program, say).
+  const QString program = ProgramFolder();
+  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  return QDir(data).filePath(QStringLiteral("clipferry/") + QLatin1String(kRootName) +
+                             QLatin1Char('/') + SafeBaseName(program) + QLatin1Char('-') +
+                             PathHash(program));
 }
 
 QString KeptWork::FolderFor(const QString& sourcePath) {

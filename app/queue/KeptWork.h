@@ -21,7 +21,8 @@ class UploadQueue;
 // A project is packed from its own folder, which is never deleted; only its archive is kept.
 class KeptWork {
  public:
-  // The folder holding every job's kept folder.
+  // The folder holding the kept folders of the jobs queued in this program folder, in the user's
+  // data folder ($XDG_DATA_HOME/clipferry/kept/...).
   static QString Root();
   // The job's kept folder; the name is readable and unique, and cannot leave the root.
   static QString FolderFor(const QString& sourcePath);
