@@ -61,7 +61,9 @@ QString KeptWork::Root() {
   // One root per program folder: each has its own queue file, and the sweep of one must not take
   // the work of another's jobs (a build beside an installed program, say).
   const QString program = ProgramFolder();
-  const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+  // Never a folder relative to wherever the program was started.
+  if (data.isEmpty()) data = QDir::tempPath();
   return QDir(data).filePath(QStringLiteral("clipferry/") + QLatin1String(kRootName) +
                              QLatin1Char('/') + SafeBaseName(program) + QLatin1Char('-') +
                              PathHash(program));
