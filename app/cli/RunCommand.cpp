@@ -70,6 +70,7 @@ class RunReporter {
     QObject::connect(&driver, &cf::JobDriver::queueFinished, [](const cf::QueueSummary& summary) {
       Print(
           QStringLiteral("done: %1 finished, %2 failed").arg(summary.finished).arg(summary.failed));
+      Print(QStringLiteral("summary: ") + summary.Text());
     });
   }
 

@@ -6,6 +6,7 @@
 #include "app/cli/ListCommand.h"
 #include "app/cli/ProbeCommand.h"
 #include "app/cli/QueueEditCommands.h"
+#include "app/cli/RetryCommand.h"
 #include "app/cli/RunCommand.h"
 #include "app/cli/ServerCommand.h"
 #include "app/services/MessageService.h"
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
   RegisterQueueEditCommands(commands);
   RegisterFoldersCommand(commands);
   RegisterRunCommand(commands);
+  RegisterRetryCommand(commands);
   RegisterServerCommand(commands);
 
   QStringList arguments = QCoreApplication::arguments();

@@ -1,5 +1,6 @@
 #include "app/queue/JobDriver.h"
 
+#include "app/queue/KeptWork.h"
 #include "app/queue/UploadQueue.h"
 #include "app/queue/UserQuestions.h"
 #include "app/services/modGlobal.h"
@@ -9,7 +10,32 @@ namespace cf {
 
 JobDriver::JobDriver(UploadQueue& queue, UploadControl& control, UserQuestions& questions,
                      QObject* parent)
-    : QObject(parent), queue_(queue), control_(control), questions_(questions) {}
+    : QObject(parent), queue_(queue), control_(control), questions_(questions) {
+  // Removed or cleared jobs take their kept work with them; a running job is never removed.
+  const auto leaving = [this](int first, int last) {
+    for (int row = first + 1; row <= last + 1; ++row) {
+      const UploadJob* job = queue_.AtRow(row);
+      if (job != nullptr && job->live != JobState::Transfering) leaving_ << job->path;
+    }
+  };
+  const auto gone = [this] {
+    for (const QString& path : std::as_const(leaving_)) KeptWork::Discard(path);
+    leaving_.clear();
+  };
+  connect(&queue_, &UploadQueue::rowsAboutToBeRemoved, this, leaving);
+  connect(&queue_, &UploadQueue::rowsRemoved, this, gone);
+  connect(&queue_, &UploadQueue::aboutToReset, this,
+          [this, leaving] { leaving(0, queue_.RowCount() - 1); });
+  connect(&queue_, &UploadQueue::wasReset, this, gone);
+}
+
+QString QueueSummary::Text() const {
+  return GetResString(QStringLiteral("frmUpload"), QStringLiteral("msgQueueSummary"),
+                      QStringLiteral("%1 uploaded, %2 failed, %3 stopped"))
+      .arg(finished)
+      .arg(failed)
+      .arg(stopped);
+}
 
 JobDriver::~JobDriver() {
   // A run still going when its owner goes must not report to it.
@@ -33,9 +59,7 @@ void JobDriver::Start() {
     questions_.Tell(QStringLiteral("Please add a video file!"), MsgIcon::Information);
     return;
   }
-  // The last job's folder is kept only until the next one starts.
-  for (const QString& folder : std::as_const(keptFolders_)) DeleteFolder(folder);
-  keptFolders_.clear();
+  SweepKeptWork();
 
   run_ = new JobRun(next, queue_, control_, questions_, settings_, this);
   connect(run_, &JobRun::jobChanged, this, &JobDriver::jobChanged);
@@ -54,14 +78,15 @@ void JobDriver::OnRunFinished(const Outcome& outcome) {
   JobRun* run = run_;
   run_ = nullptr;
   lastWorkFolder_ = run->workFolder();
-  if (run->ownsWorkFolder() && outcome.ok()) keptFolders_.append(lastWorkFolder_);
   // The run may still be on the stack (this is its last signal).
   run->disconnect(this);
   run->deleteLater();
 
   if (outcome.ok()) {
     ++summary_.finished;
-  } else if (outcome.status != Outcome::Status::Stopped) {
+  } else if (outcome.status == Outcome::Status::Stopped) {
+    ++summary_.stopped;
+  } else {
     ++summary_.failed;
   }
   summary_.last = outcome;
@@ -87,9 +112,10 @@ bool JobDriver::Close() {
   }
   closing_ = true;
   Stop();
-  for (const QString& folder : std::as_const(keptFolders_)) DeleteFolder(folder);
-  keptFolders_.clear();
+  SweepKeptWork();
   return true;
 }
+
+void JobDriver::SweepKeptWork() { KeptWork::Sweep(queue_); }
 
 }  // namespace cf

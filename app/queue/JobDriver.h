@@ -17,8 +17,12 @@ class UserQuestions;
 // How a queue run ended, for the window's closing message and the CLI's exit code.
 struct QueueSummary {
   int finished = 0;
-  int failed = 0;  // failed or canceled rows of this run
-  Outcome last;    // the outcome of the job that ended the run
+  int failed = 0;   // failed or canceled rows of this run
+  int stopped = 0;  // jobs stopped by the user, back to "Waiting"
+  Outcome last;     // the outcome of the job that ended the run
+
+  // "N uploaded, M failed, K stopped" in the user's language.
+  QString Text() const;
 };
 
 // The scheduler: runs the queued jobs one at a time, each as a JobRun, and takes the commands
@@ -43,8 +47,11 @@ class JobDriver : public QObject {
     if (run_ != nullptr) run_->Pause();
   }
   // The first part of closing: refused (false, after telling the user) while a row is
-  // "Transfering"; otherwise stops what runs and deletes every folder the runs made.
+  // "Transfering"; otherwise stops what runs and deletes every kept folder no queued job owns.
   bool Close();
+  // Deletes the kept folders of finished jobs and of jobs no longer queued (also those left by a
+  // crash); the window calls it once the saved queue is loaded.
+  void SweepKeptWork();
 
   void setHighSpeed(bool on) { settings_.highSpeed = on; }
   void setProcessors(int processors) { settings_.processors = processors; }
@@ -55,7 +62,7 @@ class JobDriver : public QObject {
   bool running() const { return running_; }
   // The running job's phase; Done when none runs.
   JobRun::Phase phase() const { return run_ != nullptr ? run_->phase() : JobRun::Phase::Done; }
-  // The work folder of the last job run (kept after a success until the next start or closing).
+  // The work folder of the last job run (a finished job's is kept until the next start or closing).
   QString lastWorkFolder() const { return lastWorkFolder_; }
 
  signals:
@@ -82,8 +89,8 @@ class JobDriver : public QObject {
   JobRun* run_ = nullptr;
   QueueSummary summary_;
   QString lastWorkFolder_;
-  // Work folders of finished jobs, deleted at the next start and on closing.
-  QStringList keptFolders_;
+  // Jobs whose rows are about to go; their kept folders go with them.
+  QStringList leaving_;
   bool running_ = false;
   bool closing_ = false;
 };

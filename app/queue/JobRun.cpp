@@ -26,19 +26,8 @@ namespace cf {
 
 namespace {
 
-constexpr const char* kWorkFolderPrefix = "_kqClipFerry_";
-constexpr const char* kArchiveFolderPrefix = "_kqVidZip_";
 constexpr const char* kVersionRoute = "/mavo/getVersion/";
 constexpr double kBytesPerMegabyte = 1048576.0;
-
-// A name that no folder of `parent` has yet.
-QString FreshFolder(const QString& parent, const char* prefix) {
-  QString folder;
-  do {
-    folder = JoinPath(parent, QLatin1String(prefix) + FreshTempName());
-  } while (QFileInfo::exists(folder));
-  return folder;
-}
 
 // Kilobits per second from "800k" (the unit character dropped).
 qint64 Kbps(const QString& bitRate) { return bitRate.left(bitRate.size() - 1).toLongLong(); }
@@ -129,6 +118,9 @@ Outcome JobRun::CheckSource() {
 }
 
 Outcome JobRun::PrepareWorkFolder() {
+  const Outcome kept = kept_.Open(work_);
+  if (!kept.ok()) return kept;
+  archiveFolder_ = kept_.archiveFolder();
   if (work_.isProject()) {
     // A project is packed from its own folder, which the run must never delete.
     const QFileInfo projectFile(path_);
@@ -139,12 +131,7 @@ Outcome JobRun::PrepareWorkFolder() {
     return Outcome::Done();
   }
   emit infoChanged(QString());
-  workFolder_ = FreshFolder(QDir::tempPath(), kWorkFolderPrefix);
-  if (!QDir().mkpath(workFolder_)) {
-    return Outcome::Fail(
-        QStringLiteral("Error description: the work folder could not be created."));
-  }
-  ownsWorkFolder_ = true;
+  workFolder_ = kept_.workFolder();
   return Outcome::Done();
 }
 
@@ -203,10 +190,14 @@ void JobRun::OnFirstVideoReply(const VersionReply& reply) {
     Convert();
     return;
   }
-  const Outcome copied = VideoConverter::CopySourceForServer(work_, path_, workFolder_);
-  if (!copied.ok()) {
-    Finish(copied);
-    return;
+  const QString conversion = KeptWork::ConversionKey(work_, videoType_, sendSource_);
+  if (!kept_.ReuseConversion(conversion)) {
+    const Outcome copied = VideoConverter::CopySourceForServer(work_, path_, workFolder_);
+    if (!copied.ok()) {
+      Finish(copied);
+      return;
+    }
+    kept_.MarkConverted(conversion);
   }
   OnRecheckReply(reply);
 }
@@ -236,18 +227,24 @@ void JobRun::OnRecheckReply(const VersionReply& reply) {
 }
 
 void JobRun::Convert() {
-  SetPhase(Phase::Converting);
-  ConversionSettings conversion;
-  conversion.mp4 = videoType_ == QLatin1String("mp4");
-  conversion.keepSource = sendSource_;
-  conversion.processors = settings_.processors;
-  conversion.highSpeed = settings_.highSpeed;
-  context_.outputText.clear();
-  VideoConverter converter(work_, conversion, context_, [this](JobTime which) { StampRow(which); });
-  const Outcome converted = converter.Run(path_, workFolder_);
-  if (!converted.ok()) {
-    Finish(converted);
-    return;
+  // A video converted from this source with these settings before is not converted again.
+  const QString key = KeptWork::ConversionKey(work_, videoType_, sendSource_);
+  if (!kept_.ReuseConversion(key)) {
+    SetPhase(Phase::Converting);
+    ConversionSettings conversion;
+    conversion.mp4 = videoType_ == QLatin1String("mp4");
+    conversion.keepSource = sendSource_;
+    conversion.processors = settings_.processors;
+    conversion.highSpeed = settings_.highSpeed;
+    context_.outputText.clear();
+    VideoConverter converter(work_, conversion, context_,
+                             [this](JobTime which) { StampRow(which); });
+    const Outcome converted = converter.Run(path_, workFolder_);
+    if (!converted.ok()) {
+      Finish(converted);
+      return;
+    }
+    kept_.MarkConverted(key);
   }
   if (work_.title.isEmpty()) {
     work_.title = QStringLiteral("Title, ") +
@@ -339,6 +336,11 @@ void JobRun::PackAndUpload(bool project) {
 
 Outcome JobRun::Pack(bool project) {
   SetPhase(Phase::Packing);
+  const QString packing =
+      KeptWork::PackingKey(work_, KeptWork::ConversionKey(work_, videoType_, sendSource_));
+  // An archive kept whole is sent as it is. A project's folder may change without its file
+  // changing, so a project is packed every time.
+  if (!project && kept_.ReuseArchive(packing)) return Outcome::Done();
   QString why;
   const bool written =
       project ? UploadPackage::WriteProjectMetadataProfile(
@@ -346,7 +348,7 @@ Outcome JobRun::Pack(bool project) {
                     &why)
               : UploadPackage::WriteMetadataProfile(workFolder_, work_, sendSource_, &why);
   if (!written) return {Outcome::Status::Unexpected, why};
-  archiveFolder_ = FreshFolder(QDir::tempPath(), kArchiveFolderPrefix);
+  kept_.ForgetArchive();
   const QString archive = JoinPath(archiveFolder_, QLatin1String(UploadPackage::kArchiveName));
   RecreateFolder(archiveFolder_);
   emit statusChanged(Res("msgPack", QStringLiteral("Packing files.")));
@@ -358,6 +360,7 @@ Outcome JobRun::Pack(bool project) {
     emit statusChanged(text);
     return Outcome::Fail(text);
   }
+  if (!project) kept_.MarkPacked(packing);
   return Outcome::Done();
 }
 
@@ -437,10 +440,8 @@ void JobRun::Finish(const Outcome& outcome) {
       break;
     }
   }
-  if (!archiveFolder_.isEmpty()) DeleteFolder(archiveFolder_);
-  // A video's work folder stays after a success (its profile holds the content number); a job
-  // that did not get there starts afresh next time.
-  if (ownsWorkFolder_ && !outcome.ok()) DeleteFolder(workFolder_);
+  // What the run made stays in the job's kept folder: a failed or stopped job starts from it
+  // again, and the driver's sweep deletes a finished job's.
   SetPhase(Phase::Done);
   emit finished(outcome);
 }

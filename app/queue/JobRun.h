@@ -3,6 +3,7 @@
 #include "app/media/ProcessRunner.h"
 #include "app/media/RunContext.h"
 #include "app/project/CProjectFile.h"
+#include "app/queue/KeptWork.h"
 #include "app/queue/Outcome.h"
 #include "app/queue/UploadJob.h"
 #include "app/queue/UploadRetry.h"
@@ -40,8 +41,9 @@ struct RunSettings {
 //   CheckingSource -> AskingServer -> CheckingStore -> MakingSlides -> Packing -> Uploading ...
 //
 // Each server reply is read by the phase that asked for it. Whatever the phase, the run ends
-// once, in Finish(Outcome), which alone sets the row, removes what the run made and emits
-// `finished`. Stop is heard in every phase; while slides are made it takes effect afterwards.
+// once, in Finish(Outcome), which alone sets the row and emits `finished`. What the run made stays
+// in the job's kept folder (see KeptWork), so a restart does not make it again. Stop is heard in
+// every phase; while slides are made it takes effect afterwards.
 class JobRun : public QObject {
   Q_OBJECT
 
@@ -76,10 +78,8 @@ class JobRun : public QObject {
 
   Phase phase() const { return phase_; }
   QString path() const { return path_; }
-  // The folder the job was prepared in (a video's fresh temporary folder, a project's own).
+  // The folder the job was prepared in (a video's kept work folder, a project's own).
   QString workFolder() const { return workFolder_; }
-  // The work folder is the run's own temporary folder, to be deleted with it.
-  bool ownsWorkFolder() const { return ownsWorkFolder_; }
 
  signals:
   void phaseChanged(const QString& path, cf::JobRun::Phase phase);
@@ -121,8 +121,8 @@ class JobRun : public QObject {
   UploadJob work_;
   QString passwordToSend_;
   QString contentNumber_ = QStringLiteral("0");
+  KeptWork kept_;
   QString workFolder_;
-  bool ownsWorkFolder_ = false;
   QString archiveFolder_;
   CProjectFile project_;
   std::shared_ptr<KqLibrary> library_;

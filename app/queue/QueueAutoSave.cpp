@@ -1,5 +1,6 @@
 #include "app/queue/QueueAutoSave.h"
 
+#include "app/queue/KeptWork.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/UploadQueue.h"
 
@@ -20,6 +21,9 @@ QueueAutoSave::QueueAutoSave(UploadQueue& queue, const QString& filePath, QObjec
   // A lock left by a crashed program is stale once its process is gone.
   m_lock->setStaleLockTime(0);
   if (!m_lock->tryLock(0)) m_lock.reset();
+  // The owner of the queue file knows every job that stays; kept work that none of them owns was
+  // left by a crash or by a job that went while another copy of the program held the file.
+  if (m_lock) KeptWork::Sweep(m_queue);
 }
 
 QueueAutoSave::~QueueAutoSave() { Flush(); }

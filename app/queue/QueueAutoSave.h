@@ -17,6 +17,7 @@ class UploadQueue;
 //
 // The saver also holds the queue file's lock while it runs: a second writer (another
 // clipferry-cli) can see that the file has an owner instead of overwriting its jobs.
+// Taking the lock, it deletes the kept work that no job of the queue owns.
 class QueueAutoSave : public QObject {
   Q_OBJECT
 

@@ -1,5 +1,6 @@
 #include "app/queue/QueueCommands.h"
 
+#include "app/queue/KeptWork.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/UploadQueue.h"
 
@@ -15,6 +16,13 @@ QueueMessage Localized(const char* key, const char* defaultText = "") {
 }
 
 QueueMessage Fixed(const char* text) { return {QString(), QString::fromLatin1(text)}; }
+
+// An edit that changes what the conversion makes, or the source, leaves nothing worth keeping; nor
+// does the edit of a finished job, whose work recorded the content it became on the server.
+bool KeepsWork(const UploadJob& before, const UploadJob& after, bool wasFinished) {
+  return !wasFinished && before.path == after.path.trimmed() &&
+         KeptWork::ConversionKey(before, {}, false) == KeptWork::ConversionKey(after, {}, false);
+}
 
 }  // namespace
 
@@ -138,7 +146,14 @@ bool QueueCommands::commitAdd(const std::optional<UploadJob>& job) {
 }
 
 bool QueueCommands::commitEdit(const QString& editedPath, const std::optional<UploadJob>& job) {
-  if (job && m_queue.Replace(editedPath, *job)) return true;
+  const UploadJob* edited = m_queue.item(editedPath);
+  const UploadJob before = edited != nullptr ? *edited : UploadJob{};
+  if (job && m_queue.Replace(editedPath, *job)) {
+    if (!KeepsWork(before, *job, before.state == StateText(JobState::Finished))) {
+      KeptWork::Discard(before.path);
+    }
+    return true;
+  }
   endEditUnchanged(editedPath);
   return false;
 }
@@ -147,8 +162,12 @@ int QueueCommands::commitBatch(const std::vector<UploadJob>& jobs) {
   std::vector<UploadJob> fresh;
   int replaced = 0;
   for (const UploadJob& job : jobs) {
-    if (m_queue.itemExist(job.path)) {
-      replaced += m_queue.Replace(job.path, job) ? 1 : 0;
+    if (const UploadJob* queued = m_queue.item(job.path)) {
+      const UploadJob before = *queued;
+      if (!m_queue.Replace(job.path, job)) continue;
+      ++replaced;
+      if (!KeepsWork(before, job, before.live == JobState::Finished))
+        KeptWork::Discard(before.path);
     } else {
       fresh.push_back(job);
     }
@@ -164,8 +183,58 @@ void QueueCommands::resolveMissingFile(const QString& path, bool removeJob) {
   }
 }
 
+QByteArray QueueCommands::RetryMessage(const QStringList& paths) {
+  QByteArray message(kRetryMessage);
+  for (const QString& path : paths) message += path.toUtf8() + '\n';
+  return message;
+}
+
+RetryOutcome QueueCommands::retry(const QStringList& paths) {
+  RetryOutcome outcome;
+  QStringList named = paths;
+  if (named.isEmpty()) {
+    for (int row = 1; row <= m_queue.RowCount(); ++row) {
+      if (m_queue.AtRow(row)->live == JobState::Failed) named << m_queue.AtRow(row)->path;
+    }
+  }
+  for (const QString& path : std::as_const(named)) {
+    const char* verdict = "retried ";
+    if (!m_queue.itemExist(path)) {
+      verdict = "unknown ";
+    } else if (!m_queue.Retry(path)) {
+      verdict = "not-failed ";
+    }
+    outcome.answer += verdict + path.toUtf8() + '\n';
+    if (verdict[0] == 'r') {
+      ++outcome.retried;
+    } else {
+      ++outcome.refused;
+    }
+  }
+  return outcome;
+}
+
+QStringList QueueCommands::failedAmong(const QList<int>& selectedRows) const {
+  QStringList paths;
+  for (const int row : selectedRows) {
+    const UploadJob* job = m_queue.AtRow(row);
+    if (job != nullptr && job->live == JobState::Failed && !paths.contains(job->path)) {
+      paths << job->path;
+    }
+  }
+  return paths;
+}
+
 HandedJobs QueueCommands::acceptHanded(const QByteArray& document) {
   HandedJobs result;
+  if (document.startsWith(kRetryMessage)) {
+    QStringList paths;
+    for (const QByteArray& line : document.mid(qstrlen(kRetryMessage)).split('\n')) {
+      if (!line.isEmpty()) paths << QString::fromUtf8(line);
+    }
+    const RetryOutcome retried = retry(paths);
+    return {retried.answer, retried.retried};
+  }
   UploadQueue handed;
   if (!QueueFile::Parse(document, handed)) return result;
   std::vector<UploadJob> jobs;

@@ -60,13 +60,33 @@ struct HandedJobs {
   int added = 0;
 };
 
+// What Retry did with the jobs it was given.
+struct RetryOutcome {
+  // A line per job: "retried PATH", "not-failed PATH" or "unknown PATH".
+  QByteArray answer;
+  int retried = 0;
+  int refused = 0;  // jobs named that are not queued or not failed
+};
+
 class QueueCommands {
  public:
+  // What clipferry-cli retry hands to a running window: this line, then the paths one to a line;
+  // the line alone means every failed job.
+  static constexpr char kRetryMessage[] = "clipferry-retry\n";
+  static QByteArray RetryMessage(const QStringList& paths);
+
   explicit QueueCommands(UploadQueue& queue) : m_queue(queue) {}
 
   // Jobs handed over as a queue document (clipferry-cli add while the window runs): the new ones
-  // are appended, the ones already queued are left as they are.
+  // are appended, the ones already queued are left as they are. A retry message (see
+  // RetryMessage) puts the jobs it names back to "Waiting"; `added` counts them.
   HandedJobs acceptHanded(const QByteArray& document);
+
+  // Retry: the failed jobs among `paths`, or every failed job when `paths` is empty, go back to
+  // "Waiting" with their failure forgotten.
+  RetryOutcome retry(const QStringList& paths);
+  // The selected rows that Retry would put back.
+  QStringList failedAmong(const QList<int>& selectedRows) const;
 
   // Edit and Remove for a row in this state.
   static QueueButtons SelectionRule(JobState state);

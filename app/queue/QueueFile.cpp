@@ -186,7 +186,7 @@ Parsed ParseInto(QByteArray& text, UploadQueue& queue) {
   {
     TextPool pool;
     if (ParseByJob(text, jobs, pool)) {
-      queue.AddMany(std::move(jobs));
+      queue.AddSaved(std::move(jobs));
       return Parsed::Queue;
     }
   }
@@ -203,7 +203,7 @@ Parsed ParseInto(QByteArray& text, UploadQueue& queue) {
   for (const pugi::xml_node fileNode : queueNode.children(kFileElement)) {
     jobs.push_back(ReadJob(fileNode, pool));
   }
-  queue.AddMany(std::move(jobs));
+  queue.AddSaved(std::move(jobs));
   return Parsed::Queue;
 }
 
@@ -285,6 +285,7 @@ QByteArray QueueFile::Serialize(const UploadQueue& queue, int* written) {
       queuefile::AppendFieldText(out, field, *job);
       out.append("</").append(name).append('>');
     }
+    queuefile::AppendLiveState(out, *job);
     out.append("\r\n</file>");
     ++count;
   }

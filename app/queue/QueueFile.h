@@ -8,7 +8,7 @@ namespace cf {
 class UploadQueue;
 
 // The queue kept across restarts in project.xml in the program folder. Jobs that are "Finished"
-// are dropped; every other job comes back "Waiting".
+// are dropped; a "Failed" job comes back "Failed" with its text, every other job "Waiting".
 class QueueFile {
  public:
   enum class LoadResult {
@@ -26,7 +26,7 @@ class QueueFile {
   // The queue file of a program folder.
   static QString PathIn(const QString& programFolder);
 
-  // Queues the file's jobs, each "Waiting". A job whose path is already queued is skipped. A file
+  // Queues the file's jobs. A job whose path is already queued is skipped. A file
   // that is not XML at all may be a damaged queue the user wants back, so it is renamed to
   // "<file>.bad-<date and time>" (named in `asidePath`) instead of being deleted.
   static LoadResult Load(const QString& filePath, UploadQueue& queue, QString* asidePath = nullptr);

@@ -173,7 +173,20 @@ void AppendEscaped(QByteArray& out, const QByteArray& value) {
   out.append(run, end - run);
 }
 
+constexpr char kLiveStateElement[] = "liveState";
+constexpr char kErrorTextElement[] = "errorText";
+
 }  // namespace
+
+void AppendLiveState(QByteArray& out, const UploadJob& job) {
+  if (job.live != JobState::Failed) return;
+  out.append("\r\n<").append(kLiveStateElement).append('>');
+  out.append(StateText(job.live).data(), StateText(job.live).size());
+  out.append("</").append(kLiveStateElement).append(">\r\n<").append(kErrorTextElement);
+  out.append('>');
+  AppendEscaped(out, job.errorText.toUtf8());
+  out.append("</").append(kErrorTextElement).append('>');
+}
 
 const char* FieldName(int index) { return kFields[index].name; }
 
@@ -194,7 +207,17 @@ QString TextPool::Get(const char* utf8) {
 std::unique_ptr<UploadJob> ReadJob(const pugi::xml_node& fileNode, TextPool& pool) {
   std::array<const char*, std::size(kFields)> texts{};
   size_t expected = 0;  // the program writes the fields in order; others are looked up
+  const char* liveState = nullptr;
+  const char* errorText = nullptr;
   for (const pugi::xml_node child : fileNode.children()) {
+    if (std::strcmp(child.name(), kLiveStateElement) == 0) {
+      if (liveState == nullptr) liveState = child.text().get();
+      continue;
+    }
+    if (std::strcmp(child.name(), kErrorTextElement) == 0) {
+      if (errorText == nullptr) errorText = child.text().get();
+      continue;
+    }
     size_t index = std::size(kFields);
     if (expected < std::size(kFields) && std::strcmp(child.name(), kFields[expected].name) == 0) {
       index = expected;
@@ -211,6 +234,12 @@ std::unique_ptr<UploadJob> ReadJob(const pugi::xml_node& fileNode, TextPool& poo
     ReadField(kFields[i], *job, texts[i] ? texts[i] : "", pool);
   }
   job->state.clear();
+  // Only a failure is carried over; a job that was running when the program went comes back
+  // waiting, whatever a file says.
+  if (liveState != nullptr && StateFromText(QString::fromUtf8(liveState)) == JobState::Failed) {
+    job->live = JobState::Failed;
+    job->errorText = QString::fromUtf8(errorText != nullptr ? errorText : "");
+  }
   return job;
 }
 

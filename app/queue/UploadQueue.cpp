@@ -14,10 +14,11 @@ void Normalize(UploadJob& job) {
   job.Author = job.Author.trimmed();
 }
 
-void ResetLive(UploadJob& job) {
+void ResetLive(UploadJob& job, bool keepFailed) {
+  job.times = {};
+  if (keepFailed && job.live == JobState::Failed) return;
   job.live = JobState::Waiting;
   job.errorText.clear();
-  job.times = {};
 }
 
 }  // namespace
@@ -41,6 +42,14 @@ int UploadQueue::AddMany(std::vector<UploadJob> jobs) {
 }
 
 int UploadQueue::AddMany(std::vector<std::unique_ptr<UploadJob>> jobs) {
+  return Append(std::move(jobs), false);
+}
+
+int UploadQueue::AddSaved(std::vector<std::unique_ptr<UploadJob>> jobs) {
+  return Append(std::move(jobs), true);
+}
+
+int UploadQueue::Append(std::vector<std::unique_ptr<UploadJob>> jobs, bool keepFailed) {
   std::vector<std::unique_ptr<UploadJob>> accepted;
   accepted.reserve(jobs.size());
   QSet<QString> seen;
@@ -48,7 +57,7 @@ int UploadQueue::AddMany(std::vector<std::unique_ptr<UploadJob>> jobs) {
     Normalize(*job);
     if (job->path.isEmpty() || m_byPath.contains(job->path) || seen.contains(job->path)) continue;
     seen.insert(job->path);
-    ResetLive(*job);
+    ResetLive(*job, keepFailed);
     accepted.push_back(std::move(job));
   }
   jobs.clear();
@@ -194,14 +203,26 @@ bool UploadQueue::SetFailure(const QString& path, const QString& text) {
   UploadJob* job = Find(path);
   if (job == nullptr) return false;
   job->errorText = text;
-  return SetState(path, JobState::Failed);
+  job->live = JobState::Failed;
+  // The text is kept in the queue file with the state, so a new text alone is a change too.
+  Changed(*job, true);
+  return true;
 }
 
 bool UploadQueue::SetErrorText(const QString& path, const QString& text) {
   UploadJob* job = Find(path);
   if (job == nullptr) return false;
   job->errorText = text;
-  Changed(*job, false);
+  Changed(*job, job->live == JobState::Failed);
+  return true;
+}
+
+bool UploadQueue::Retry(const QString& path) {
+  UploadJob* job = Find(path);
+  if (job == nullptr || job->live != JobState::Failed) return false;
+  job->errorText.clear();
+  job->live = JobState::Waiting;
+  Changed(*job, true);
   return true;
 }
 

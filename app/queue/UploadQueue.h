@@ -39,6 +39,9 @@ class UploadQueue : public QObject {
   // added (duplicates are skipped).
   int AddMany(std::vector<UploadJob> jobs);
   int AddMany(std::vector<std::unique_ptr<UploadJob>> jobs);
+  // Jobs read back from the queue file: the same, except that a "Failed" job keeps its state and
+  // failure text (any other state comes back "Waiting").
+  int AddSaved(std::vector<std::unique_ptr<UploadJob>> jobs);
   // An edited job: the job under `oldPath` is replaced by `job`, which goes to the end of the
   // collection while the row keeps its place and shows it "Waiting". False when there is no job
   // under `oldPath`, or `job`'s path belongs to another queued job.
@@ -73,6 +76,8 @@ class UploadQueue : public QObject {
   bool SetFailure(const QString& path, const QString& text);
   // Only the text; the state stays.
   bool SetErrorText(const QString& path, const QString& text);
+  // Puts a "Failed" job back to "Waiting" and forgets its failure; false for any other job.
+  bool Retry(const QString& path);
   // Records the current local time, or clears the stamp when `time` is invalid.
   bool StampTime(const QString& path, JobTime which);
   bool SetTime(const QString& path, JobTime which, const QTime& time);
@@ -96,12 +101,13 @@ class UploadQueue : public QObject {
   // Something the row shows changed: a field, the state, the error text or a time.
   void jobChanged(const QString& path);
   void rowsSwapped(int a, int b);
-  // Any change of the queue: a job added, removed, replaced, moved, or its state changed.
-  // Time stamps and error texts alone, which the queue file does not keep, do not count.
+  // Any change of the queue: a job added, removed, replaced, moved, its state changed or a failed
+  // job's text. Time stamps, which the queue file does not keep, do not count.
   void queueChanged();
 
  private:
   UploadJob* Find(const QString& path) const;
+  int Append(std::vector<std::unique_ptr<UploadJob>> jobs, bool keepFailed);
   // Takes the job out of the collection order (not of the rows); returns it.
   std::unique_ptr<UploadJob> TakeFromCollection(const UploadJob* job);
   void RemoveRowRange(int first, int last);

@@ -7,6 +7,7 @@
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/QueueRequests.h"
+#include "app/queue/QueueRunControls.h"
 #include "app/queue/RunIndicators.h"
 #include "app/services/FormTexts.h"
 #include "app/services/MessageService.h"
@@ -61,6 +62,7 @@ frmUpload::frmUpload(QWidget* parent)
     runIndicators_ = new RunIndicators(*this, *ui_->lStatus, *ui_->lJobOfQueue, queue_, *driver_);
     ConnectDriver();
   }
+  new cf::QueueRunControls(*ui_, queue_, driver_.get(), this);
 
   ui_->cmdRemove->setEnabled(false);
   ui_->cmdEdit->setEnabled(false);

@@ -72,6 +72,8 @@ TEST_F(RunCommand, UploadsTheWaitingJobsAndReportsEachStep) {
   EXPECT_TRUE(output.contains(QStringLiteral("progress: 100%")));
   EXPECT_TRUE(output.contains(QStringLiteral("done: 1 finished, 1 failed")))
       << output.toStdString();
+  EXPECT_TRUE(output.contains(QStringLiteral("summary: 1 uploaded, 1 failed, 0 stopped")))
+      << output.toStdString();
   EXPECT_TRUE(server_.AdminGet(QStringLiteral("/admin/contents")).contains("account=\"demo\""));
 
   // The finished job is dropped from the queue file; the failed one stays for another try.

@@ -194,5 +194,73 @@ TEST_F(QueueCommandsTest, CancelledEditRestoresTheSavedStateAndMissingFilesAreRe
   EXPECT_EQ(QueuedJobs(), (std::vector<int>{1, 2}));
 }
 
+// Retry from the button, the command line and a running window's channel: only failed rows go
+// back to "Waiting", their failure text forgotten, and the others are named in the answer.
+TEST_F(QueueCommandsTest, RetryPutsOnlyFailedRowsBackToWaiting) {
+  const struct {
+    const char* name;
+    QStringList paths;  // empty: every failed job
+    bool throughWindow;
+    QByteArray answer;
+    std::vector<QString> states;
+  } cases[] = {
+      {"one path",
+       {SampleJob(2).path},
+       false,
+       "retried " + SampleJob(2).path.toUtf8() + "\n",
+       {"Waiting", "Waiting", "Failed", "Finished"}},
+      {"all failed",
+       {},
+       false,
+       "retried " + SampleJob(2).path.toUtf8() + "\nretried " + SampleJob(3).path.toUtf8() + "\n",
+       {"Waiting", "Waiting", "Waiting", "Finished"}},
+      {"refused",
+       {SampleJob(4).path, "/nowhere/x.mp4", SampleJob(1).path},
+       false,
+       "not-failed " + SampleJob(4).path.toUtf8() + "\nunknown /nowhere/x.mp4\nnot-failed " +
+           SampleJob(1).path.toUtf8() + "\n",
+       {"Waiting", "Failed", "Failed", "Finished"}},
+      {"window, one path",
+       {SampleJob(3).path},
+       true,
+       "retried " + SampleJob(3).path.toUtf8() + "\n",
+       {"Waiting", "Failed", "Waiting", "Finished"}},
+      {"window, all failed",
+       {},
+       true,
+       "retried " + SampleJob(2).path.toUtf8() + "\nretried " + SampleJob(3).path.toUtf8() + "\n",
+       {"Waiting", "Waiting", "Waiting", "Finished"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    queue.Clear();
+    Fill({"Waiting", "Waiting", "Waiting", "Finished"});
+    queue.SetFailure(SampleJob(2).path, "quota");
+    queue.SetFailure(SampleJob(3).path, "refused");
+    int retried = 0;
+    if (c.throughWindow) {
+      const HandedJobs handed = commands.acceptHanded(QueueCommands::RetryMessage(c.paths));
+      EXPECT_EQ(handed.answer, c.answer);
+      retried = handed.added;
+    } else {
+      const RetryOutcome outcome = commands.retry(c.paths);
+      EXPECT_EQ(outcome.answer, c.answer);
+      retried = outcome.retried;
+    }
+    EXPECT_EQ(retried, static_cast<int>(c.answer.count("retried ")));
+    for (int row = 1; row <= 4; ++row) {
+      EXPECT_EQ(cf::testing::StateAt(grid, row), c.states[static_cast<size_t>(row - 1)]) << row;
+      const bool failed = c.states[static_cast<size_t>(row - 1)] == QLatin1String("Failed");
+      EXPECT_EQ(queue.AtRow(row)->errorText.isEmpty(), !failed) << row;
+    }
+  }
+}
+
+TEST_F(QueueCommandsTest, RetryIsOfferedForSelectedFailedRowsOnly) {
+  Fill({"Failed", "Waiting", "Transfering", "Failed", "Finished"});
+  EXPECT_EQ(commands.failedAmong({1, 4, 1}), QStringList({SampleJob(1).path, SampleJob(4).path}));
+  EXPECT_TRUE(commands.failedAmong({2, 3, 5, 0, 9}).isEmpty());
+}
+
 }  // namespace
 }  // namespace cf

@@ -103,7 +103,7 @@ TEST_F(QueueFileTest, OneJobIsWrittenAsTwentyEightFieldsOnTheirOwnLines) {
   EXPECT_EQ(ReadAll(filePath), expected);
 }
 
-TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
+TEST_F(QueueFileTest, JobsComeBackWithEveryFieldAndMarkupOrForeignText) {
   std::vector<UploadJob> jobs;
   for (int n = 1; n <= 3; ++n) jobs.push_back(SampleJob(n));
   jobs[0].title = "Loops <for> & \"while\" 'do' ]]> -->";
@@ -132,7 +132,8 @@ TEST_F(QueueFileTest, JobsComeBackWaitingWithEveryFieldAndMarkupOrForeignText) {
     const UploadJob& job = jobs[static_cast<size_t>(n - 1)];
     ExpectSameJob(*loadedQueue.item(n), job);
     EXPECT_EQ(loadedQueue.item(n)->state, "");
-    EXPECT_EQ(cf::testing::StateAt(loadedGrid, n), "Waiting");
+    // A failed job stays failed; a canceled one waits again.
+    EXPECT_EQ(cf::testing::StateAt(loadedGrid, n), n == 1 ? "Failed" : "Waiting");
     EXPECT_EQ(cf::testing::PathAt(loadedGrid, n), job.path);
     EXPECT_EQ(loadedGrid.text(n, kColTitle), job.title);
     EXPECT_EQ(loadedGrid.text(n, kColAuthor), job.Author);
@@ -361,6 +362,83 @@ TEST_F(QueueFileTest, AFailedSaveLeavesThePreviousFileAsItWas) {
   EXPECT_TRUE(QFileInfo(blocked + "/inside").isDir());
   EXPECT_EQ(ReadAll(filePath), previous);
   EXPECT_TRUE(Leftovers(folder).isEmpty());
+}
+
+// The queue file keeps a failed job's state and text, read by the by-job reader and by the
+// whole-document one alike; any other state, whatever the file says, comes back "Waiting".
+TEST_F(QueueFileTest, FailedJobsKeepTheirStateAndTextAcrossARestart) {
+  const struct {
+    JobState state;
+    const char* text;
+    const char* loadedState;
+    const char* loadedText;
+  } cases[] = {
+      {JobState::Failed, "Quota <exceeded> & \"full\"\r\n第二行", "Failed",
+       "Quota <exceeded> & \"full\"\r\n第二行"},
+      {JobState::Failed, "", "Failed", ""},
+      {JobState::Transfering, "", "Waiting", ""},
+      {JobState::Canceled, "", "Waiting", ""},
+      {JobState::Waiting, "", "Waiting", ""},
+  };
+  for (int n = 1; n <= static_cast<int>(std::size(cases)); ++n) {
+    Enqueue(queue, grid, SampleJob(n));
+    const auto& c = cases[n - 1];
+    if (c.state == JobState::Failed) {
+      queue.SetFailure(SampleJob(n).path, QString::fromUtf8(c.text));
+    } else {
+      queue.SetState(SampleJob(n).path, c.state);
+    }
+  }
+  const QByteArray saved = QueueFile::Serialize(queue);
+  EXPECT_EQ(saved.count("<liveState>"), 2);
+  // The same document as another writer may lay it out, which the whole-document reader takes.
+  QByteArray relaid = saved;
+  relaid.replace("<?xml version=\"1.0\"?>", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>");
+  for (const QByteArray& document : {saved, relaid}) {
+    UploadQueue loaded;
+    QueueGridModel loadedGrid(loaded);
+    ASSERT_TRUE(QueueFile::Parse(document, loaded));
+    ASSERT_EQ(loaded.RowCount(), static_cast<int>(std::size(cases)));
+    for (int n = 1; n <= loaded.RowCount(); ++n) {
+      SCOPED_TRACE(n);
+      ExpectSameJob(*loaded.AtRow(n), SampleJob(n));
+      EXPECT_EQ(cf::testing::StateAt(loadedGrid, n), cases[n - 1].loadedState);
+      EXPECT_EQ(loaded.AtRow(n)->errorText, QString::fromUtf8(cases[n - 1].loadedText));
+    }
+  }
+}
+
+TEST_F(QueueFileTest, StateElementsOnlyMarkAFailureAndOlderFilesLoadWaiting) {
+  Enqueue(queue, grid, SampleJob(1));
+  const QByteArray plain = QueueFile::Serialize(queue);
+  const auto withElements = [&](const char* elements) {
+    QByteArray text = plain;
+    return text.replace("\r\n</file>", QByteArray(elements) + "\r\n</file>");
+  };
+  const struct {
+    QByteArray document;
+    const char* state;
+    const char* text;
+  } cases[] = {
+      {plain, "Waiting", ""},
+      {withElements("<liveState>Transfering</liveState><errorText>x</errorText>"), "Waiting", ""},
+      {withElements("<liveState>Finished</liveState>"), "Waiting", ""},
+      {withElements("<errorText>no state</errorText>"), "Waiting", ""},
+      {withElements("<liveState>failed</liveState>"), "Waiting", ""},
+      {withElements("<errorText>first</errorText><liveState>Failed</liveState>"
+                    "<errorText>second</errorText>"),
+       "Failed", "first"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.document.toStdString());
+    UploadQueue loaded;
+    QueueGridModel loadedGrid(loaded);
+    ASSERT_TRUE(QueueFile::Parse(c.document, loaded));
+    ASSERT_EQ(loaded.RowCount(), 1);
+    ExpectSameJob(*loaded.AtRow(1), SampleJob(1));
+    EXPECT_EQ(cf::testing::StateAt(loadedGrid, 1), c.state);
+    EXPECT_EQ(loaded.AtRow(1)->errorText, QString::fromUtf8(c.text));
+  }
 }
 
 }  // namespace

@@ -236,6 +236,33 @@ TEST_F(MainWindow, EditAndRemoveFollowTheSelectedRowsState) {
   }
 }
 
+// A failed job comes back failed with its reason; Retry, offered only for a selected failed row,
+// puts it back to waiting and lets Start run it.
+TEST_F(MainWindow, FailedRowsComeBackFailedAndRetryPutsThemBack) {
+  QByteArray failed = FileElement("/v/1.mp4", "1");
+  failed.replace("</file>",
+                 "<liveState>Failed</liveState><errorText>Quota full</errorText></file>");
+  ASSERT_TRUE(folder_.write("project.xml", QueueDocument(failed + FileElement("/v/2.mp4", "2"))));
+  auto window = Open();
+  Ui::frmUpload& ui = window->form();
+  EXPECT_EQ(cf::testing::StateAt(window->grid(), 1), cf::kStateFailed);
+  EXPECT_EQ(cf::testing::Cell(window->grid(), "/v/1.mp4", cf::kColError), "Quota full");
+  EXPECT_EQ(cf::testing::StateAt(window->grid(), 2), cf::kStateWaiting);
+  EXPECT_FALSE(ui.cmdRetry->isEnabled());
+  ui.gridQueue->selectRow(1);
+  EXPECT_FALSE(ui.cmdRetry->isEnabled());
+  ui.gridQueue->selectRow(0);
+  ASSERT_TRUE(ui.cmdRetry->isEnabled());
+  ui.cmdStartUpload->setEnabled(false);
+  QTest::mouseClick(ui.cmdRetry, Qt::LeftButton);
+  EXPECT_EQ(cf::testing::StateAt(window->grid(), 1), cf::kStateWaiting);
+  EXPECT_TRUE(cf::testing::Cell(window->grid(), "/v/1.mp4", cf::kColError).isEmpty());
+  EXPECT_FALSE(ui.cmdRetry->isEnabled());
+  EXPECT_TRUE(ui.cmdStartUpload->isEnabled());
+  EXPECT_TRUE(Close(*window));
+  EXPECT_FALSE(folder_.read("project.xml").contains("<liveState>"));
+}
+
 TEST_F(MainWindow, ClosingIsRefusedWhileAJobRuns) {
   ASSERT_TRUE(folder_.write("project.xml", QueueDocument(FileElement("/v/one.mp4", "t"))));
   auto window = Open();
@@ -367,6 +394,9 @@ TEST(MainWindowDriver, AfterAFailedUploadTheButtonsFollowTheQueue) {
   EXPECT_TRUE(ui.cmdExit->isEnabled());
   EXPECT_TRUE(ui.cmdRemove->isEnabled());
   EXPECT_TRUE(ui.cmdEdit->isEnabled());
+  EXPECT_TRUE(ui.lConvertInfo->isVisibleTo(&window));
+  EXPECT_EQ(ui.lConvertInfo->text(), QStringLiteral("0 uploaded, 1 failed, 0 stopped"));
+  EXPECT_TRUE(ui.cmdRetry->isEnabled());
 
   const QString stranger = program.filePath(QStringLiteral("tmpTest.bmp"));
   QFile file(stranger);
