@@ -70,7 +70,7 @@ class JobDriver : public QObject {
   void jobChanged(const QString& path);
   void phaseChanged(const QString& path, cf::JobRun::Phase phase);
   void progress(const QString& path, cf::JobRun::Phase phase, qint64 done, qint64 total,
-                qint64 bytes);
+                qint64 bytes, qint64 bytesTotal);
   void statusChanged(const QString& text);
   void infoChanged(const QString& text);
   void outputChanged(const QString& text);

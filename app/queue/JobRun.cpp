@@ -54,7 +54,7 @@ JobRun::JobRun(const QString& path, UploadQueue& queue, UploadControl& control,
   connect(&context_, &RunContext::outputChanged, this, &JobRun::outputChanged);
   connect(&context_, &RunContext::progressChanged, this, [this](const QString& text, double p) {
     emit infoChanged(text);
-    emit progress(path_, phase_, static_cast<qint64>(p), 100, 0);
+    emit progress(path_, phase_, static_cast<qint64>(p), 100, 0, 0);
   });
 }
 
@@ -87,7 +87,7 @@ void JobRun::Begin() {
     Finish(source);
     return;
   }
-  emit progress(path_, phase_, 0, 100, 0);
+  emit progress(path_, phase_, 0, 100, 0, 0);
   SetRow(JobState::Transfering);
   const Outcome prepared = PrepareWorkFolder();
   if (!prepared.ok()) {
@@ -292,7 +292,7 @@ void JobRun::CheckStore() {
                                   QStringLiteral("Verifying whole \"media.kq\". Please wait.")));
   storeCheck_ = new MediaStoreCheck(this);
   connect(storeCheck_, &MediaStoreCheck::progress, this, [this](qint64 elapsedMs) {
-    emit progress(path_, Phase::CheckingStore, elapsedMs, 0, 0);
+    emit progress(path_, Phase::CheckingStore, elapsedMs, 0, 0, 0);
   });
   connect(storeCheck_, &MediaStoreCheck::finished, this, [this, failed](bool whole) {
     if (stop_.cancelled()) {
@@ -374,8 +374,8 @@ Outcome JobRun::Upload() {
   UploadStep::Events events;
   events.status = [this](const QString& text) { emit statusChanged(text); };
   auto acknowledged = std::make_shared<qint64>(0);  // bytes the server has taken so far
-  events.progress = [this, acknowledged](int percent) {
-    emit progress(path_, phase_, percent, 100, *acknowledged);
+  events.progress = [this, acknowledged, archiveBytes](int percent) {
+    emit progress(path_, phase_, percent, 100, *acknowledged, archiveBytes);
   };
   events.acknowledged = [acknowledged](qint64 bytes) { *acknowledged = bytes; };
   events.note = [this](const QString& line) {
@@ -388,7 +388,7 @@ Outcome JobRun::Upload() {
       UploadRetry(control_, stop_, pause_, settings_.retry.value_or(RetrySchedule::FromSettings()))
           .Run(request, events, &contentID);
   if (!sent.ok()) return sent;
-  emit progress(path_, phase_, 100, 100, archiveBytes);
+  emit progress(path_, phase_, 100, 100, archiveBytes, archiveBytes);
   emit statusChanged(Res("msgComplete", QStringLiteral("Uploading data ... Finished!")));
   WriteProjectProfile(workFolder_, work_.Url, work_.folderID, contentID);
   return Outcome::Done();

@@ -88,8 +88,10 @@ class JobRun : public QObject {
   void statusChanged(const QString& text);
   void infoChanged(const QString& text);
   void outputChanged(const QString& text);
+  // `done` of `total` in the phase's own unit (an upload's percent); while uploading, `bytes` of
+  // `bytesTotal` are what the server has acknowledged of the archive.
   void progress(const QString& path, cf::JobRun::Phase phase, qint64 done, qint64 total,
-                qint64 bytes);
+                qint64 bytes, qint64 bytesTotal);
   void finished(const cf::Outcome& outcome);
 
  private:

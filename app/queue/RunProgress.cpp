@@ -56,7 +56,7 @@ void RunProgress::OnPhase(const QString& path, JobRun::Phase phase) {
 }
 
 void RunProgress::OnProgress(const QString&, JobRun::Phase phase, qint64 done, qint64 total,
-                             qint64 bytes) {
+                             qint64 bytes, qint64 bytesTotal) {
   if (total <= 0) return;
   const double fraction =
       std::clamp(static_cast<double>(done) / static_cast<double>(total), 0.0, 1.0);
@@ -65,11 +65,11 @@ void RunProgress::OnProgress(const QString&, JobRun::Phase phase, qint64 done, q
   } else if (phase == JobRun::Phase::Uploading) {
     jobFraction_ = converted_ ? 0.5 + fraction / 2 : fraction;
     const int percent = static_cast<int>(fraction * 100);
-    // The event carries the bytes sent, not the archive's size: the percent gives it.
+    // Without the archive's size in the event, the percent gives it.
     if (percent > 0 && bytes > 0) {
       figures_.percent = percent;
       figures_.bytes = bytes;
-      figures_.total = percent >= 100 ? bytes : bytes * 100 / percent;
+      figures_.total = bytesTotal > 0 ? bytesTotal : percent >= 100 ? bytes : bytes * 100 / percent;
       rate_.Add(clock_(), bytes);
       figures_.bytesPerSecond = rate_.BytesPerSecond();
       figures_.secondsLeft = rate_.SecondsLeft(figures_.total);

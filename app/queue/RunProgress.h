@@ -28,8 +28,8 @@ class RunProgress : public QObject {
   void Follow(JobDriver& driver);
   void OnRunning(bool running);
   void OnPhase(const QString& path, JobRun::Phase phase);
-  void OnProgress(const QString& path, JobRun::Phase phase, qint64 done, qint64 total,
-                  qint64 bytes);
+  void OnProgress(const QString& path, JobRun::Phase phase, qint64 done, qint64 total, qint64 bytes,
+                  qint64 bytesTotal = 0);
 
   bool running() const { return running_; }
   // 1-based number of the running job among the jobs of this run, and how many there are
