@@ -10,6 +10,8 @@
 #include <QItemSelectionModel>
 #include <QLabel>
 
+#include <algorithm>
+
 namespace cf {
 
 QueueRunControls::QueueRunControls(Ui::frmUpload& ui, UploadQueue& queue, JobDriver* driver,
@@ -35,13 +37,17 @@ QueueRunControls::QueueRunControls(Ui::frmUpload& ui, UploadQueue& queue, JobDri
   });
 }
 
-QList<int> QueueRunControls::SelectedRows() const {
+QList<int> SelectedGridRows(const QAbstractItemView& grid) {
   QList<int> rows;
-  for (const QModelIndex& index : grid_->selectionModel()->selectedIndexes()) {
+  // A row counts as selected when its first cell is.
+  for (const QModelIndex& index : grid.selectionModel()->selectedIndexes()) {
     if (index.column() == 0) rows.append(index.row() + 1);
   }
+  std::sort(rows.begin(), rows.end());
   return rows;
 }
+
+QList<int> QueueRunControls::SelectedRows() const { return SelectedGridRows(*grid_); }
 
 void QueueRunControls::UpdateRetry() {
   retry_->setEnabled(!QueueCommands(queue_).failedAmong(SelectedRows()).isEmpty());

@@ -19,6 +19,9 @@ class UploadQueue;
 // - Retry, enabled while a failed row is selected, puts the selected failed rows back to
 //   "Waiting" (and Start may then be pressed);
 // - when the queue stops, the information line says "N uploaded, M failed, K stopped".
+// The queue rows (1-based, in order) whose first cell is selected in the grid.
+QList<int> SelectedGridRows(const QAbstractItemView& grid);
+
 class QueueRunControls : public QObject {
   Q_OBJECT
 

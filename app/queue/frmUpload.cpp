@@ -40,10 +40,6 @@ QString Res(const QString& key, const QString& fallback = {}) {
 
 }  // namespace
 
-QString frmUpload::ProgramVersion() { return ProgramIdentity::Version(); }
-
-QString frmUpload::WindowTitle() { return ProgramIdentity::WindowTitle(); }
-
 frmUpload::frmUpload(QWidget* parent)
     : QWidget(parent),
       ui_(std::make_unique<Ui::frmUpload>()),
@@ -286,15 +282,7 @@ QByteArray frmUpload::AcceptHandedJobs(const QByteArray& document) {
   return handed.answer;
 }
 
-QList<int> frmUpload::SelectedRows() const {
-  QList<int> rows;
-  // A row counts as selected when its first cell is.
-  for (const QModelIndex& index : ui_->gridQueue->selectionModel()->selectedIndexes()) {
-    if (index.column() == 0) rows.append(index.row() + 1);
-  }
-  std::sort(rows.begin(), rows.end());
-  return rows;
-}
+QList<int> frmUpload::SelectedRows() const { return cf::SelectedGridRows(*ui_->gridQueue); }
 
 void frmUpload::ApplySelectionRule() {
   const QModelIndex current = ui_->gridQueue->selectionModel()->currentIndex();

@@ -2,6 +2,7 @@
 
 #include "app/queue/JobDriver.h"
 #include "app/queue/PauseButton.h"
+#include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueCommands.h"
 #include "app/queue/QueueGridModel.h"
@@ -35,9 +36,9 @@ class frmUpload : public QWidget {
   ~frmUpload() override;
 
   // The full window title ("caption - v.version") that only one running copy may show.
-  static QString WindowTitle();
+  static QString WindowTitle() { return ProgramIdentity::WindowTitle(); }
   // The program version, as the caption and the server are told it.
-  static QString ProgramVersion();
+  static QString ProgramVersion() { return ProgramIdentity::Version(); }
 
   cf::QueueGridModel& grid() { return grid_; }
   cf::UploadQueue& queue() { return queue_; }

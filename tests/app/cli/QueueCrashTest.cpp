@@ -58,7 +58,7 @@ class XServer {
   }
   const QString& display() const { return display_; }
 
-  // Clicks the leftmost of the window's row of three buttons (Start, Stop, Exit). Every widget
+  // Clicks the leftmost of the window's row of four buttons (Start, Stop, Pause, Exit). Every widget
   // gets an X window of its own (QT_USE_NATIVE_WINDOWS), so the buttons' places can be read.
   bool ClickStart(const QString& titlePattern) const {
     const QString window =
@@ -80,7 +80,7 @@ class XServer {
           {m.captured(3).toInt(), m.captured(1).toInt()});
     }
     for (auto& [row, cells] : rows) {
-      if (cells.size() != 3) continue;
+      if (cells.size() != 4) continue;
       std::sort(cells.begin(), cells.end());
       const int x = cells.front().first + cells.front().second / 2;
       const int y = row.first + row.second / 2;
