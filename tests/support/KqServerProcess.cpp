@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+
 #include <algorithm>
 
 namespace {
@@ -163,6 +164,27 @@ bool KqServerProcess::ClearFaults() {
 
 bool KqServerProcess::Seed(const QString& xml) {
   return AdminPost("/admin/seed", xml.toUtf8(), "text/xml").status == 200;
+}
+
+qint64 KqServerProcess::BodyBytesReceived(const QString& pathPrefix) const {
+  QFile log(QDir(DataDir()).filePath(QStringLiteral("requests.log")));
+  if (!log.open(QIODevice::ReadOnly)) return 0;
+  static const QRegularExpression in(QStringLiteral(" in=(\\d+) "));
+  qint64 total = 0;
+  for (const QString& line : QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'))) {
+    if (!line.contains(QLatin1Char(' ') + pathPrefix)) continue;
+    const QRegularExpressionMatch match = in.match(line);
+    if (match.hasMatch()) total += match.captured(1).toLongLong();
+  }
+  return total;
+}
+
+QByteArray KqServerProcess::LastStoredSha256() {
+  const QByteArray contents = AdminGet(QStringLiteral("/admin/contents?hash=1"));
+  static const QRegularExpression sha(QStringLiteral("path=\"[^\"]+\"[^>]*sha256=\"([0-9a-f]+)\""));
+  QRegularExpressionMatch last;
+  for (const auto& match : sha.globalMatch(QString::fromUtf8(contents))) last = match;
+  return last.captured(1).toLatin1();
 }
 
 QByteArray KqServerProcess::AdminGet(const QString& pathAndQuery) {

@@ -54,6 +54,11 @@ class KqServerProcess {
   bool Seed(const QString& xml);
   // The answer body of GET /admin/... (for example "/admin/contents"), empty on failure.
   QByteArray AdminGet(const QString& pathAndQuery);
+  // Body bytes the server read for requests whose path starts with `pathPrefix`, summed over its
+  // request log: what a client really sent, retries and repeats included.
+  qint64 BodyBytesReceived(const QString& pathPrefix) const;
+  // The SHA-256 (hex) of the archive stored last, empty when none is stored.
+  QByteArray LastStoredSha256();
   // A POST to an admin route with the header those routes require.
   Reply AdminPost(const QString& path, const QByteArray& body, const QByteArray& contentType) const;
   // Admin routes refuse requests without this header line.

@@ -238,4 +238,50 @@ TEST_F(RunCommand, CtrlCPausesTheUploadAndKeepsTheJob) {
   EXPECT_EQ(server_.AdminGet(QStringLiteral("/admin/contents")).count("path=\"/"), 0);
 }
 
+// A 64 MiB archive whose upload is cut off by kill -9 at about 60 %: the next run neither packs
+// nor sends the acknowledged blocks again, and the server stores the very archive.
+TEST_F(RunCommand, AKilledRunResumesTheUploadAtTheNextBlock) {
+  constexpr qint64 kSize = 64 * 1024 * 1024;
+  constexpr int kBlocks = static_cast<int>(kSize / (512 * 1024));
+  const QString path = clips_.filePath(QStringLiteral("-killed $(y) \u00e9.mp4"));
+  // The server converts this job, so its archive carries the source as it is.
+  ASSERT_TRUE(TestClips::WriteNoise(path, kSize, 7));
+  ASSERT_TRUE(queue_.Add(ClipJob(path, server_.BaseUrl(), 1)));
+  ASSERT_TRUE(SaveQueue());
+  ASSERT_TRUE(server_.ArmFault(QStringLiteral("path=/mavo/putFile,delay=40,always")));
+
+  QProcess run;
+  run.setProcessChannelMode(QProcess::MergedChannels);
+  run.setStandardInputFile(QProcess::nullDevice());
+  run.start(Cli(), {QStringLiteral("--program-folder"), program_.path(), QStringLiteral("run")});
+  ASSERT_TRUE(run.waitForStarted());
+  static const QRegularExpression next(QStringLiteral("nextSeqno=\"(\\d+)\""));
+  QByteArray output;
+  QElapsedTimer clock;
+  clock.start();
+  int sent = 0;
+  while (clock.elapsed() < 240000 && run.state() == QProcess::Running && sent < kBlocks * 6 / 10) {
+    run.waitForReadyRead(50);
+    output += run.readAll();
+    const QRegularExpressionMatch match =
+        next.match(QString::fromUtf8(server_.AdminGet(QStringLiteral("/admin/sessions"))));
+    if (match.hasMatch()) sent = match.captured(1).toInt();
+  }
+  ASSERT_EQ(run.state(), QProcess::Running) << output.toStdString();
+  ASSERT_GE(sent, kBlocks * 6 / 10) << output.toStdString();
+  run.kill();
+  ASSERT_TRUE(run.waitForFinished(30000));
+  ASSERT_TRUE(server_.ClearFaults());
+
+  // The archive the killed run packed, still kept in the user's data folder.
+  const QByteArray packed = KeptArchiveSha256();
+  ASSERT_FALSE(packed.isEmpty());
+  int exitCode = -1;
+  const QString again = Run({}, &exitCode);
+  EXPECT_EQ(exitCode, 0) << again.toStdString();
+  EXPECT_EQ(server_.LastStoredSha256(), packed) << again.toStdString();
+  EXPECT_LT(server_.BodyBytesReceived(QStringLiteral("/mavo/putFile")), kSize * 11 / 10);
+  EXPECT_FALSE(again.contains(QStringLiteral("Packing"))) << again.toStdString();
+}
+
 }  // namespace

@@ -1,7 +1,9 @@
 #include "tests/app/media/TestClips.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QRandomGenerator>
 
 bool TestClips::Make(const QString& path, const QStringList& arguments) {
   QStringList all = {QStringLiteral("-hide_banner"), QStringLiteral("-loglevel"),
@@ -57,4 +59,16 @@ QString TestClips::RunProgram(const QString& program, const QStringList& argumen
     *exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
   }
   return QString::fromLocal8Bit(process.readAll());
+}
+
+bool TestClips::WriteNoise(const QString& path, qint64 bytes, quint32 seed) {
+  QFile file(path);
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  QRandomGenerator random(seed);
+  QByteArray chunk(1024 * 1024, Qt::Uninitialized);
+  for (qint64 written = 0; written < bytes; written += chunk.size()) {
+    random.fillRange(reinterpret_cast<quint32*>(chunk.data()), chunk.size() / 4);
+    if (file.write(chunk) != chunk.size()) return false;
+  }
+  return file.flush();
 }

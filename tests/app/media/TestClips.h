@@ -26,6 +26,10 @@ class TestClips {
   static bool MakeVideo(const QString& path, int seconds,
                         const QString& size = QStringLiteral("160x120"), bool silent = false);
 
+  // A file of `bytes` random bytes (a whole number of MiB): what no compression shrinks, standing
+  // for a source the server converts, which is packed as it is.
+  static bool WriteNoise(const QString& path, qint64 bytes, quint32 seed);
+
   // ffprobe's answer for one entry list, e.g. "stream=width,height", as "key=value" lines.
   static QString Probe(const QString& path, const QString& entries, const QStringList& extra = {});
 

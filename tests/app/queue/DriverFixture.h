@@ -2,6 +2,7 @@
 
 #include "KqServerProcess.h"
 #include "app/queue/JobDriver.h"
+#include "app/queue/KeptWork.h"
 #include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
 #include "app/queue/UserQuestions.h"
@@ -12,7 +13,9 @@
 #include "tests/app/media/TestClips.h"
 #include "tests/app/queue/QueueTestJobs.h"
 
+#include <QCryptographicHash>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QSignalSpy>
@@ -54,6 +57,19 @@ class LinkedProgramFolder {
 };
 
 // A job as the add dialog builds it for a clip made at test time.
+// The SHA-256 (hex) of the archive a job has kept in the user's data folder (the only one there),
+// empty when there is none.
+inline QByteArray KeptArchiveSha256() {
+  QDirIterator kept(
+      QDir(qEnvironmentVariable("XDG_DATA_HOME")).filePath(QStringLiteral("clipferry")),
+      {QStringLiteral("mavo_file.zip")}, QDir::Files, QDirIterator::Subdirectories);
+  if (!kept.hasNext()) return {};
+  QFile archive(kept.next());
+  QCryptographicHash hash(QCryptographicHash::Sha256);
+  if (!archive.open(QIODevice::ReadOnly) || !hash.addData(&archive)) return {};
+  return hash.result().toHex();
+}
+
 inline cf::UploadJob ClipJob(const QString& path, const QString& url, int cvtType,
                              const QString& account = QStringLiteral("demo")) {
   const QFileInfo info(path);
@@ -263,12 +279,27 @@ class DriverBench {
     return path;
   }
 
-  // Work and archive folders left under the temporary folder.
-  static QStringList LeftoverFolders() {
-    return QDir(QDir::tempPath())
-        .entryList({QStringLiteral("_kqClipFerry_*"), QStringLiteral("_kqVidZip_*")},
-                   QDir::Dirs | QDir::NoDotAndDotDot);
+  // Work and archive folders left under the system temporary folder (cleared at boot, so a run
+  // keeps nothing there), and kept folders of jobs that are finished or no longer queued.
+  static QStringList LeftoverFolders(const cf::UploadQueue& queue) {
+    QStringList left =
+        QDir(QDir::tempPath())
+            .entryList({QStringLiteral("_kqClipFerry_*"), QStringLiteral("_kqVidZip_*")},
+                       QDir::Dirs | QDir::NoDotAndDotDot);
+    QStringList owned;
+    for (int i = 1; i <= queue.Count(); ++i) {
+      const cf::UploadJob* job = queue.item(i);
+      if (job->live != cf::JobState::Finished)
+        owned << QFileInfo(cf::KeptWork::FolderFor(job->path)).fileName();
+    }
+    QDirIterator kept(cf::KeptWork::Root(), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (kept.hasNext()) {
+      const QString name = QFileInfo(kept.next()).fileName();
+      if (!owned.contains(name)) left << QStringLiteral("kept/") + name;
+    }
+    return left;
   }
+  QStringList LeftoverFolders() const { return LeftoverFolders(queue_); }
 
  private:
   KqServerProcess server_;

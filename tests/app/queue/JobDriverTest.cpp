@@ -97,8 +97,8 @@ TEST_F(JobDriverTest, Mp4ConversionEndsFinishedWithTheWholePackageOnTheServer) {
   EXPECT_TRUE(metadata.contains("<height>240</height>"));
 
   EXPECT_TRUE(bench_.driver().Close());
-  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty())
-      << DriverBench::LeftoverFolders().join(' ').toStdString();
+  EXPECT_TRUE(bench_.LeftoverFolders().isEmpty())
+      << bench_.LeftoverFolders().join(' ').toStdString();
 }
 
 TEST_F(JobDriverTest, FlvConversionPacksTheInjectorsDescriptionWithTheJobsSize) {
@@ -350,8 +350,8 @@ TEST_F(JobDriverTest, StopInEachStageReturnsTheRowToWaitingAndStopsTheQueue) {
     if (std::string(c.stage) != "upload") {
       EXPECT_EQ(bench_.control().putFileContentNumbers().size(), uploadsBefore) << c.stage;
     }
-    EXPECT_TRUE(DriverBench::LeftoverFolders().filter(QStringLiteral("_kqVidZip_")).isEmpty());
-    EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty()) << c.stage;
+    EXPECT_TRUE(bench_.LeftoverFolders().filter(QStringLiteral("_kqVidZip_")).isEmpty());
+    EXPECT_TRUE(bench_.LeftoverFolders().isEmpty()) << c.stage;
 
     context.disconnect();
     QObject::disconnect(&bench_.driver(), nullptr, &context, nullptr);
@@ -429,7 +429,7 @@ TEST_F(JobDriverTest, ServerGoneDuringUploadFailsTheJobAndKeepsItQueued) {
   ASSERT_TRUE(cf::QueueFile::Save(queueFile, bench_.queue()));
   EXPECT_TRUE(ReadFile(queueFile).contains(job.path.toUtf8()));
   EXPECT_TRUE(bench_.driver().Close());
-  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
+  EXPECT_TRUE(bench_.LeftoverFolders().isEmpty());
 }
 
 // An error inside packing must not leave the row "Transfering", which would block closing.
@@ -444,7 +444,7 @@ TEST_F(JobDriverTest, UnexpectedPackingErrorFailsTheJobAndStopsTheQueue) {
   EXPECT_TRUE(bench_.messages().contains(bench_.Error(job.path)));
   EXPECT_EQ(bench_.State(next.path), kStateWaiting);
   EXPECT_TRUE(bench_.driver().Close());
-  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
+  EXPECT_TRUE(bench_.LeftoverFolders().isEmpty());
 }
 
 }  // namespace

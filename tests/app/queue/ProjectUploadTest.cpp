@@ -252,7 +252,7 @@ TEST_F(ProjectUploadTest, SlowStoreCheckKeepsEventsFlowingAndHonoursStop) {
   EXPECT_EQ(bench_.State(job.path), cf::kStateWaiting);
   EXPECT_TRUE(bench_.control().putFileContentNumbers().isEmpty());
   EXPECT_FALSE(QFileInfo::exists(QFileInfo(kqp).absolutePath() + QStringLiteral("/slides")));
-  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
+  EXPECT_TRUE(bench_.LeftoverFolders().isEmpty());
 
   // The abandoned check reads an empty pipe and ends on its own.
   const int writer = ::open(QFile::encodeName(store).constData(), O_WRONLY | O_NONBLOCK);

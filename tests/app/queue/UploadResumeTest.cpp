@@ -101,7 +101,7 @@ class ResumeBench {
   }
 
   // Block requests the server has seen: the body bytes it read, and the block numbers in order.
-  qint64 BlockBytes() const { return LogSum(QStringLiteral("/mavo/putFile")); }
+  qint64 BlockBytes() const { return server_.BodyBytesReceived(QStringLiteral("/mavo/putFile")); }
   QList<int> BlockNumbers() const {
     QList<int> numbers;
     static const QRegularExpression block(QStringLiteral(" \\| sess \\d+ block (\\d+)"));
@@ -111,14 +111,7 @@ class ResumeBench {
     }
     return numbers;
   }
-  QByteArray StoredSha() {
-    const QByteArray contents = server_.AdminGet(QStringLiteral("/admin/contents?hash=1"));
-    static const QRegularExpression sha(
-        QStringLiteral("path=\"[^\"]+\"[^>]*sha256=\"([0-9a-f]+)\""));
-    QRegularExpressionMatch last;
-    for (const auto& match : sha.globalMatch(QString::fromUtf8(contents))) last = match;
-    return last.captured(1).toLatin1();
-  }
+  QByteArray StoredSha() { return server_.LastStoredSha256(); }
   QString Log() const { return LogLines().join(QLatin1Char('\n')); }
   int OpenSessions() {
     return static_cast<int>(server_.AdminGet(QStringLiteral("/admin/sessions")).count("<session "));
@@ -129,16 +122,6 @@ class ResumeBench {
     QFile log(QDir(server_.DataDir()).filePath(QStringLiteral("requests.log")));
     if (!log.open(QIODevice::ReadOnly)) return {};
     return QString::fromUtf8(log.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-  }
-  qint64 LogSum(const QString& pathPrefix) const {
-    static const QRegularExpression in(QStringLiteral(" in=(\\d+) "));
-    qint64 total = 0;
-    for (const QString& line : LogLines()) {
-      if (!line.contains(QLatin1Char(' ') + pathPrefix)) continue;
-      const QRegularExpressionMatch match = in.match(line);
-      if (match.hasMatch()) total += match.captured(1).toLongLong();
-    }
-    return total;
   }
 
   QTemporaryDir dir_;

@@ -350,7 +350,7 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
   QCloseEvent event;
   QCoreApplication::sendEvent(&window, &event);
   EXPECT_TRUE(event.isAccepted());
-  EXPECT_TRUE(DriverBench::LeftoverFolders().isEmpty());
+  EXPECT_TRUE(DriverBench::LeftoverFolders(window.queue()).isEmpty());
   // Finished jobs are not kept.
   EXPECT_FALSE(QFile::exists(program.filePath(QStringLiteral("project.xml"))));
   SetMessageHandler(previous);
@@ -491,6 +491,54 @@ TEST(MainWindowDriver, PauseIsOfferedWhileSendingAndKeepsTheSession) {
   EXPECT_FALSE(ui.cmdPauseUpload->isEnabled());
   EXPECT_TRUE(ui.cmdStartUpload->isEnabled());
   EXPECT_EQ(server.AdminGet(QStringLiteral("/admin/sessions")).count("<session "), 1);
+  SetMessageHandler(previous);
+}
+
+// Pause at about 60 % of a 64 MiB archive, then Start: the upload goes on at the next block of
+// the same session, and the server stores the very archive.
+TEST(MainWindowDriver, PauseThenStartContinuesTheUploadAtTheNextBlock) {
+  constexpr qint64 kSize = 64 * 1024 * 1024;
+  LinkedProgramFolder program;
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
+  ASSERT_TRUE(server.ArmFault(QStringLiteral("path=/mavo/putFile,delay=40,always")));
+  QTemporaryDir clips;
+  const QString clip = clips.filePath(QStringLiteral("paused 'lecture' \u00e9.mp4"));
+  ASSERT_TRUE(TestClips::WriteNoise(clip, kSize, 11));
+  const MessageHandler previous =
+      SetMessageHandler([](const MessageRequest&) { return MsgAnswer::Ok; });
+  frmUpload window;
+  window.RunStartupTick();
+  ASSERT_NE(window.driver(), nullptr);
+  const cf::UploadJob job = ClipJob(clip, server.BaseUrl(), 1);
+  ASSERT_TRUE(window.queue().Add(job));
+  Ui::frmUpload& ui = window.form();
+  ui.cmdStartUpload->setEnabled(true);
+
+  bool clicked = false;
+  QObject context;
+  QObject::connect(window.driver(), &cf::JobDriver::progress, &context,
+                   [&](const QString&, cf::JobRun::Phase phase, qint64 percent, qint64, qint64) {
+                     if (clicked || phase != cf::JobRun::Phase::Uploading || percent < 60) return;
+                     clicked = true;
+                     QTest::mouseClick(ui.cmdPauseUpload, Qt::LeftButton);
+                   });
+  QSignalSpy running(window.driver(), &cf::JobDriver::runningChanged);
+  QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
+  while (window.driver()->running()) ASSERT_TRUE(running.wait(120000));
+  ASSERT_TRUE(clicked);
+  ASSERT_EQ(cf::testing::Cell(window.grid(), job.path, kColState), cf::kStateWaiting);
+  const QByteArray packed = KeptArchiveSha256();
+  ASSERT_FALSE(packed.isEmpty());
+  const qint64 beforeStart = server.BodyBytesReceived(QStringLiteral("/mavo/putFile"));
+  EXPECT_GT(beforeStart, kSize / 2);
+
+  ASSERT_TRUE(server.ClearFaults());
+  QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
+  while (window.driver()->running()) ASSERT_TRUE(running.wait(120000));
+  EXPECT_EQ(cf::testing::Cell(window.grid(), job.path, kColState), cf::kStateFinished);
+  EXPECT_EQ(server.LastStoredSha256(), packed);
+  EXPECT_LT(server.BodyBytesReceived(QStringLiteral("/mavo/putFile")), kSize * 11 / 10);
   SetMessageHandler(previous);
 }
 
