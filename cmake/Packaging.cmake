@@ -39,4 +39,6 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS
 libqt6dbus6 (>= 6.4), qt6-qpa-plugins, libpugixml1v5, libsqlite3-0, libssl3, libcpp-httplib0.11, \
 libavformat59, libavcodec59, libavutil57, libswscale6, libfreeimage3, libglx0, libopengl0, \
 ffmpeg, zip, unzip, yamdi, libc6 (>= 2.36), libstdc++6 (>= 12), libgcc-s1")
+# The Traditional Chinese interface needs a font that covers it; the English one does not.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "fonts-wqy-zenhei")
 include(CPack)

@@ -58,8 +58,8 @@ class XServer {
   }
   const QString& display() const { return display_; }
 
-  // Clicks the leftmost of the window's row of four buttons (Start, Stop, Pause, Exit). Every widget
-  // gets an X window of its own (QT_USE_NATIVE_WINDOWS), so the buttons' places can be read.
+  // Clicks the leftmost of the window's row of four buttons (Start, Stop, Pause, Exit). Every
+  // widget gets an X window of its own (QT_USE_NATIVE_WINDOWS), so the buttons' places can be read.
   bool ClickStart(const QString& titlePattern) const {
     const QString window =
         XTool(QStringLiteral("xdotool"),
