@@ -2,9 +2,13 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
+#include <QThread>
+
+#include <memory>
 
 namespace cf {
 
@@ -30,6 +34,18 @@ QByteArray ResumeRecord::HashFile(const QString& path) {
   QCryptographicHash hash(QCryptographicHash::Sha256);
   if (!hash.addData(&file)) return {};
   return hash.result().toHex();
+}
+
+QByteArray ResumeRecord::HashFileWhileEventsRun(const QString& path) {
+  QByteArray hash;
+  const std::unique_ptr<QThread> worker(QThread::create([&hash, path] { hash = HashFile(path); }));
+  QEventLoop loop;
+  // Queued to this thread, so a worker that ends before exec() still ends the loop.
+  QObject::connect(worker.get(), &QThread::finished, &loop, &QEventLoop::quit);
+  worker->start();
+  loop.exec();
+  worker->wait();
+  return hash;
 }
 
 bool ResumeRecord::Load(const QString& archive, ResumeRecord* record) {
@@ -93,7 +109,7 @@ bool ResumeRecord::Describes(const QString& archive) const {
       info.lastModified().toMSecsSinceEpoch() != archiveModifiedMs) {
     return false;
   }
-  return HashFile(archive) == archiveSha256;
+  return HashFileWhileEventsRun(archive) == archiveSha256;
 }
 
 }  // namespace cf

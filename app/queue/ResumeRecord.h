@@ -23,6 +23,9 @@ struct ResumeRecord {
                         int contentNumber);
   // The SHA-256 of a file's content in lower-case hex; empty when it cannot be read.
   static QByteArray HashFile(const QString& path);
+  // The same, read on a worker thread while this thread's events keep flowing: the archive of a
+  // two-hour lecture takes seconds to read, and the window must not freeze meanwhile.
+  static QByteArray HashFileWhileEventsRun(const QString& path);
 
   // False when there is no record or it is not sound.
   static bool Load(const QString& archive, ResumeRecord* record);

@@ -191,11 +191,22 @@ UploadStep::Attempt UploadStep::Send(const Request& request, const Events& event
 }
 
 void UploadStep::RecordBlock(const Request& request, const Events& events) {
-  const UploadControl::Session session = control_.UploadSession();
+  UploadControl::Session session = control_.UploadSession();
   if (session.id.isEmpty() || session.nextSeqno <= 0) return;
+  if (archiveHash_.isEmpty()) {
+    // Hashed once per session, while the blocks go on: those acknowledged meanwhile are
+    // recorded by the call that hashes, with the session as it stands then.
+    if (hashing_) {
+      if (events.acknowledged) events.acknowledged(session.nextSeqno * kBlockBytes);
+      return;
+    }
+    hashing_ = true;
+    archiveHash_ = ResumeRecord::HashFileWhileEventsRun(request.archive);
+    hashing_ = false;
+    session = control_.UploadSession();
+    if (session.id.isEmpty() || session.nextSeqno <= 0) return;
+  }
   const QFileInfo info(request.archive);
-  // Hashed once per session; the record names the archive it belongs to.
-  if (archiveHash_.isEmpty()) archiveHash_ = ResumeRecord::HashFile(request.archive);
   ResumeRecord record;
   record.target = TargetOf(request);
   record.sessionId = session.id;

@@ -80,6 +80,7 @@ class UploadStep {
   bool answered_ = true;
   bool linkFailed_ = false;
   QByteArray archiveHash_;
+  bool hashing_ = false;
 };
 
 }  // namespace cf

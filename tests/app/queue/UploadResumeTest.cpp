@@ -15,6 +15,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -372,6 +373,20 @@ TEST(UploadResume, UnsoundRecordsAreNotLoaded) {
 }  // namespace
 
 namespace {
+
+// The archive is hashed on a worker thread: events posted before the hash still run before it
+// is done, and the hash is the file's.
+TEST(UploadResume, HashingAnArchiveLetsEventsRun) {
+  QTemporaryDir dir;
+  const QString archive = dir.filePath(QStringLiteral("big 'archive'.zip"));
+  const QByteArray data = RandomBytes(16 * kMiB, 5);
+  WriteFile(archive, data);
+  bool ran = false;
+  QTimer::singleShot(0, [&ran] { ran = true; });
+  EXPECT_EQ(ResumeRecord::HashFileWhileEventsRun(archive), Sha256(data));
+  EXPECT_TRUE(ran);
+  EXPECT_TRUE(ResumeRecord::HashFileWhileEventsRun(dir.filePath(QStringLiteral("gone"))).isEmpty());
+}
 
 // A countdown keeps one line in the output box: a note led by a carriage return replaces the
 // last line and nothing before it.
