@@ -5,9 +5,9 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
-#include <QSaveFile>
 #include <QThread>
 
+#include <cstdio>
 #include <memory>
 
 namespace cf {
@@ -87,8 +87,14 @@ bool ResumeRecord::Load(const QString& archive, ResumeRecord* record) {
 }
 
 bool ResumeRecord::Save(const QString& archive) const {
-  QSaveFile file(PathFor(archive));
-  if (!file.open(QIODevice::WriteOnly)) return false;
+  // Written beside the record and renamed over it, so a crash leaves the old record or the new
+  // one. Not synced to disk: this runs after every block on the thread that serves the window,
+  // where a sync could take long on a busy disk and let the record fall blocks behind the
+  // server; a record lost with the power is unsound or old, and costs a restart from block 0.
+  const QString path = PathFor(archive);
+  const QString partial = path + QStringLiteral(".new");
+  QFile file(partial);
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
   QByteArray text;
   text += "target=" + target.toUtf8() + '\n';
   text += "sessID=" + sessionId.toUtf8() + '\n';
@@ -97,8 +103,14 @@ bool ResumeRecord::Save(const QString& archive) const {
   text += "size=" + QByteArray::number(archiveSize) + '\n';
   text += "mtime=" + QByteArray::number(archiveModifiedMs) + '\n';
   text += "sha256=" + archiveSha256 + '\n';
-  file.write(text);
-  return file.commit();
+  const bool written = file.write(text) == text.size() && file.flush();
+  file.close();
+  if (!written || std::rename(QFile::encodeName(partial).constData(),
+                              QFile::encodeName(path).constData()) != 0) {
+    QFile::remove(partial);
+    return false;
+  }
+  return true;
 }
 
 void ResumeRecord::Remove(const QString& archive) { QFile::remove(PathFor(archive)); }

@@ -248,7 +248,7 @@ TEST_F(RunCommand, AKilledRunResumesTheUploadAtTheNextBlock) {
   ASSERT_TRUE(TestClips::WriteNoise(path, kSize, 7));
   ASSERT_TRUE(queue_.Add(ClipJob(path, server_.BaseUrl(), 1)));
   ASSERT_TRUE(SaveQueue());
-  ASSERT_TRUE(server_.ArmFault(QStringLiteral("path=/mavo/putFile,delay=40,always")));
+  ASSERT_TRUE(server_.ArmFault(QStringLiteral("path=/mavo/putFile,delay=100,always")));
 
   QProcess run;
   run.setProcessChannelMode(QProcess::MergedChannels);
@@ -280,7 +280,8 @@ TEST_F(RunCommand, AKilledRunResumesTheUploadAtTheNextBlock) {
   const QString again = Run({}, &exitCode);
   EXPECT_EQ(exitCode, 0) << again.toStdString();
   EXPECT_EQ(server_.LastStoredSha256(), packed) << again.toStdString();
-  EXPECT_LT(server_.BodyBytesReceived(QStringLiteral("/mavo/putFile")), kSize * 11 / 10);
+  EXPECT_LT(server_.BodyBytesReceived(QStringLiteral("/mavo/putFile")), kSize * 11 / 10)
+      << again.toStdString();
   EXPECT_FALSE(again.contains(QStringLiteral("Packing"))) << again.toStdString();
 }
 
