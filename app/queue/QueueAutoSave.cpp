@@ -12,18 +12,15 @@ QString LockPathOf(const QString& filePath) { return filePath + QStringLiteral("
 }  // namespace
 
 QueueAutoSave::QueueAutoSave(UploadQueue& queue, const QString& filePath, QObject* parent)
-    : QObject(parent), m_queue(queue), m_filePath(filePath) {
+    : QObject(parent), m_queue(queue), m_filePath(filePath), m_lock(LockPathOf(filePath)) {
   m_timer.setSingleShot(true);
   m_timer.setInterval(kDelayMs);
   connect(&m_timer, &QTimer::timeout, this, &QueueAutoSave::Flush);
   connect(&m_queue, &UploadQueue::queueChanged, this, &QueueAutoSave::Changed);
-  m_lock = std::make_unique<QLockFile>(LockPathOf(filePath));
-  // A lock left by a crashed program is stale once its process is gone.
-  m_lock->setStaleLockTime(0);
-  if (!m_lock->tryLock(0)) m_lock.reset();
+  m_lock.TryLock();
   // The owner of the queue file knows every job that stays; kept work that none of them owns was
   // left by a crash or by a job that went while another copy of the program held the file.
-  if (m_lock) KeptWork::Sweep(m_queue);
+  if (m_lock.IsLocked()) KeptWork::Sweep(m_queue);
 }
 
 QueueAutoSave::~QueueAutoSave() { Flush(); }
@@ -57,11 +54,7 @@ void QueueAutoSave::Changed() {
 }
 
 bool QueueAutoSave::HeldElsewhere(const QString& filePath) {
-  QLockFile probe(LockPathOf(filePath));
-  probe.setStaleLockTime(0);
-  if (!probe.tryLock(0)) return probe.error() == QLockFile::LockFailedError;
-  probe.unlock();
-  return false;
+  return cf::desktop::OwnerLock::IsHeld(LockPathOf(filePath));
 }
 
 }  // namespace cf

@@ -1,11 +1,10 @@
 #pragma once
 
-#include <QLockFile>
+#include "platform/desktop/OwnerLock.h"
+
 #include <QObject>
 #include <QString>
 #include <QTimer>
-
-#include <memory>
 
 namespace cf {
 
@@ -35,7 +34,8 @@ class QueueAutoSave : public QObject {
   // Writes a pending change now. False when the write failed.
   bool Flush();
 
-  // Whether a live process other than this one holds the queue file `filePath`.
+  // Whether a live owner (another process, or another saver here) holds the queue file
+  // `filePath`.
   static bool HeldElsewhere(const QString& filePath);
 
  signals:
@@ -49,7 +49,7 @@ class QueueAutoSave : public QObject {
   QTimer m_timer;
   bool m_pending = false;
   bool m_enabled = true;
-  std::unique_ptr<QLockFile> m_lock;
+  cf::desktop::OwnerLock m_lock;
 };
 
 }  // namespace cf

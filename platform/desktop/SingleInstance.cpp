@@ -30,10 +30,8 @@ static QString LockPathFor(const QString& key) {
 }
 
 bool SingleInstance::Acquire() {
-  lock_ = std::make_unique<QLockFile>(LockPathFor(key_));
-  // A lock left by a crashed copy is stale; QLockFile removes it when its process is gone.
-  lock_->setStaleLockTime(0);
-  if (!lock_->tryLock(100)) {
+  lock_ = std::make_unique<OwnerLock>(LockPathFor(key_));
+  if (!lock_->TryLock()) {
     lock_.reset();
     return false;
   }
@@ -117,13 +115,8 @@ bool SingleInstance::IsRunning(const QString& windowTitle) {
   QLocalSocket socket;
   socket.connectToServer(key);
   if (socket.waitForConnected(200)) return true;
-  QLockFile probe(LockPathFor(key));
-  probe.setStaleLockTime(0);
-  if (probe.tryLock(0)) {
-    probe.unlock();
-    return false;
-  }
-  return true;
+  // A copy that is starting holds the lock before it listens.
+  return OwnerLock::IsHeld(LockPathFor(key));
 }
 
 }  // namespace cf::desktop

@@ -1,8 +1,9 @@
 #pragma once
 
+#include "platform/desktop/OwnerLock.h"
+
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QLockFile>
 #include <QString>
 
 #include <functional>
@@ -40,7 +41,7 @@ class SingleInstance {
   static QString KeyFor(const QString& windowTitle);
 
   QString key_;
-  std::unique_ptr<QLockFile> lock_;
+  std::unique_ptr<OwnerLock> lock_;
   void Serve(QLocalSocket* client);
 
   std::unique_ptr<QLocalServer> server_;

@@ -240,8 +240,9 @@ TEST_F(QueueCrash, CliAddGoesToTheRunningWindowAndSurvivesItsKill) {
   window_.start(windowProgram, {});
   ASSERT_TRUE(window_.waitForStarted());
   ASSERT_TRUE(QTest::qWaitFor(
-      [] { return cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle()); },
-      30000));
+      [] { return cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle()); }, 30000))
+      << "window state " << window_.state() << ", exit code " << window_.exitCode() << ": "
+      << window_.readAll().toStdString();
 
   const QString added = clips_.filePath(QStringLiteral("added 'late' $(y).mp4"));
   ASSERT_TRUE(TestClips::MakeVideo(added, 1, QStringLiteral("320x240")));
