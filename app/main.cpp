@@ -1,4 +1,5 @@
 #include "app/queue/MainWindowComforts.h"
+#include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueAutoSave.h"
 #include "app/queue/QueueFile.h"
 #include "app/queue/SecondStart.h"
@@ -51,9 +52,9 @@ int main(int argc, char** argv) {
   UseLanguage(ChooseLanguage(MainWindowComforts::LanguageSetting(), QLocale::system()));
 
   // One running copy: a second start brings the running window to the front and ends.
-  cf::desktop::SingleInstance instance(frmUpload::WindowTitle());
+  cf::desktop::SingleInstance instance(ProgramIdentity::InstanceName());
   if (!instance.Acquire()) {
-    SecondStart::AskRunningWindowToShow(frmUpload::WindowTitle());
+    SecondStart::AskRunningWindowToShow(ProgramIdentity::InstanceName());
     return 0;
   }
   // A run of clipferry-cli owns the queue file until it ends; a window beside it would show a

@@ -86,7 +86,7 @@ bool ParseOptions(const QStringList& arguments, AddOptions* options) {
 // A running window owns the queue file and would write over a job added to the file behind its
 // back, so the job goes to the window instead. Returns the exit code, or -1 when no window runs.
 int HandToWindow(const cf::UploadJob& job) {
-  const QString title = ProgramIdentity::WindowTitle();
+  const QString title = ProgramIdentity::InstanceName();
   if (!cf::desktop::SingleInstance::IsRunning(title)) return -1;
   cf::UploadQueue one;
   one.Add(job);
@@ -135,7 +135,7 @@ int Add(const QStringList& arguments) {
   cf::UploadQueue queue;
   const QString queuePath = cf::QueueFile::PathIn(ProgramFolder());
   // Said before logging in: a run that owns the file would write over the job.
-  if (!cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle()) &&
+  if (!cf::desktop::SingleInstance::IsRunning(ProgramIdentity::InstanceName()) &&
       cf::QueueAutoSave::HeldElsewhere(queuePath)) {
     Fail(QString::fromLatin1(kQueueBusy));
     return 1;

@@ -22,7 +22,7 @@ void Fail(const QString& text) { std::fprintf(stderr, "%s\n", text.toLocal8Bit()
 // Sends the request to the running window, or applies it to the queue file when none runs.
 // Returns false (after saying why) when neither took it.
 bool Apply(const char* name, const QByteArray& request, cf::QueueRequestResult* result) {
-  const QString title = ProgramIdentity::WindowTitle();
+  const QString title = ProgramIdentity::InstanceName();
   if (cf::desktop::SingleInstance::IsRunning(title)) {
     if (!cf::desktop::SingleInstance::Send(title, request, &result->answer) ||
         result->answer.isEmpty()) {

@@ -63,7 +63,7 @@ int Retry(const QStringList& arguments) {
   }
 
   // A running window owns the queue file and would write over a change made behind its back.
-  const QString title = ProgramIdentity::WindowTitle();
+  const QString title = ProgramIdentity::InstanceName();
   if (cf::desktop::SingleInstance::IsRunning(title)) {
     QByteArray answer;
     if (!cf::desktop::SingleInstance::Send(title, cf::QueueCommands::RetryMessage(paths),

@@ -143,7 +143,7 @@ int Run(const QStringList& arguments) {
   }
 
   // Both would run jobs from, and rewrite, the same queue file.
-  if (cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle())) {
+  if (cf::desktop::SingleInstance::IsRunning(ProgramIdentity::InstanceName())) {
     std::fprintf(stderr, "clipFerry is running; close it before running the queue here.\n");
     return 1;
   }

@@ -5,9 +5,9 @@
 
 namespace SecondStart {
 
-bool AskRunningWindowToShow(const QString& windowTitle) {
+bool AskRunningWindowToShow(const QString& instanceName) {
   QByteArray answer;
-  return cf::desktop::SingleInstance::Send(windowTitle, QByteArray(kShowWindow), &answer) &&
+  return cf::desktop::SingleInstance::Send(instanceName, QByteArray(kShowWindow), &answer) &&
          answer == kShowWindow;
 }
 

@@ -9,16 +9,15 @@
 
 namespace cf::desktop {
 
-SingleInstance::SingleInstance(const QString& windowTitle) : key_(KeyFor(windowTitle)) {}
+SingleInstance::SingleInstance(const QString& name) : key_(KeyFor(name)) {}
 
 SingleInstance::~SingleInstance() {
   if (server_) server_->close();
 }
 
-QString SingleInstance::KeyFor(const QString& windowTitle) {
-  // Titles hold blanks and non-ASCII text; a digest gives a safe, fixed-length name.
-  const QByteArray digest =
-      QCryptographicHash::hash(windowTitle.toUtf8(), QCryptographicHash::Sha1);
+QString SingleInstance::KeyFor(const QString& name) {
+  // Names hold blanks, paths and non-ASCII text; a digest gives a safe, fixed-length key.
+  const QByteArray digest = QCryptographicHash::hash(name.toUtf8(), QCryptographicHash::Sha1);
   return QStringLiteral("clipferry-") + QString::fromLatin1(digest.toHex().left(20));
 }
 
@@ -88,11 +87,11 @@ void SingleInstance::Serve(QLocalSocket* client) {
   });
 }
 
-bool SingleInstance::Send(const QString& windowTitle, const QByteArray& message, QByteArray* answer,
+bool SingleInstance::Send(const QString& name, const QByteArray& message, QByteArray* answer,
                           int timeoutMs) {
   const QDeadlineTimer deadline(timeoutMs);
   QLocalSocket socket;
-  socket.connectToServer(KeyFor(windowTitle));
+  socket.connectToServer(KeyFor(name));
   if (!socket.waitForConnected(static_cast<int>(deadline.remainingTime()))) return false;
   socket.write(Frame(message));
   while (socket.bytesToWrite() > 0) {
@@ -110,8 +109,8 @@ bool SingleInstance::Send(const QString& windowTitle, const QByteArray& message,
   return true;
 }
 
-bool SingleInstance::IsRunning(const QString& windowTitle) {
-  const QString key = KeyFor(windowTitle);
+bool SingleInstance::IsRunning(const QString& name) {
+  const QString key = KeyFor(name);
   QLocalSocket socket;
   socket.connectToServer(key);
   if (socket.waitForConnected(200)) return true;

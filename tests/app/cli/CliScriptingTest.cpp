@@ -243,7 +243,7 @@ TEST_F(CliScripting, RemoveAndClearGoToTheRunningWindowWhichKeepsTheJobBeingSent
     ASSERT_TRUE(queue.Add(ClipJob(paths.last(), QStringLiteral("127.0.0.1:1"), 1)));
   }
   queue.SetState(paths[0], cf::JobState::Transfering);
-  cf::desktop::SingleInstance window(ProgramIdentity::WindowTitle());
+  cf::desktop::SingleInstance window(ProgramIdentity::InstanceName());
   ASSERT_TRUE(window.Acquire());
   window.SetHandler([&](const QByteArray& request) {
     return cf::AnswerQueueRequest(commands, queue, request).answer;

@@ -240,7 +240,8 @@ TEST_F(QueueCrash, CliAddGoesToTheRunningWindowAndSurvivesItsKill) {
   window_.start(windowProgram, {});
   ASSERT_TRUE(window_.waitForStarted());
   ASSERT_TRUE(QTest::qWaitFor(
-      [] { return cf::desktop::SingleInstance::IsRunning(ProgramIdentity::WindowTitle()); }, 30000))
+      [] { return cf::desktop::SingleInstance::IsRunning(ProgramIdentity::InstanceName()); },
+      30000))
       << "window state " << window_.state() << ", exit code " << window_.exitCode() << ": "
       << window_.readAll().toStdString();
 

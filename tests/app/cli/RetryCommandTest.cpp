@@ -121,7 +121,7 @@ TEST_F(RetryCommand, GoesThroughARunningWindow) {
     if (job.live == cf::JobState::Failed) windowQueue.SetFailure(job.path, job.errorText);
   }
   cf::QueueCommands commands(windowQueue);
-  cf::desktop::SingleInstance window(ProgramIdentity::WindowTitle());
+  cf::desktop::SingleInstance window(ProgramIdentity::InstanceName());
   ASSERT_TRUE(window.Acquire());
   window.SetHandler(
       [&](const QByteArray& message) { return commands.acceptHanded(message).answer; });

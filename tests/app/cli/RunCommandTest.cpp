@@ -138,7 +138,7 @@ TEST_F(RunCommand, RefusesBadOptionsAndARunningWindow) {
   Run({QStringLiteral("--overwrite"), QStringLiteral("maybe")}, &exitCode);
   EXPECT_EQ(exitCode, 2);
 
-  cf::desktop::SingleInstance window(ProgramIdentity::WindowTitle());
+  cf::desktop::SingleInstance window(ProgramIdentity::InstanceName());
   ASSERT_TRUE(window.Acquire());
   const QString output = Run({}, &exitCode);
   EXPECT_EQ(exitCode, 1);
