@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 
@@ -51,7 +52,11 @@ QByteArray ResumeRecord::HashFileWhileEventsRun(const QString& path) {
 bool ResumeRecord::Load(const QString& archive, ResumeRecord* record) {
   QFile file(PathFor(archive));
   if (!file.open(QIODevice::ReadOnly)) return false;
-  const QList<QByteArray> lines = file.read(kMaxRecordBytes).split('\n');
+  return Parse(file.read(kMaxRecordBytes), record);
+}
+
+bool ResumeRecord::Parse(const QByteArray& text, ResumeRecord* record) {
+  const QList<QByteArray> lines = text.split('\n');
   ResumeRecord read;
   bool seqnoOk = false;
   bool sizeOk = false;
@@ -78,12 +83,26 @@ bool ResumeRecord::Load(const QString& archive, ResumeRecord* record) {
     }
   }
   // Only a later block of a session is worth keeping, and it must lie inside the archive.
-  const bool sound = seqnoOk && sizeOk && timeOk && !read.sessionId.isEmpty() &&
-                     read.nextSeqno > 0 && read.nextSeqno * kBlockBytes < read.archiveSize &&
-                     read.archiveSha256.size() == 64;
+  const bool sound =
+      seqnoOk && sizeOk && timeOk && !read.sessionId.isEmpty() && read.nextSeqno > 0 &&
+      read.nextSeqno * kBlockBytes < read.archiveSize && read.archiveSha256.size() == 64 &&
+      std::all_of(read.archiveSha256.begin(), read.archiveSha256.end(),
+                  [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
   if (!sound) return false;
   *record = read;
   return true;
+}
+
+QByteArray ResumeRecord::Serialize() const {
+  QByteArray text;
+  text += "target=" + target.toUtf8() + '\n';
+  text += "sessID=" + sessionId.toUtf8() + '\n';
+  text += "seqno=" + QByteArray::number(nextSeqno) + '\n';
+  text += "url=" + urlValue.toUtf8() + '\n';
+  text += "size=" + QByteArray::number(archiveSize) + '\n';
+  text += "mtime=" + QByteArray::number(archiveModifiedMs) + '\n';
+  text += "sha256=" + archiveSha256 + '\n';
+  return text;
 }
 
 bool ResumeRecord::Save(const QString& archive) const {
@@ -95,14 +114,7 @@ bool ResumeRecord::Save(const QString& archive) const {
   const QString partial = path + QStringLiteral(".new");
   QFile file(partial);
   if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate)) return false;
-  QByteArray text;
-  text += "target=" + target.toUtf8() + '\n';
-  text += "sessID=" + sessionId.toUtf8() + '\n';
-  text += "seqno=" + QByteArray::number(nextSeqno) + '\n';
-  text += "url=" + urlValue.toUtf8() + '\n';
-  text += "size=" + QByteArray::number(archiveSize) + '\n';
-  text += "mtime=" + QByteArray::number(archiveModifiedMs) + '\n';
-  text += "sha256=" + archiveSha256 + '\n';
+  const QByteArray text = Serialize();
   const bool written = file.write(text) == text.size() && file.flush();
   file.close();
   if (!written || std::rename(QFile::encodeName(partial).constData(),

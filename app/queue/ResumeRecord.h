@@ -29,6 +29,9 @@ struct ResumeRecord {
 
   // False when there is no record or it is not sound.
   static bool Load(const QString& archive, ResumeRecord* record);
+  // The record's text, as Load reads it and Save writes it.
+  static bool Parse(const QByteArray& text, ResumeRecord* record);
+  QByteArray Serialize() const;
   // Written whole or not at all.
   bool Save(const QString& archive) const;
   static void Remove(const QString& archive);

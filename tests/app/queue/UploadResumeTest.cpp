@@ -360,6 +360,7 @@ TEST(UploadResume, UnsoundRecordsAreNotLoaded) {
       {"block 0", QByteArray(good).replace("seqno=2", "seqno=0"), false},
       {"no session", QByteArray(good).replace("sessID=17", "sessID="), false},
       {"short hash", QByteArray(good).replace(QByteArray(64, 'a'), "abc"), false},
+      {"hash not hex", QByteArray(good).replace(QByteArray(64, 'a'), QByteArray(64, 'z')), false},
       {"size not a number", QByteArray(good).replace("size=1048577", "size=big"), false},
   };
   for (const Case& c : cases) {
