@@ -42,12 +42,6 @@ QString WriteFile(const QTemporaryDir& dir, const QByteArray& data) {
   return path;
 }
 
-std::map<QByteArray, QByteArray> Fields(const Request& request) {
-  std::map<QByteArray, QByteArray> fields;
-  for (const auto& [name, value] : request.FormFields()) fields[name] = value;
-  return fields;
-}
-
 // An answer to a block that keeps the connection (HTTP/1.0 keep-alive with a length) or not.
 QByteArray BlockAnswer(const Request& request, bool keep) {
   const QByteArray body = Fields(request)["sessFinish"] == "yes"

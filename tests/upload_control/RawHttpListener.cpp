@@ -229,3 +229,19 @@ void RawHttpListener::Serve(int socket, int connection) {
     return;
   }
 }
+
+std::map<QByteArray, QByteArray> Fields(const RawHttpListener::Request& request) {
+  std::map<QByteArray, QByteArray> fields;
+  for (const auto& [name, value] : request.FormFields()) fields[name] = value;
+  return fields;
+}
+
+QByteArray FileData(const RawHttpListener::Request& request) {
+  const QByteArray header =
+      "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
+  const qsizetype start = request.body.indexOf(header);
+  const QByteArray closing = "\r\n--Qu1llbox5_Xu02=$--";
+  if (start < 0 || !request.body.endsWith(closing)) return "<malformed>";
+  const qsizetype from = start + header.size();
+  return request.body.mid(from, request.body.size() - closing.size() - from);
+}

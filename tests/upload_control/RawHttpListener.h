@@ -6,6 +6,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -84,3 +85,8 @@ class RawHttpListener {
   std::vector<std::thread> connections_;
   std::thread acceptor_;
 };
+
+// The form fields of a block request by name (the last of a name wins).
+std::map<QByteArray, QByteArray> Fields(const RawHttpListener::Request& request);
+// The file data of a block request; "<malformed>" when the body is not one block of an archive.
+QByteArray FileData(const RawHttpListener::Request& request);

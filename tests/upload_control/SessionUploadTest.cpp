@@ -34,22 +34,6 @@ QString WriteFile(const QByteArray& data) {
   return path;
 }
 
-std::map<QByteArray, QByteArray> Fields(const Request& request) {
-  std::map<QByteArray, QByteArray> fields;
-  for (const auto& [name, value] : request.FormFields()) fields[name] = value;
-  return fields;
-}
-
-QByteArray FileData(const Request& request) {
-  const QByteArray header =
-      "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
-  const qsizetype start = request.body.indexOf(header);
-  const QByteArray closing = "\r\n--Qu1llbox5_Xu02=$--";
-  if (start < 0 || !request.body.endsWith(closing)) return "<malformed>";
-  const qsizetype from = start + header.size();
-  return request.body.mid(from, request.body.size() - closing.size() - from);
-}
-
 Reply BlockAnswer(const Request& request, int index) {
   if (Fields(request)["sessFinish"] == "yes")
     return {RawHttpListener::Answer(200, "<putFile><contentID>42</contentID></putFile>")};

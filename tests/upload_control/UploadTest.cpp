@@ -44,23 +44,6 @@ QByteArray FileBytes(const QString& path) {
   return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-std::map<QByteArray, QByteArray> Fields(const Request& request) {
-  std::map<QByteArray, QByteArray> fields;
-  for (const auto& [name, value] : request.FormFields()) fields[name] = value;
-  return fields;
-}
-
-// The raw file data of a block request.
-QByteArray FileData(const Request& request) {
-  const QByteArray header =
-      "filename=\"mavofile.zip\"\r\nContent-Transfer-encoding: Binary\r\n\r\n";
-  const qsizetype start = request.body.indexOf(header);
-  const QByteArray closing = "\r\n--Qu1llbox5_Xu02=$--";
-  if (start < 0 || !request.body.endsWith(closing)) return "<malformed>";
-  const qsizetype from = start + header.size();
-  return request.body.mid(from, request.body.size() - closing.size() - from);
-}
-
 struct Upload {
   QString response;
   std::vector<ControlHarness::FiredEvent> fired;

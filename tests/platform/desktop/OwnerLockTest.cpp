@@ -70,43 +70,41 @@ TEST(OwnerLock, AKilledOwnerFreesTheLock) {
   EXPECT_TRUE(mine.TryLock());
 }
 
+// How many of `times` attempts to take ownership fail while another thread keeps looking.
+template <typename Take, typename Look>
+int RefusedWhileLooking(int times, Take take, Look look) {
+  std::atomic<bool> done{false};
+  std::thread looker([&] {
+    while (!done) (void)look();
+  });
+  int refused = 0;
+  for (int i = 0; i < times; ++i) refused += take() ? 0 : 1;
+  done = true;
+  looker.join();
+  return refused;
+}
+
 // A command-line tool asking whether the window runs, at the moment the window starts, must not
 // make the window think another copy runs (it used to end quietly, and the tool's job was lost).
 TEST(OwnerLock, LookingNeverMakesAStartingCopyFail) {
   QTemporaryDir dir;
   const QString path = dir.filePath(QStringLiteral("instance.lock"));
-  std::atomic<bool> done{false};
-  std::thread looker([&] {
-    while (!done) (void)OwnerLock::IsHeld(path);
-  });
-  int refused = 0;
-  for (int i = 0; i < 2000; ++i) {
-    OwnerLock lock(path);
-    refused += lock.TryLock() ? 0 : 1;
-  }
-  done = true;
-  looker.join();
-  EXPECT_EQ(refused, 0);
+  EXPECT_EQ(
+      RefusedWhileLooking(
+          2000, [&] { return OwnerLock(path).TryLock(); }, [&] { return OwnerLock::IsHeld(path); }),
+      0);
 }
 
 TEST(SingleInstance, LookingNeverStopsAStartAndARunningCopyIsSeen) {
-  const QString title = QStringLiteral("clipFerry test - v.%1").arg(::getpid());
-  EXPECT_FALSE(SingleInstance::IsRunning(title));
-  std::atomic<bool> done{false};
-  std::thread looker([&] {
-    while (!done) (void)SingleInstance::IsRunning(title);
-  });
-  int refused = 0;
-  for (int i = 0; i < 200; ++i) {
-    SingleInstance instance(title);
-    refused += instance.Acquire() ? 0 : 1;
-  }
-  done = true;
-  looker.join();
-  EXPECT_EQ(refused, 0);
-  SingleInstance instance(title);
+  const QString name = QStringLiteral("clipFerry test %1").arg(::getpid());
+  EXPECT_FALSE(SingleInstance::IsRunning(name));
+  EXPECT_EQ(RefusedWhileLooking(
+                200, [&] { return SingleInstance(name).Acquire(); },
+                [&] { return SingleInstance::IsRunning(name); }),
+            0);
+  SingleInstance instance(name);
   ASSERT_TRUE(instance.Acquire());
-  EXPECT_TRUE(SingleInstance::IsRunning(title));
+  EXPECT_TRUE(SingleInstance::IsRunning(name));
 }
 
 }  // namespace
