@@ -1,5 +1,6 @@
 // Block uploads end to end against a raw loopback listener.
 
+#include "TestFiles.h"
 #include "platform/com/Bstr.h"
 #include "tests/upload_control/ControlHarness.h"
 #include "tests/upload_control/RawHttpListener.h"
@@ -37,11 +38,6 @@ QString MakeFile(qint64 size, const QString& name = QStringLiteral("upload.zip")
   for (qint64 i = 0; i < size; ++i) data[i] = static_cast<char>((i * 7 + i / 251) & 0xFF);
   file.write(data);
   return path;
-}
-
-QByteArray FileBytes(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 struct Upload {
@@ -115,7 +111,7 @@ TEST(Upload, FileSizesAroundOneBlockAreSplitAndAddressedByTheServersValue) {
       EXPECT_EQ(fields["sessID"], session);
       received += FileData(requests[i]);
     }
-    EXPECT_TRUE(received == FileBytes(path));
+    EXPECT_TRUE(received == ReadFile(path));
   }
 }
 

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "app/media/ProcessRunner.h"
 
 #include "app/media/RunContext.h"
@@ -19,11 +20,6 @@
 #include <unistd.h>
 
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // Running (not zombie) processes of a process group.
 int LiveGroupMembers(qint64 group) {
@@ -74,7 +70,7 @@ TEST_F(ProcessRunnerTest, CapturedRunKeepsTheFirstChunksInDosOutput) {
       RunCaptured(R"(sh -c "head -c 61440 /dev/zero | tr '\000' x")", true, context);
   EXPECT_EQ(output, context.outputText);
   EXPECT_TRUE(output.endsWith(QStringLiteral("xxxx")));
-  const QByteArray saved = ReadAll(Path(QString::fromLatin1(kDosOutputName)));
+  const QByteArray saved = ReadFile(Path(QString::fromLatin1(kDosOutputName)));
   EXPECT_GT(saved.size(), 0);
   EXPECT_LE(saved.size(), kDosOutputChunks * kChunkBytes);
   EXPECT_EQ(saved, QByteArray(saved.size(), 'x'));
@@ -163,7 +159,7 @@ TEST_F(ProcessRunnerTest, CancelledHiddenRunReturnsFalseAndEndsTheChild) {
       RunProcess(QStringLiteral(R"(sh -c "echo $$ > '%1'; exec sleep 30")").arg(pidFile), options);
   EXPECT_TRUE(result.started);
   EXPECT_TRUE(result.cancelled);
-  const qint64 pid = ReadAll(pidFile).trimmed().toLongLong();
+  const qint64 pid = ReadFile(pidFile).trimmed().toLongLong();
   ASSERT_GT(pid, 0);
   EXPECT_TRUE(WaitUntilGone(pid));
   // A cancelled token stops only its own runs: a run with a token of its own goes ahead, and a
@@ -205,7 +201,7 @@ TEST_F(ProcessRunnerTest, ShellRunStartsProgramsAndWaits) {
   const QString made = Path(QStringLiteral("made.txt"));
   EXPECT_TRUE(ShellRun(QStringLiteral("sh"),
                        QStringLiteral(R"(-c "sleep 0.2; echo hi > '%1'")").arg(made), true));
-  EXPECT_EQ(ReadAll(made), QByteArray("hi\n"));
+  EXPECT_EQ(ReadFile(made), QByteArray("hi\n"));
 }
 
 TEST_F(ProcessRunnerTest, LogKeepsTodayAndDropsEarlierDays) {
@@ -235,7 +231,7 @@ TEST_F(ProcessRunnerTest, LogKeepsTodayAndDropsEarlierDays) {
       file.write(c.before.toUtf8());
     }
     EXPECT_TRUE(RunLog::Append(folder_.path(), QStringLiteral("new"), today)) << c.name;
-    EXPECT_EQ(QString::fromUtf8(ReadAll(path)), c.after) << c.name;
+    EXPECT_EQ(QString::fromUtf8(ReadFile(path)), c.after) << c.name;
   }
 
   // A finished captured run writes its output under today's header.
@@ -243,7 +239,7 @@ TEST_F(ProcessRunnerTest, LogKeepsTodayAndDropsEarlierDays) {
   RunContext context;
   context.logEnabled = true;
   RunCaptured(QStringLiteral(R"(sh -c "echo converted")"), false, context);
-  EXPECT_EQ(QString::fromUtf8(ReadAll(path)),
+  EXPECT_EQ(QString::fromUtf8(ReadFile(path)),
             "\r\n" + RunLog::Header(QDate::currentDate()) + "\r\nconverted\n");
 }
 

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "app/project/CProjectFile.h"
 
 #include "app/services/MessageService.h"
@@ -17,16 +18,6 @@
 
 namespace cf {
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 QByteArray Without(QByteArray xml, const char* pattern) {
   return QString::fromUtf8(xml)
@@ -65,7 +56,7 @@ class CProjectFileTest : public ::testing::Test {
   QString WriteBytes(const QString& name, const QByteArray& bytes) {
     QDir().mkpath(Folder(name));
     const QString path = Folder(name) + QStringLiteral("/project.kqp");
-    return WriteAll(path, bytes) ? path : QString();
+    return WriteFile(path, bytes) ? path : QString();
   }
 
   static QString KqpError(const QString& part) {
@@ -270,19 +261,19 @@ TEST_F(CProjectFileTest, StructureErrorsNameThePartBeingRead) {
 }
 
 TEST_F(CProjectFileTest, ProjectWithoutShowcursorGainsItAndTheCursorScript) {
-  const QByteArray script = ReadAll(program_.filePath(QStringLiteral("encfiles/kqctrl.js")));
+  const QByteArray script = ReadFile(program_.filePath(QStringLiteral("encfiles/kqctrl.js")));
   ASSERT_FALSE(script.isEmpty());
   TestProject old;
   old.showcursor = false;
   const QString path = Write(QStringLiteral("old"), old);
   const QString copied = Folder(QStringLiteral("old/kqctrl.js"));
-  ASSERT_TRUE(WriteAll(copied, "stale"));
+  ASSERT_TRUE(WriteFile(copied, "stale"));
   CProjectFile project;
   ASSERT_TRUE(project.Load(path));
-  EXPECT_EQ(ReadAll(copied), script);
+  EXPECT_EQ(ReadFile(copied), script);
   EXPECT_EQ(project.ShowCursor, QStringLiteral("1"));
   ASSERT_TRUE(project.Save());
-  EXPECT_TRUE(ReadAll(path).contains("<showcursor>1</showcursor>"));
+  EXPECT_TRUE(ReadFile(path).contains("<showcursor>1</showcursor>"));
 
   // A project that has the setting keeps its own and gets no script.
   const QString current = Write(QStringLiteral("current"), TestProject());
@@ -366,7 +357,7 @@ TEST_F(CProjectFileTest, SaveWritesChangesInPlaceAndKeepsTheRest) {
   EXPECT_TRUE(messages_.empty());
   EXPECT_FALSE(QFile::exists(path + QStringLiteral(".tmp")));
 
-  const QByteArray saved = ReadAll(path);
+  const QByteArray saved = ReadFile(path);
   EXPECT_TRUE(saved.startsWith("<?xml version=\"1.0\" encoding=\"UTF-8\"?>"))
       << saved.left(60).data();
   EXPECT_TRUE(saved.contains("<player skin=\"blue\">keep me</player>"));
@@ -395,13 +386,13 @@ TEST_F(CProjectFileTest, ShortRewriteIsReportedAndTheOldFileStays) {
   EXPECT_FALSE(project.Save());
   EXPECT_TRUE(messages_.empty());  // the caller shows it
   EXPECT_EQ(project.saveFailure().text, QStringLiteral("Save 'project.kqp' error!"));
-  EXPECT_EQ(ReadAll(path), xml);
+  EXPECT_EQ(ReadFile(path), xml);
   EXPECT_FALSE(QFile::exists(path + QStringLiteral(".tmp")));
 }
 
 TEST_F(CProjectFileTest, FailedSavesAreReportedAndLoseNothing) {
   const QString path = Write(QStringLiteral("fail"), TestProject());
-  const QByteArray original = ReadAll(path);
+  const QByteArray original = ReadFile(path);
   CProjectFile project;
   ASSERT_TRUE(project.Load(path));
   project.title = QStringLiteral("Changed");
@@ -432,7 +423,7 @@ TEST_F(CProjectFileTest, FailedSavesAreReportedAndLoseNothing) {
   EXPECT_FALSE(empty.Save(path));
   EXPECT_EQ(empty.saveFailure().title, QStringLiteral("kqp.Save"));
   EXPECT_TRUE(messages_.empty());
-  EXPECT_EQ(ReadAll(path), original);
+  EXPECT_EQ(ReadFile(path), original);
 }
 
 TEST_F(CProjectFileTest, SaveKeepsTheFileEncoding) {
@@ -447,7 +438,7 @@ TEST_F(CProjectFileTest, SaveKeepsTheFileEncoding) {
   EXPECT_EQ(project.title, written.title);
   project.Author = QStringLiteral("李老師");
   ASSERT_TRUE(project.Save());
-  const QByteArray saved = ReadAll(path);
+  const QByteArray saved = ReadFile(path);
   ASSERT_TRUE(saved.startsWith("\xFF\xFE"));
   QStringDecoder decoder(QStringConverter::Utf16LE);
   const QString decoded = decoder.decode(saved.mid(2));
@@ -463,7 +454,7 @@ TEST_F(CProjectFileTest, SaveKeepsTheFileEncoding) {
 TEST_F(CProjectFileTest, LinkItemPathsStayInTheProjectFolder) {
   const QString folder = Folder(QStringLiteral("links"));
   ASSERT_TRUE(QDir().mkpath(folder + QStringLiteral("/pages")));
-  ASSERT_TRUE(WriteAll(Folder(QStringLiteral("secret.htm")), "secret"));
+  ASSERT_TRUE(WriteFile(Folder(QStringLiteral("secret.htm")), "secret"));
   ASSERT_TRUE(QFile::link(Folder(QStringLiteral("secret.htm")),
                           folder + QStringLiteral("/pages/escape.htm")));
   const struct {

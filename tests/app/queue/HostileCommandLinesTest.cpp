@@ -3,6 +3,7 @@
 // get the real file, nothing may run that the names spell, and files beside them stay untouched.
 // New command lines get a case here.
 
+#include "TestFiles.h"
 #include "app/media/ProcessRunner.h"
 #include "app/media/RunContext.h"
 #include "app/media/VideoInfo.h"
@@ -32,16 +33,6 @@ using cf::VideoConverter;
 // One folder name that holds every kind of hostile text at once.
 const QString kHostile =
     QStringLiteral("-x \"q\" 'a' $(touch pwned) `touch pwned2` ; \u00fc\u540d");
-
-bool Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray Read(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 cf::UploadJob ConversionJob(const QString& source) {
   cf::UploadJob job;
@@ -104,7 +95,7 @@ TEST_F(HostileCommandLinesTest, Mp4ConversionKeyframesAndPictures) {
   EXPECT_TRUE(TestClips::Probe(out.filePath(QStringLiteral("video.mp4")),
                                QStringLiteral("stream=codec_name"))
                   .contains(QStringLiteral("h264")));
-  EXPECT_TRUE(Read(out.filePath(QStringLiteral("video.xml"))).contains("<value"));
+  EXPECT_TRUE(ReadFile(out.filePath(QStringLiteral("video.xml"))).contains("<value"));
   for (const char* name : {"video.jpg", "thumb.jpg", "src.mp4", "fileList.xml"}) {
     EXPECT_GT(QFileInfo(out.filePath(QString::fromLatin1(name))).size(), 0) << name;
   }
@@ -119,7 +110,7 @@ TEST_F(HostileCommandLinesTest, FlvConversionInjectsMetadata) {
   ASSERT_EQ(Convert(source, work, false), VideoConverter::kFinished)
       << description_.toStdString() << output_.toStdString();
   EXPECT_GT(QFileInfo(work + QStringLiteral("/video.flv")).size(), 0);
-  EXPECT_TRUE(Read(work + QStringLiteral("/video.xml")).contains("<width>160</width>"));
+  EXPECT_TRUE(ReadFile(work + QStringLiteral("/video.xml")).contains("<width>160</width>"));
   EXPECT_FALSE(QFileInfo::exists(work + QStringLiteral("/video.tmp.flv")));
 }
 
@@ -127,7 +118,7 @@ TEST_F(HostileCommandLinesTest, QuoteInTheFolderCannotAddConverterArguments) {
   // Read by a quote-unaware command line, this folder's name ends the input at "v" and names
   // important.txt as one more output.
   const QString important = root_.filePath(QStringLiteral("important.txt"));
-  ASSERT_TRUE(Write(important, "keep me"));
+  ASSERT_TRUE(WriteFile(important, "keep me"));
   ASSERT_TRUE(TestClips::MakeVideo(root_.filePath(QStringLiteral("v.mp4")), 1));
   ASSERT_TRUE(QFile::rename(root_.filePath(QStringLiteral("v.mp4")), root_.filePath("v")));
   // The tail keeps whatever a misread line would write inside this test's folder.
@@ -145,7 +136,7 @@ TEST_F(HostileCommandLinesTest, QuoteInTheFolderCannotAddConverterArguments) {
   job.videoHeight = 96;
   VideoConverter converter(job, cf::ConversionSettings{true, false, 1, false}, context);
   const int result = converter.ConvertVideo(source, work);
-  EXPECT_EQ(Read(important), QByteArray("keep me"));
+  EXPECT_EQ(ReadFile(important), QByteArray("keep me"));
   ASSERT_EQ(result, VideoConverter::kFinished) << context.outputText.toStdString();
   EXPECT_TRUE(
       TestClips::Probe(work + QStringLiteral("/video.mp4"), QStringLiteral("stream=width,height"))
@@ -185,8 +176,8 @@ TEST_F(HostileCommandLinesTest, PackingStoresTheRealNames) {
   const QString work = folder_ + QStringLiteral("/pack");
   const QString inner = kHostile + QStringLiteral(" dir");
   ASSERT_TRUE(QDir().mkpath(work + QStringLiteral("/") + inner));
-  ASSERT_TRUE(Write(work + QStringLiteral("/") + kHostile, "top"));
-  ASSERT_TRUE(Write(work + QStringLiteral("/") + inner + QStringLiteral("/") + kHostile, "in"));
+  ASSERT_TRUE(WriteFile(work + QStringLiteral("/") + kHostile, "top"));
+  ASSERT_TRUE(WriteFile(work + QStringLiteral("/") + inner + QStringLiteral("/") + kHostile, "in"));
   const QString archive = folder_ + QStringLiteral("/") + kHostile + QStringLiteral(".zip");
 
   ASSERT_TRUE(cf::UploadPackage::Pack(work, archive));
@@ -203,7 +194,7 @@ TEST_F(HostileCommandLinesTest, SlideRendererGetsTheLinkedPage) {
   ASSERT_TRUE(QDir().mkpath(project + QStringLiteral("/pages")));
   const QString url = QStringLiteral("pages/") + kHostile + QStringLiteral(".html");
   ASSERT_TRUE(
-      Write(project + QStringLiteral("/") + url, "<html><body><h1>Slide</h1></body></html>"));
+      WriteFile(project + QStringLiteral("/") + url, "<html><body><h1>Slide</h1></body></html>"));
   cf::CProjectFile file;
   cf::KqLibrary library;
   const cf::ProjectSlides slides(project, file, library, 160, 120, [](const QString&) {});

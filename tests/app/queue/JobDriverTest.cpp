@@ -1,4 +1,5 @@
 #include "DriverFixture.h"
+#include "TestFiles.h"
 #include "app/queue/QueueFile.h"
 #include "app/services/modConfig.h"
 
@@ -13,11 +14,6 @@ using cf::kStateWaiting;
 
 QString Res(const char* key) {
   return GetResString(QStringLiteral("frmUpload"), QString::fromLatin1(key));
-}
-
-QByteArray ReadFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // The answer with one element set (added before the root's end tag when it is missing).

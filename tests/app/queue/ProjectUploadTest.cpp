@@ -1,4 +1,5 @@
 #include "DriverFixture.h"
+#include "TestFiles.h"
 #include "app/project/CProjectFile.h"
 #include "app/project/KqLibrary.h"
 #include "app/queue/ProjectSlides.h"
@@ -19,17 +20,6 @@ namespace {
 
 using cf::kStateFailed;
 using cf::kStateFinished;
-
-QByteArray ReadFile(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteFile(const QString& path, const QByteArray& bytes) {
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QString WithElement(QString answer, const QString& name, const QString& value) {
   const QRegularExpression element(QStringLiteral("<%1>.*</%1>").arg(name),

@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "app/queue/QueueFile.h"
 
 #include "app/queue/QueueGridModel.h"
@@ -20,17 +21,6 @@ namespace {
 using testing::Enqueue;
 using testing::ExpectSameJob;
 using testing::SampleJob;
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& content) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-         file.write(content) == content.size();
-}
 
 // Everything in the folder but the queue file itself: a failed save must leave nothing behind.
 QStringList Leftovers(const QTemporaryDir& folder) {
@@ -100,7 +90,7 @@ TEST_F(QueueFileTest, OneJobIsWrittenAsTwentyEightFieldsOnTheirOwnLines) {
       "<customBps>6002</customBps>\r\n<bInterlaced>False</bInterlaced>\r\n"
       "<fileSize>5000000002</fileSize>\r\n<dateLastModified>2026-03-03T10:11:12"
       "</dateLastModified>\r\n</file>\r\n</queue>\r\n</clipferry>";
-  EXPECT_EQ(ReadAll(filePath), expected);
+  EXPECT_EQ(ReadFile(filePath), expected);
 }
 
 TEST_F(QueueFileTest, JobsComeBackWithEveryFieldAndMarkupOrForeignText) {
@@ -149,8 +139,8 @@ TEST_F(QueueFileTest, FinishedJobsAreDroppedAndTheFileGoesWhenNoneRemain) {
   int written = -1;
   ASSERT_TRUE(QueueFile::Save(filePath, queue, &written));
   EXPECT_EQ(written, 1);
-  EXPECT_EQ(ReadAll(filePath).count("<file>"), 1);
-  EXPECT_FALSE(ReadAll(filePath).contains(SampleJob(2).path.toUtf8()));
+  EXPECT_EQ(ReadFile(filePath).count("<file>"), 1);
+  EXPECT_FALSE(ReadFile(filePath).contains(SampleJob(2).path.toUtf8()));
 
   cf::testing::SetState(grid.store(), SampleJob(1).path, "Finished");
   ASSERT_TRUE(QueueFile::Save(filePath, queue, &written));
@@ -200,7 +190,7 @@ TEST_F(QueueFileTest, ForeignDocumentsAreDeletedAndDamagedFilesKeptAside) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.content);
-    ASSERT_TRUE(WriteAll(filePath, c.content));
+    ASSERT_TRUE(WriteFile(filePath, c.content));
     ASSERT_TRUE(QFile::setPermissions(filePath, QFileDevice::ReadOwner));
     QString aside;
     EXPECT_EQ(QueueFile::Load(filePath, queue, &aside), c.result);
@@ -209,9 +199,9 @@ TEST_F(QueueFileTest, ForeignDocumentsAreDeletedAndDamagedFilesKeptAside) {
     EXPECT_EQ(grid.rowCount(), 0);
     if (c.result == QueueFile::LoadResult::SetAside) {
       EXPECT_TRUE(aside.startsWith(filePath + ".bad-")) << aside.toStdString();
-      EXPECT_EQ(ReadAll(aside), QByteArray(c.content));
+      EXPECT_EQ(ReadFile(aside), QByteArray(c.content));
       // A second damaged file on the same second gets its own name.
-      ASSERT_TRUE(WriteAll(filePath, c.content));
+      ASSERT_TRUE(WriteFile(filePath, c.content));
       QString second;
       EXPECT_EQ(QueueFile::Load(filePath, queue, &second), QueueFile::LoadResult::SetAside);
       EXPECT_NE(second, aside);
@@ -263,9 +253,9 @@ TEST_F(QueueFileTest, EveryValidShapeOfADocumentLoadsTheSameJobs) {
 TEST_F(QueueFileTest, MissingEmptyAndUnreadableFiles) {
   EXPECT_EQ(QueueFile::Load(filePath, queue), QueueFile::LoadResult::Missing);
 
-  ASSERT_TRUE(WriteAll(filePath,
-                       "<?xml version=\"1.0\"?>\r\n<clipferry ver=\"x\">\r\n"
-                       "<queue></queue>\r\n</clipferry>"));
+  ASSERT_TRUE(WriteFile(filePath,
+                        "<?xml version=\"1.0\"?>\r\n<clipferry ver=\"x\">\r\n"
+                        "<queue></queue>\r\n</clipferry>"));
   EXPECT_EQ(QueueFile::Load(filePath, queue), QueueFile::LoadResult::Loaded);
   EXPECT_EQ(queue.Count(), 0);
   EXPECT_TRUE(QFile::exists(filePath));
@@ -323,7 +313,7 @@ TEST_F(QueueFileTest, IncompleteOrMistypedJobsLoadWithDefaultsAndKeepTheOthers) 
 }
 
 TEST_F(QueueFileTest, SavedFileIsReadableByItsOwnerOnly) {
-  ASSERT_TRUE(WriteAll(filePath, "old"));
+  ASSERT_TRUE(WriteFile(filePath, "old"));
   ASSERT_EQ(::chmod(QFile::encodeName(filePath).constData(), 0644), 0);
   Enqueue(queue, grid, SampleJob(1));
   ASSERT_TRUE(QueueFile::Save(filePath, queue));
@@ -335,7 +325,7 @@ TEST_F(QueueFileTest, SavedFileIsReadableByItsOwnerOnly) {
 
 TEST_F(QueueFileTest, AFailedSaveLeavesThePreviousFileAsItWas) {
   const QByteArray previous = "<?xml version=\"1.0\"?><clipferry><queue></queue></clipferry>";
-  ASSERT_TRUE(WriteAll(filePath, previous));
+  ASSERT_TRUE(WriteFile(filePath, previous));
   for (int n = 1; n <= 40; ++n) Enqueue(queue, grid, SampleJob(n));
 
   // The disk fills up in the middle of the write.
@@ -349,7 +339,7 @@ TEST_F(QueueFileTest, AFailedSaveLeavesThePreviousFileAsItWas) {
   ::setrlimit(RLIMIT_FSIZE, &saved);
   std::signal(SIGXFSZ, oldHandler);
   EXPECT_FALSE(saved1);
-  EXPECT_EQ(ReadAll(filePath), previous);
+  EXPECT_EQ(ReadFile(filePath), previous);
   EXPECT_TRUE(Leftovers(folder).isEmpty());
 
   // The folder the file should go into is gone.
@@ -360,7 +350,7 @@ TEST_F(QueueFileTest, AFailedSaveLeavesThePreviousFileAsItWas) {
   ASSERT_TRUE(QDir(folder.path()).mkpath("blocked.xml/inside"));
   EXPECT_FALSE(QueueFile::Save(blocked, queue));
   EXPECT_TRUE(QFileInfo(blocked + "/inside").isDir());
-  EXPECT_EQ(ReadAll(filePath), previous);
+  EXPECT_EQ(ReadFile(filePath), previous);
   EXPECT_TRUE(Leftovers(folder).isEmpty());
 }
 

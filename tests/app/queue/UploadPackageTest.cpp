@@ -1,3 +1,4 @@
+#include "TestFiles.h"
 #include "TestProgramFolder.h"
 #include "app/queue/UploadPackage.h"
 #include "app/services/XmlFile.h"
@@ -13,16 +14,6 @@
 namespace {
 
 using cf::UploadPackage;
-
-bool Write(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QByteArray Read(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 cf::UploadJob Job() {
   cf::UploadJob job;
@@ -63,7 +54,7 @@ TEST(UploadPackage, Mp4DescriptionTakesKeyframesUpToTheFirstEmptyLine) {
   const QString xml = work.filePath(QStringLiteral("video.xml"));
   const QString list = work.filePath(QStringLiteral("keyframe.txt"));
   ASSERT_TRUE(QFile::copy(program.filePath(QStringLiteral("default_video.xml")), xml));
-  ASSERT_TRUE(Write(list, " 0.000 \r\n2.000\r\n\r\n4.000\r\n"));
+  ASSERT_TRUE(WriteFile(list, " 0.000 \r\n2.000\r\n\r\n4.000\r\n"));
 
   ASSERT_TRUE(UploadPackage::WriteMp4Description(xml, list, QStringLiteral("1:02:03.5"), 854, 480));
   pugi::xml_document doc;
@@ -77,7 +68,7 @@ TEST(UploadPackage, Mp4DescriptionTakesKeyframesUpToTheFirstEmptyLine) {
     values << QStringLiteral("%1=%2").arg(value.attribute("id").value(), value.text().get());
   }
   EXPECT_EQ(values, (QStringList{QStringLiteral("0=0.000"), QStringLiteral("1=2.000")}));
-  EXPECT_TRUE(Read(xml).contains("</value>\r\n<value"));
+  EXPECT_TRUE(ReadFile(xml).contains("</value>\r\n<value"));
 }
 
 // The writers leave missing optional elements out, but a profile without `type` or `metadata`
@@ -88,7 +79,7 @@ TEST(UploadPackage, MetadataProfileDescribesTheJobAndItsSource) {
   QTemporaryDir sources;
   cf::UploadJob job = Job();
   job.path = sources.filePath(job.fileName);
-  ASSERT_TRUE(Write(job.path, QByteArray(12345, 'x')));
+  ASSERT_TRUE(WriteFile(job.path, QByteArray(12345, 'x')));
 
   struct Case {
     int cvtType;
@@ -116,10 +107,10 @@ TEST(UploadPackage, MetadataProfileDescribesTheJobAndItsSource) {
   }
 
   // A stub of a profile is replaced by the template; one without metadata is refused.
-  ASSERT_TRUE(Write(work.filePath(QStringLiteral("mavo_profile.xml")), "<a/>"));
+  ASSERT_TRUE(WriteFile(work.filePath(QStringLiteral("mavo_profile.xml")), "<a/>"));
   EXPECT_TRUE(UploadPackage::WriteMetadataProfile(work.path(), job, false));
-  ASSERT_TRUE(Write(work.filePath(QStringLiteral("mavo_profile.xml")),
-                    "<mavo><server><url/></server><type/></mavo>"));
+  ASSERT_TRUE(WriteFile(work.filePath(QStringLiteral("mavo_profile.xml")),
+                        "<mavo><server><url/></server><type/></mavo>"));
   QString why;
   EXPECT_FALSE(UploadPackage::WriteMetadataProfile(work.path(), job, false, &why));
   EXPECT_FALSE(why.isEmpty());
@@ -128,12 +119,12 @@ TEST(UploadPackage, MetadataProfileDescribesTheJobAndItsSource) {
 TEST(UploadPackage, FlvDescriptionForgetsTheInjectorsPathAndTakesTheJobsSize) {
   QTemporaryDir work;
   const QString xml = work.filePath(QStringLiteral("video.xml"));
-  ASSERT_TRUE(Write(xml,
-                    "<?xml version='1.0' encoding='UTF-8'?>\n<fileset>\n"
-                    "<flv name=\"/tmp/secret/video.tmp.flv\">\n<width>318</width>\n"
-                    "<height>240</height>\n</flv>\n</fileset>\n"));
+  ASSERT_TRUE(WriteFile(xml,
+                        "<?xml version='1.0' encoding='UTF-8'?>\n<fileset>\n"
+                        "<flv name=\"/tmp/secret/video.tmp.flv\">\n<width>318</width>\n"
+                        "<height>240</height>\n</flv>\n</fileset>\n"));
   ASSERT_TRUE(UploadPackage::WriteFlvDescription(xml, 320, 240));
-  const QByteArray text = Read(xml);
+  const QByteArray text = ReadFile(xml);
   EXPECT_FALSE(text.contains("secret"));
   EXPECT_TRUE(text.contains("<width>320</width>"));
   EXPECT_FALSE(UploadPackage::WriteFlvDescription(work.filePath(QStringLiteral("none.xml")), 1, 1));
@@ -143,8 +134,8 @@ TEST(UploadPackage, PackStoresTheWholeWorkFolderUncompressed) {
   QTemporaryDir work;
   QTemporaryDir archiveFolder;
   ASSERT_TRUE(QDir(work.path()).mkpath(QStringLiteral("slides")));
-  ASSERT_TRUE(Write(work.filePath(QStringLiteral("video.mp4")), QByteArray(4096, 'a')));
-  ASSERT_TRUE(Write(work.filePath(QStringLiteral("slides/1.jpg")), QByteArray(100, 'b')));
+  ASSERT_TRUE(WriteFile(work.filePath(QStringLiteral("video.mp4")), QByteArray(4096, 'a')));
+  ASSERT_TRUE(WriteFile(work.filePath(QStringLiteral("slides/1.jpg")), QByteArray(100, 'b')));
   const QString archive = archiveFolder.filePath(QStringLiteral("mavo_file.zip"));
 
   ASSERT_TRUE(UploadPackage::Pack(work.path(), archive));
@@ -183,7 +174,7 @@ TEST(UploadPackage, PackNeverTakesFileNamesForOptions) {
   QTemporaryDir work;
   QTemporaryDir archiveFolder;
   const QStringList names = {"-T", "-TTtouch X #", "a b \"$(touch Y)\".mp4", "video.mp4"};
-  for (const QString& name : names) ASSERT_TRUE(Write(work.filePath(name), name.toUtf8()));
+  for (const QString& name : names) ASSERT_TRUE(WriteFile(work.filePath(name), name.toUtf8()));
   const QString archive = archiveFolder.filePath(QStringLiteral("mavo_file.zip"));
 
   ASSERT_TRUE(UploadPackage::Pack(work.path(), archive));
@@ -198,7 +189,7 @@ TEST(UploadPackage, PackNeverTakesFileNamesForOptions) {
 TEST(UploadPackage, PackRefusesAFolderWithANameItCannotPass) {
   QTemporaryDir work;
   QTemporaryDir archiveFolder;
-  ASSERT_TRUE(Write(work.filePath(QStringLiteral("video.mp4")), "v"));
+  ASSERT_TRUE(WriteFile(work.filePath(QStringLiteral("video.mp4")), "v"));
   const QByteArray latin1 = QFile::encodeName(work.path()) + "/caf\xe9.jpg";
   FILE* raw = std::fopen(latin1.constData(), "wb");
   ASSERT_NE(raw, nullptr);
@@ -214,7 +205,7 @@ TEST(UploadPackage, PackRefusesAFolderWithANameItCannotPass) {
 TEST(UploadPackage, LoopDeleteCountsAMissingFileAsDeleted) {
   QTemporaryDir work;
   const QString path = work.filePath(QStringLiteral("video.tmp.flv"));
-  ASSERT_TRUE(Write(path, "x"));
+  ASSERT_TRUE(WriteFile(path, "x"));
   EXPECT_TRUE(UploadPackage::kqLoopDeleteFile(path, 3));
   EXPECT_FALSE(QFile::exists(path));
   EXPECT_TRUE(UploadPackage::kqLoopDeleteFile(path, 1));
@@ -242,7 +233,7 @@ TEST(UploadPackage, ProjectProfileNamesThePresentationBesideTheFolder) {
     QTemporaryDir parent;
     const QString folder = parent.filePath(QStringLiteral("Unit 3"));
     ASSERT_TRUE(QDir().mkpath(folder));
-    for (const QString& name : c.beside) ASSERT_TRUE(Write(parent.filePath(name), "deck"));
+    for (const QString& name : c.beside) ASSERT_TRUE(WriteFile(parent.filePath(name), "deck"));
     ASSERT_TRUE(UploadPackage::WriteProjectMetadataProfile(
         folder,
         {QStringLiteral("T"), QStringLiteral("A"), QStringLiteral("k"), QStringLiteral("c")}));
@@ -257,11 +248,11 @@ TEST(UploadPackage, ProjectProfileNamesThePresentationBesideTheFolder) {
   QTemporaryDir archiveFolder;
   const QString folder = parent.filePath(QStringLiteral("Unit 3"));
   ASSERT_TRUE(QDir().mkpath(folder));
-  ASSERT_TRUE(Write(parent.filePath(QStringLiteral("Unit 3.ppt")), "deck beside"));
-  ASSERT_TRUE(Write(folder + QStringLiteral("/Unit 3.ppt"), "the user's own"));
+  ASSERT_TRUE(WriteFile(parent.filePath(QStringLiteral("Unit 3.ppt")), "deck beside"));
+  ASSERT_TRUE(WriteFile(folder + QStringLiteral("/Unit 3.ppt"), "the user's own"));
   const QString archive = archiveFolder.filePath(QStringLiteral("mavo_file.zip"));
   ASSERT_TRUE(UploadPackage::Pack(folder, archive, UploadPackage::PresentationFile(folder)));
-  EXPECT_EQ(Read(folder + QStringLiteral("/Unit 3.ppt")), QByteArray("the user's own"));
+  EXPECT_EQ(ReadFile(folder + QStringLiteral("/Unit 3.ppt")), QByteArray("the user's own"));
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // kqLib_P5 and kqLib_P6 as a project upload calls them, and kqmedia, on stores packed from
 // generated clips.
 
+#include "TestFiles.h"
 #include "tests/app/media/TestClips.h"
 #include "tests/app/project/TestProjects.h"
 
@@ -45,16 +46,6 @@ struct Module {
   TimeFunction time = nullptr;
 };
 
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 QByteArray Path(const QString& path) { return QFile::encodeName(path); }
 
 // The colour in the middle of a picture, as "red", "lime" or "blue" when it is clearly one.
@@ -86,7 +77,7 @@ class KqLibTest : public ::testing::Test {
 };
 
 TEST_F(KqLibTest, VerifyTellsWholeStoresFromDamagedOnes) {
-  const QByteArray good = ReadAll(store_);
+  const QByteArray good = ReadFile(store_);
   ASSERT_GT(good.size(), 100);
   const auto flipped = [&](qsizetype at) {
     QByteArray bytes = good;
@@ -117,7 +108,7 @@ TEST_F(KqLibTest, VerifyTellsWholeStoresFromDamagedOnes) {
     ASSERT_TRUE(module.ok()) << name << module.library.errorString().toStdString();
     for (const auto& c : cases) {
       const QString path = work_.filePath(QStringLiteral("case.kq"));
-      ASSERT_TRUE(WriteAll(path, c.bytes));
+      ASSERT_TRUE(WriteFile(path, c.bytes));
       EXPECT_EQ(module.verify(Path(path).constData()) != 0, c.sound) << name << ": " << c.name;
       int exitCode = -1;
       TestClips::RunProgram(Kqmedia(), {QStringLiteral("check"), path}, &exitCode);
@@ -130,7 +121,7 @@ TEST_F(KqLibTest, VerifyTellsWholeStoresFromDamagedOnes) {
 
 TEST_F(KqLibTest, PackRefusesWhatIsNoVideo) {
   const QString text = work_.filePath(QStringLiteral("notes.txt"));
-  ASSERT_TRUE(WriteAll(text, "no video here"));
+  ASSERT_TRUE(WriteFile(text, "no video here"));
   const QString audio = work_.filePath(QStringLiteral("tone.m4a"));
   ASSERT_TRUE(TestClips::Make(audio, {"-f", "lavfi", "-i", "sine=duration=1", "-c:a", "aac"}));
   const QString store = work_.filePath(QStringLiteral("out.kq"));
@@ -161,7 +152,7 @@ TEST_F(KqLibTest, ThumbCreate2WritesOnePicturePerListedPosition) {
   const QString folder = QFileInfo(store_).absolutePath();
   const QString list = folder + QStringLiteral("/thumbList.txt");
   // Blank, negative and non-numeric lines are no positions; past the end gives the last picture.
-  ASSERT_TRUE(WriteAll(list, "0\r\n3000\r\n\r\nx\r\n5000\r\n-5\r\n99999\r\n"));
+  ASSERT_TRUE(WriteFile(list, "0\r\n3000\r\n\r\nx\r\n5000\r\n-5\r\n99999\r\n"));
   const struct {
     const char* module;
     const char* folderName;
@@ -196,7 +187,7 @@ TEST_F(KqLibTest, ThumbCreate2WritesOnePicturePerListedPosition) {
 TEST_F(KqLibTest, ThumbCreate2RefusesUnusableArguments) {
   const QString folder = QFileInfo(store_).absolutePath();
   const QString list = folder + QStringLiteral("/thumbList.txt");
-  ASSERT_TRUE(WriteAll(list, "0\n"));
+  ASSERT_TRUE(WriteFile(list, "0\n"));
   const QString missingList = folder + QStringLiteral("/none.txt");
   Module module("kqLib_P6.so");
   ASSERT_TRUE(module.ok());
@@ -230,7 +221,7 @@ TEST_F(KqLibTest, ThumbCreate2RefusesUnusableArguments) {
 
   // A damaged store starts a job that ends without pictures.
   const QString bad = folder + QStringLiteral("/bad.kq");
-  ASSERT_TRUE(WriteAll(bad, "KQMS but nothing else"));
+  ASSERT_TRUE(WriteFile(bad, "KQMS but nothing else"));
   EXPECT_EQ(module.create(Path(bad).constData(), Path(list).constData(), "slides", 560, 420), 1);
   ASSERT_TRUE(module.WaitDone());
   EXPECT_TRUE(QDir(folder + QStringLiteral("/slides")).entryList(QDir::Files).isEmpty());

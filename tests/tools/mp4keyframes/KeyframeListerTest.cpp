@@ -1,5 +1,6 @@
 // mp4GetKeyFrame as the conversion runs it: "mp4GetKeyFrame VIDEO LIST".
 
+#include "TestFiles.h"
 #include "tests/app/media/TestClips.h"
 
 #include <gtest/gtest.h>
@@ -10,11 +11,6 @@
 namespace {
 
 QString Tool() { return TestClips::ProgramFolder() + QStringLiteral("/mp4GetKeyFrame"); }
-
-QByteArray ReadAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 TEST(KeyframeListerTest, ListsOneTimePerKeyframe) {
   QTemporaryDir folder;
@@ -44,7 +40,7 @@ TEST(KeyframeListerTest, ListsOneTimePerKeyframe) {
     int exitCode = -1;
     const QString console = TestClips::RunProgram(Tool(), {video, list}, &exitCode);
     EXPECT_EQ(exitCode, 0) << console.toStdString();
-    EXPECT_EQ(ReadAll(list), QByteArray(c.expected)) << "gop " << c.gop;
+    EXPECT_EQ(ReadFile(list), QByteArray(c.expected)) << "gop " << c.gop;
   }
 }
 

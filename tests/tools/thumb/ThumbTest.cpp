@@ -1,6 +1,7 @@
 // thumb as the project upload runs it: "thumb SOURCE TARGET 800 600 W H 2000", every blank of the
 // two paths written as ",".
 
+#include "TestFiles.h"
 #include "tests/app/media/TestClips.h"
 
 #include <gtest/gtest.h>
@@ -20,11 +21,6 @@ namespace {
 QString Tool() { return TestClips::ProgramFolder() + QStringLiteral("/thumb"); }
 
 QString Commas(QString path) { return path.replace(QLatin1Char(' '), QLatin1Char(',')); }
-
-bool WriteAll(const QString& path, const QByteArray& bytes) {
-  QFile file(path);
-  return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
 
 bool SolidPicture(const QString& path, const QSize& size, const QColor& colour) {
   QImage image(size, QImage::Format_RGB32);
@@ -92,13 +88,13 @@ TEST_F(ThumbTest, HtmlPageIsLaidOutWithPicturesFromItsOwnFolderOnly) {
   ASSERT_TRUE(SolidPicture(work_.filePath(QStringLiteral("outside.png")), QSize(200, 150),
                            QColor(255, 0, 255)));
   const QString source = project_ + QStringLiteral("/pages/links.htm");
-  ASSERT_TRUE(WriteAll(source,
-                       "<html><head><meta charset=\"utf-8\"></head><body>"
-                       "<p style=\"background-color:#0000ff; font-size:80px\">Links</p>"
-                       "<img src=\"inside.png\"><img src=\"../../outside.png\">"
-                       "<img src=\"" +
-                           QFile::encodeName(work_.filePath(QStringLiteral("outside.png"))) +
-                           "\"></body></html>"));
+  ASSERT_TRUE(WriteFile(source,
+                        "<html><head><meta charset=\"utf-8\"></head><body>"
+                        "<p style=\"background-color:#0000ff; font-size:80px\">Links</p>"
+                        "<img src=\"inside.png\"><img src=\"../../outside.png\">"
+                        "<img src=\"" +
+                            QFile::encodeName(work_.filePath(QStringLiteral("outside.png"))) +
+                            "\"></body></html>"));
   const QString target = project_ + QStringLiteral("/slides/3.jpg");
   ASSERT_EQ(Run(source, target, 560, 420), 0) << output_.toStdString();
   const QImage slide(target);
@@ -112,7 +108,7 @@ TEST_F(ThumbTest, TextPageIsWrittenFromTheTopLeft) {
   const QString source = project_ + QStringLiteral("/pages/notes.txt");
   QByteArray text;
   for (int i = 0; i < 5; ++i) text += "Fractions: add the numerators, keep the denominator\r\n";
-  ASSERT_TRUE(WriteAll(source, text));
+  ASSERT_TRUE(WriteFile(source, text));
   const QString target = project_ + QStringLiteral("/slides/4.jpg");
   ASSERT_EQ(Run(source, target, 400, 300), 0) << output_.toStdString();
   const QImage slide(target);
@@ -125,11 +121,11 @@ TEST_F(ThumbTest, TextPageIsWrittenFromTheTopLeft) {
 
 TEST_F(ThumbTest, FailuresLeaveNoSlide) {
   const QString binary = project_ + QStringLiteral("/pages/data.txt");
-  ASSERT_TRUE(WriteAll(binary, QByteArray("\x01\x00\x02\x00", 4)));
+  ASSERT_TRUE(WriteFile(binary, QByteArray("\x01\x00\x02\x00", 4)));
   const QString broken = project_ + QStringLiteral("/pages/broken.png");
-  ASSERT_TRUE(WriteAll(broken, "not a picture"));
+  ASSERT_TRUE(WriteFile(broken, "not a picture"));
   const QString page = project_ + QStringLiteral("/pages/page.htm");
-  ASSERT_TRUE(WriteAll(page, "<p>hello</p>"));
+  ASSERT_TRUE(WriteFile(page, "<p>hello</p>"));
   const QString target = project_ + QStringLiteral("/slides/9.jpg");
   const struct {
     const char* name;
