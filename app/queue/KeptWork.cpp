@@ -21,6 +21,7 @@ constexpr char kRootName[] = "kept";
 constexpr char kWorkName[] = "work";
 constexpr char kArchiveFolderName[] = "archive";
 constexpr char kStampName[] = "stamp";
+constexpr char kOwnerName[] = "program-folder";
 constexpr int kHashDigits = 12;
 constexpr int kMaxBaseLength = 40;
 
@@ -50,6 +51,38 @@ bool IsKeptName(const QString& name) {
   return pattern.match(name).hasMatch();
 }
 
+// The root of a program folder: its readable name and the hash of its path.
+QString RootName(const QString& programFolder) {
+  return SafeBaseName(programFolder) + QLatin1Char('-') + PathHash(programFolder);
+}
+
+// Notes in the root which program folder it serves, so that its work can go once that folder
+// is gone for good.
+void NoteOwner(const QString& root, const QString& programFolder) {
+  const QString path = QDir(root).filePath(QLatin1String(kOwnerName));
+  if (QFileInfo::exists(path)) return;
+  QSaveFile file(path);
+  if (file.open(QIODevice::WriteOnly)) {
+    file.write(programFolder.toUtf8());
+    file.commit();
+  }
+}
+
+// A root left by a program folder that was deleted: it names that folder, its own name fits
+// the folder, the folder does not exist and the folder around it does. A copy of the program
+// on a drive that is not mounted now keeps its work.
+bool IsVanishedRoot(const QFileInfo& root) {
+  if (root.isSymLink() || !root.isDir()) return false;
+  QFile owner(QDir(root.absoluteFilePath()).filePath(QLatin1String(kOwnerName)));
+  if (!owner.open(QIODevice::ReadOnly)) return false;
+  const QString folder = QString::fromUtf8(owner.read(4096));
+  if (folder.isEmpty() || !QDir::isAbsolutePath(folder) || RootName(folder) != root.fileName()) {
+    return false;
+  }
+  const QFileInfo program(folder);
+  return !program.exists() && !program.isSymLink() && QFileInfo(program.absolutePath()).isDir();
+}
+
 QString SourceText(const UploadJob& job) {
   const QFileInfo source(job.path);
   return QStringLiteral("%1 %2").arg(source.size()).arg(source.lastModified().toSecsSinceEpoch());
@@ -65,8 +98,7 @@ QString KeptWork::Root() {
   // Never a folder relative to wherever the program was started.
   if (data.isEmpty()) data = QDir::tempPath();
   return QDir(data).filePath(QStringLiteral("clipferry/") + QLatin1String(kRootName) +
-                             QLatin1Char('/') + SafeBaseName(program) + QLatin1Char('-') +
-                             PathHash(program));
+                             QLatin1Char('/') + RootName(program));
 }
 
 QString KeptWork::FolderFor(const QString& sourcePath) {
@@ -77,7 +109,17 @@ void KeptWork::Discard(const QString& sourcePath) { DeleteFolder(FolderFor(sourc
 
 void KeptWork::Sweep(const UploadQueue& queue) {
   const QDir root(Root());
+  // The roots of program folders deleted since go whole.
+  for (const QFileInfo& other :
+       QFileInfo(root.absolutePath())
+           .dir()
+           .entryInfoList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::System)) {
+    if (other.fileName() != root.dirName() && IsVanishedRoot(other)) {
+      DeleteFolder(other.absoluteFilePath());
+    }
+  }
   if (!root.exists()) return;
+  NoteOwner(root.absolutePath(), ProgramFolder());
   QSet<QString> owned;
   for (int row = 1; row <= queue.RowCount(); ++row) {
     const UploadJob* job = queue.AtRow(row);
@@ -127,6 +169,7 @@ Outcome KeptWork::Open(const UploadJob& job) {
   }
   const bool made = QDir().mkpath(archiveFolder_) &&
                     (workFolder_.isEmpty() || QDir().mkpath(workFolder_)) && WriteStamp();
+  if (made) NoteOwner(Root(), ProgramFolder());
   if (!made) {
     return Outcome::Fail(
         QStringLiteral("Error description: the work folder could not be created."));

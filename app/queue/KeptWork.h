@@ -29,8 +29,8 @@ class KeptWork {
   // Deletes what the job with this source path kept.
   static void Discard(const QString& sourcePath);
   // Deletes every kept folder that belongs to no queued job still to be uploaded (finished jobs
-  // and jobs that are gone, as after a crash). Only folders named the way FolderFor names them are
-  // touched.
+  // and jobs that are gone, as after a crash), and the roots of program folders that were
+  // deleted. Only folders named the way FolderFor and Root name them are touched.
   static void Sweep(const UploadQueue& queue);
 
   // What a conversion depends on besides the source: a change in any of these makes another video.

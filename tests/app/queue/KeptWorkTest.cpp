@@ -1,4 +1,5 @@
 #include "DriverFixture.h"
+#include "TestFiles.h"
 #include "app/queue/KeptWork.h"
 #include "app/queue/QueueCommands.h"
 #include "app/queue/UploadPackage.h"
@@ -206,6 +207,44 @@ TEST_F(KeptWorkTest, NoKeptFolderOutlivesItsJob) {
       << bench_.Error(finished.path).toStdString();
   EXPECT_TRUE(bench_.driver().Close());
   EXPECT_EQ(KeptFolders(), QStringList(QStringLiteral("notes")));
+}
+
+// Each program folder keeps its work in a root of its own; a root whose program folder was
+// deleted goes at the next sweep of any other, and nothing else does: not the root of a folder
+// that still exists, nor of one on a drive that is not there now, nor a root that never said
+// which folder it served.
+TEST(KeptWorkRoots, TheWorkOfADeletedProgramFolderGoesAndNoOtherRoot) {
+  QTemporaryDir base;
+  const QDir folders(base.path());
+  const auto keepWorkIn = [&](const QString& programFolder) {
+    EXPECT_TRUE(folders.mkpath(programFolder));
+    SetProgramFolder(folders.filePath(programFolder));
+    cf::UploadJob job;
+    job.fileName = QStringLiteral("lecture 'one' $(x).mp4");
+    job.path = folders.filePath(programFolder + QLatin1Char('/') + job.fileName);
+    EXPECT_TRUE(WriteFile(job.path, "video"));
+    cf::KeptWork kept;
+    EXPECT_TRUE(kept.Open(job).ok());
+    return QFileInfo(cf::KeptWork::Root()).fileName();
+  };
+  const QString gone = keepWorkIn(QStringLiteral("deleted copy"));
+  const QString stays = keepWorkIn(QStringLiteral("copy"));
+  const QString unmounted = keepWorkIn(QStringLiteral("drive/clipFerry"));
+  const QDir kept = QFileInfo(cf::KeptWork::Root()).dir();
+  ASSERT_TRUE(kept.mkpath(QStringLiteral("older-0123456789ab/work")));
+  ASSERT_TRUE(QDir(folders.filePath(QStringLiteral("deleted copy"))).removeRecursively());
+  ASSERT_TRUE(QDir(folders.filePath(QStringLiteral("drive"))).removeRecursively());
+  ASSERT_TRUE(QStringList(kept.entryList(QDir::Dirs | QDir::NoDotAndDotDot)).contains(gone));
+
+  SetProgramFolder(folders.filePath(QStringLiteral("this copy")));
+  cf::UploadQueue queue;
+  cf::KeptWork::Sweep(queue);
+  const QStringList left = kept.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+  EXPECT_FALSE(left.contains(gone));
+  EXPECT_TRUE(left.contains(stays));
+  EXPECT_TRUE(left.contains(unmounted));
+  EXPECT_TRUE(left.contains(QStringLiteral("older-0123456789ab")));
+  SetProgramFolder(QString());
 }
 
 TEST(KeptWorkNames, HostileSourceNamesStayInsideTheRootAndStayApart) {
