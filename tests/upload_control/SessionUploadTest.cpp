@@ -8,7 +8,9 @@
 #include <QFile>
 
 #include <atomic>
+#include <chrono>
 #include <map>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -135,6 +137,31 @@ TEST(SessionUpload, StartsFreshWithoutSessionAndRefusesImpossibleStarts) {
   ASSERT_TRUE(control.WaitForEvents(1));
   EXPECT_TRUE(control.Response().contains(QStringLiteral("<errInfo>1002</errInfo>")));
   EXPECT_EQ(listener.Requests().size(), 2u);
+}
+
+// The host records each block as it hears of it. While its thread is busy, the upload goes at
+// most one block further than what it heard, then waits; once it listens again, the rest goes.
+TEST(SessionUpload, NeverRunsMoreThanABlockAheadOfItsHost) {
+  const QByteArray data = Pattern(8 * kBlock + 7);
+  const QString path = WriteFile(data);
+  RawHttpListener listener(BlockAnswer);
+  ControlHarness control;
+  kqmavo2::Imavo2Session* sessions = Sessions(control);
+  ASSERT_NE(sessions, nullptr);
+  ASSERT_EQ(sessions->PutFileFrom(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))),
+                                  Bstr(u"demo"), Bstr(u"pw"), 3, 0, Bstr(path), Bstr(), 0, Bstr()),
+            cf::com::S_OK);
+  // This thread hears nothing meanwhile; on loopback the whole file would be gone long before.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_LE(listener.Requests().size(), 2u);
+
+  ASSERT_TRUE(control.WaitForEvents(9));
+  const auto requests = listener.Requests();
+  ASSERT_EQ(requests.size(), 9u);
+  QByteArray received;
+  for (const Request& request : requests) received += FileData(request);
+  EXPECT_TRUE(received == data);
+  EXPECT_EQ(control.Fired().back().event, kqmavo2::DISPID_OnPutFileFinished);
 }
 
 // A pause ends the upload as a cancel does, but the server hears nothing of it.

@@ -17,7 +17,9 @@
 #include <QFileInfo>
 
 #include <array>
+#include <chrono>
 #include <new>
+#include <thread>
 
 namespace kqmavo2 {
 
@@ -302,6 +304,7 @@ void Mavo2Control::StartUpload(UploadWorker::StartPoint start, bool reportBlocks
     session_ = start;
   }
   progress_ = 0;
+  blocksUnheard_ = 0;
   // Cleared here rather than when the worker gets the handles: a Stop pressed while the upload
   // still waits for another request must not be forgotten.
   cancel_ = 0;
@@ -312,7 +315,10 @@ void Mavo2Control::StartUpload(UploadWorker::StartPoint start, bool reportBlocks
     worker.SetBlockObserver([&control, reportBlocks](const QByteArray& sessionId, int nextSeqno,
                                                      const QString& urlValue) {
       control.StoreSession(sessionId, nextSeqno, urlValue);
-      if (reportBlocks) control.PostCompletion(WM_MAVO_PUTFILE_BLOCK);
+      if (reportBlocks && control.PostCompletion(WM_MAVO_PUTFILE_BLOCK)) {
+        ++control.blocksUnheard_;
+        control.WaitForHostToHearBlocks();
+      }
     });
     return worker.Run();
   });
@@ -545,6 +551,19 @@ void Mavo2Control::OnCompletion(int message) {
   // A handler may drop the host's last reference; stay alive until every sink was called.
   ComPtr<Imavo2> self(this);
   events_.Fire(event);
+  if (event == DISPID_OnPutFileBlock && blocksUnheard_ > 0) --blocksUnheard_;
+}
+
+void Mavo2Control::WaitForHostToHearBlocks() {
+  // The next block goes while the host hears of the last one, so a busy host costs no speed;
+  // a host stalled longer waits here, and a crash during the stall re-sends at most two blocks.
+  // A host that hears nothing for long (no event loop) does not stop its upload.
+  constexpr auto kLongestWait = std::chrono::seconds(10);
+  const auto deadline = std::chrono::steady_clock::now() + kLongestWait;
+  while (blocksUnheard_ > 1 && cancel_ == 0 && !closing_ &&
+         std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
 }
 
 void Mavo2Control::StartWorker(int message, Run run) {
@@ -592,12 +611,12 @@ void Mavo2Control::StoreResult(const QString& result) {
   result_ = std::move(fresh);
 }
 
-void Mavo2Control::PostCompletion(int message) {
-  if (closing_) return;
+bool Mavo2Control::PostCompletion(int message) {
+  if (closing_) return false;
   std::lock_guard guard(windowMutex_);
-  if (window_ != nullptr) {
-    QCoreApplication::postEvent(window_, new QEvent(static_cast<QEvent::Type>(message)));
-  }
+  if (window_ == nullptr) return false;
+  QCoreApplication::postEvent(window_, new QEvent(static_cast<QEvent::Type>(message)));
+  return true;
 }
 
 }  // namespace kqmavo2

@@ -83,7 +83,10 @@ class Mavo2Control final : public Imavo2,
   void StartWorker(int message, Run run);
   void ReapFinishedWorkers();
   void StoreResult(const QString& result);
-  void PostCompletion(int message);
+  // False when there is no window to hear it (closing, or never activated).
+  bool PostCompletion(int message);
+  // Holds an upload while its host has not yet heard of the block before the last one.
+  void WaitForHostToHearBlocks();
   void StartUpload(UploadWorker::StartPoint start, bool reportBlocks);
   void StoreSession(const QByteArray& sessionId, int nextSeqno, const QString& urlValue);
 
@@ -110,6 +113,9 @@ class Mavo2Control final : public Imavo2,
   std::mutex workersMutex_;
   std::vector<Worker> workers_;
   std::atomic<bool> closing_{false};
+  // Block events posted to the window and not yet fired (the host records each block as it hears
+  // of it, so one it has not heard of yet would be sent again after a crash).
+  std::atomic<int> blocksUnheard_{0};
 };
 
 }  // namespace kqmavo2
