@@ -200,14 +200,7 @@ TEST_F(RunCommand, OverwriteQuestionTakesTheCommandLineChoice) {
 TEST_F(RunCommand, CtrlCPausesTheUploadAndKeepsTheJob) {
   const QString path = clips_.filePath(QStringLiteral("interrupted -x $(y) \u00e9.mp4"));
   // Noise at a fixed bitrate: several blocks to send.
-  ASSERT_TRUE(TestClips::Make(
-      path, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-             QStringLiteral("nullsrc=size=320x240:rate=30:duration=2,"
-                            "geq=lum='random(1)*255':cb=128:cr=128"),
-             QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:v"),
-             QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
-             QStringLiteral("-b:v"), QStringLiteral("6M"), QStringLiteral("-maxrate"),
-             QStringLiteral("6M"), QStringLiteral("-bufsize"), QStringLiteral("6M")}));
+  ASSERT_TRUE(TestClips::MakeNoiseVideo(path, QStringLiteral("6M")));
   ASSERT_TRUE(queue_.Add(ClipJob(path, server_.BaseUrl(), 1)));
   ASSERT_TRUE(SaveQueue());
   ASSERT_TRUE(server_.ArmFault(QStringLiteral("path=/mavo/putFile,delay=400,always")));

@@ -61,6 +61,16 @@ QString TestClips::RunProgram(const QString& program, const QStringList& argumen
   return QString::fromLocal8Bit(process.readAll());
 }
 
+bool TestClips::MakeNoiseVideo(const QString& path, const QString& bitrate) {
+  return Make(path, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
+                     QStringLiteral("nullsrc=size=320x240:rate=30:duration=2,"
+                                    "geq=lum='random(1)*255':cb=128:cr=128"),
+                     QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:v"),
+                     QStringLiteral("libx264"), QStringLiteral("-preset"),
+                     QStringLiteral("ultrafast"), QStringLiteral("-b:v"), bitrate,
+                     QStringLiteral("-maxrate"), bitrate, QStringLiteral("-bufsize"), bitrate});
+}
+
 bool TestClips::WriteNoise(const QString& path, qint64 bytes, quint32 seed) {
   QFile file(path);
   if (!file.open(QIODevice::WriteOnly)) return false;

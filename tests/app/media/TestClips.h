@@ -26,6 +26,9 @@ class TestClips {
   static bool MakeVideo(const QString& path, int seconds,
                         const QString& size = QStringLiteral("160x120"), bool silent = false);
 
+  // Two seconds of 320x240 noise, H.264 in MP4 at a fixed `bitrate` ("6M"): noise does not
+  // compress, so the file has the size the bitrate says.
+  static bool MakeNoiseVideo(const QString& path, const QString& bitrate);
   // A file of `bytes` random bytes (a whole number of MiB): what no compression shrinks, standing
   // for a source the server converts, which is packed as it is.
   static bool WriteNoise(const QString& path, qint64 bytes, quint32 seed);

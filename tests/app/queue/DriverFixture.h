@@ -225,14 +225,7 @@ class DriverBench {
       EXPECT_TRUE(TestClips::MakeVideo(path, 2, QStringLiteral("320x240")));
     } else {
       // Noise does not compress, so the bitrate holds.
-      EXPECT_TRUE(TestClips::Make(
-          path, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-                 QStringLiteral("nullsrc=size=320x240:rate=30:duration=2,"
-                                "geq=lum='random(1)*255':cb=128:cr=128"),
-                 QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:v"),
-                 QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
-                 QStringLiteral("-b:v"), bitrate, QStringLiteral("-maxrate"), bitrate,
-                 QStringLiteral("-bufsize"), bitrate}));
+      EXPECT_TRUE(TestClips::MakeNoiseVideo(path, bitrate));
     }
     return path;
   }

@@ -447,14 +447,7 @@ TEST(MainWindowDriver, PauseIsOfferedWhileSendingAndKeepsTheSession) {
   QTemporaryDir clips;
   const QString clip = clips.filePath(QStringLiteral("pause me.mp4"));
   // Noise at a fixed bitrate: several blocks to send.
-  ASSERT_TRUE(TestClips::Make(
-      clip, {QStringLiteral("-f"), QStringLiteral("lavfi"), QStringLiteral("-i"),
-             QStringLiteral("nullsrc=size=320x240:rate=30:duration=2,"
-                            "geq=lum='random(1)*255':cb=128:cr=128"),
-             QStringLiteral("-pix_fmt"), QStringLiteral("yuv420p"), QStringLiteral("-c:v"),
-             QStringLiteral("libx264"), QStringLiteral("-preset"), QStringLiteral("ultrafast"),
-             QStringLiteral("-b:v"), QStringLiteral("6M"), QStringLiteral("-maxrate"),
-             QStringLiteral("6M"), QStringLiteral("-bufsize"), QStringLiteral("6M")}));
+  ASSERT_TRUE(TestClips::MakeNoiseVideo(clip, QStringLiteral("6M")));
   const MessageHandler previous =
       SetMessageHandler([](const MessageRequest&) { return MsgAnswer::Ok; });
   frmUpload window;
