@@ -67,6 +67,14 @@ SessionState ReadSession(kqmavo2::Imavo2Session* sessions) {
   return state;
 }
 
+// Starts the upload of `path` to the listener as account "demo", folder 3, new content, taken up
+// at `seqno` of session `sessID` (a fresh session when that is empty).
+cf::com::HRESULT PutFrom(kqmavo2::Imavo2Session* sessions, RawHttpListener& listener,
+                         const QString& path, const Bstr& sessID, int seqno, const Bstr& urlValue) {
+  return sessions->PutFileFrom(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))), Bstr(u"demo"),
+                               Bstr(u"pw"), 3, 0, Bstr(path), sessID, seqno, urlValue);
+}
+
 // Taken up at block 2, the upload sends the rest of the file in the given session, the first
 // block to the given address, and reports each acknowledged block but the last.
 TEST(SessionUpload, ContinuesTheGivenSessionAtItsNextBlock) {
@@ -76,9 +84,7 @@ TEST(SessionUpload, ContinuesTheGivenSessionAtItsNextBlock) {
   ControlHarness control;
   kqmavo2::Imavo2Session* sessions = Sessions(control);
   ASSERT_NE(sessions, nullptr);
-  ASSERT_EQ(sessions->PutFileFrom(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))),
-                                  Bstr(u"demo"), Bstr(u"pw"), 3, 0, Bstr(path),
-                                  Bstr(u"17000000001234567"), 2, Bstr(u"x9")),
+  ASSERT_EQ(PutFrom(sessions, listener, path, Bstr(u"17000000001234567"), 2, Bstr(u"x9")),
             cf::com::S_OK);
   ASSERT_TRUE(control.WaitForEvents(3));
   EXPECT_EQ(control.Response(), QStringLiteral("<putFile><contentID>42</contentID></putFile>"));
@@ -148,9 +154,7 @@ TEST(SessionUpload, NeverRunsMoreThanABlockAheadOfItsHost) {
   ControlHarness control;
   kqmavo2::Imavo2Session* sessions = Sessions(control);
   ASSERT_NE(sessions, nullptr);
-  ASSERT_EQ(sessions->PutFileFrom(Bstr(listener.Url(QStringLiteral("/mavo/putFile/"))),
-                                  Bstr(u"demo"), Bstr(u"pw"), 3, 0, Bstr(path), Bstr(), 0, Bstr()),
-            cf::com::S_OK);
+  ASSERT_EQ(PutFrom(sessions, listener, path, Bstr(), 0, Bstr()), cf::com::S_OK);
   // This thread hears nothing meanwhile; on loopback the whole file would be gone long before.
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   EXPECT_LE(listener.Requests().size(), 2u);
