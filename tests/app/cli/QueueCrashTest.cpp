@@ -32,29 +32,38 @@ QString XTool(const QString& program, const QStringList& arguments, const QStrin
 class XServer {
  public:
   ~XServer() {
+    // Ended as a user would end it, so that it removes its lock and socket; a killed server
+    // leaves them behind and the display looks taken to the next test.
     if (process_.state() != QProcess::NotRunning) {
-      process_.kill();
-      process_.waitForFinished(5000);
+      process_.terminate();
+      if (!process_.waitForFinished(5000)) {
+        process_.kill();
+        process_.waitForFinished(5000);
+      }
     }
   }
   bool Start() {
-    for (int n = 151; n < 200 && display_.isEmpty(); ++n) {
-      if (!QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(n)) &&
-          !QFileInfo::exists(QStringLiteral("/tmp/.X%1-lock").arg(n))) {
-        display_ = QStringLiteral(":%1").arg(n);
-      }
-    }
-    if (display_.isEmpty()) return false;
-    process_.start(QStringLiteral("Xvfb"), {display_, QStringLiteral("-screen"),
-                                            QStringLiteral("0"), QStringLiteral("1280x800x24"),
-                                            QStringLiteral("-nolisten"), QStringLiteral("tcp")});
-    return process_.waitForStarted() &&
-           QTest::qWaitFor(
-               [&] {
-                 return !XTool(QStringLiteral("xwininfo"), {QStringLiteral("-root")}, display_)
-                             .isEmpty();
-               },
-               10000);
+    // The server picks a free display itself and writes its number to standard output; it takes
+    // over locks whose owner is gone, which a search of its own here would count as taken.
+    process_.start(QStringLiteral("Xvfb"),
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                    QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
+                    QStringLiteral("tcp")});
+    if (!process_.waitForStarted()) return false;
+    QByteArray number;
+    const bool announced = QTest::qWaitFor(
+        [&] {
+          number += process_.readAllStandardOutput();
+          return number.contains('\n') || process_.state() == QProcess::NotRunning;
+        },
+        10000);
+    if (!announced || number.trimmed().isEmpty()) return false;
+    display_ = QStringLiteral(":") + QString::fromLatin1(number.trimmed());
+    return QTest::qWaitFor(
+        [&] {
+          return !XTool(QStringLiteral("xwininfo"), {QStringLiteral("-root")}, display_).isEmpty();
+        },
+        10000);
   }
   const QString& display() const { return display_; }
 
