@@ -20,14 +20,17 @@
 
 #include <QEventLoop>
 #include <QHash>
+#include <QMetaEnum>
 #include <QWidget>
 
 #include <cmath>
 #include <cstdio>
+#include <optional>
 
 namespace {
 
-constexpr const char* kUsage = "usage: clipferry-cli run [--overwrite yes|no|cancel] [--json]\n";
+constexpr const char* kUsage =
+    "usage: clipferry-cli run [--overwrite yes|no|cancel] [--overlap|--no-overlap] [--json]\n";
 
 void Print(const QString& text, const QJsonObject& fields = {}) { RunOutput::Print(text, fields); }
 
@@ -67,6 +70,10 @@ class RunReporter {
                      });
     QObject::connect(&driver, &cf::JobDriver::jobChanged,
                      [this](const QString& path) { ReportState(path); });
+    QObject::connect(&driver, &cf::JobDriver::nextJobChanged,
+                     [this](const QString& path, cf::JobRun::Phase phase, int percent, bool ready) {
+                       ReportNextJob(path, phase, percent, ready);
+                     });
     QObject::connect(&driver, &cf::JobDriver::queueFinished, [](const cf::QueueSummary& summary) {
       Print(
           QStringLiteral("done: %1 finished, %2 failed").arg(summary.finished).arg(summary.failed));
@@ -94,6 +101,22 @@ class RunReporter {
     }
   }
 
+  // The job converted beside an upload: its phase changes, every tenth percent, and once it is
+  // ready to go next.
+  void ReportNextJob(const QString& path, cf::JobRun::Phase phase, int percent, bool ready) {
+    if (phase == cf::JobRun::Phase::Done) return;
+    QString doing = ready ? QStringLiteral("ready")
+                          : QString::fromLatin1(QMetaEnum::fromType<cf::JobRun::Phase>().valueToKey(
+                                                    static_cast<int>(phase)))
+                                .toLower();
+    if (!ready && percent >= 0) doing += QStringLiteral(" %1%").arg(percent / 10 * 10);
+    if (doing == nextDoing_) return;
+    nextDoing_ = doing;
+    QJsonObject fields{{QStringLiteral("path"), path}, {QStringLiteral("next"), doing}};
+    if (percent >= 0) fields.insert(QStringLiteral("percent"), percent);
+    Print(QStringLiteral("next: ") + path + QStringLiteral(": ") + doing, fields);
+  }
+
   // An upload's line carries the bytes sent, the speed and the time left.
   void PrintProgress(int percent) {
     if (!progress_.uploading()) {
@@ -112,15 +135,20 @@ class RunReporter {
   const cf::UploadQueue& queue_;
   cf::RunProgress progress_{queue_};
   QHash<QString, QString> states_;
+  QString nextDoing_;
   int lastStep_ = -1;
   bool failed_ = false;
 };
 
 int Run(const QStringList& arguments) {
   MsgAnswer overwrite = MsgAnswer::Cancel;
+  std::optional<bool> overlap;  // the window's setting unless given
   for (int i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == QLatin1String("--json")) {
       RunOutput::SetJson(true);
+    } else if (arguments[i] == QLatin1String("--overlap") ||
+               arguments[i] == QLatin1String("--no-overlap")) {
+      overlap = arguments[i] == QLatin1String("--overlap");
     } else if (arguments[i] == QLatin1String("--overwrite") && i + 1 < arguments.size()) {
       const QString answer = arguments[++i];
       if (answer == QLatin1String("yes")) {
@@ -188,6 +216,8 @@ int Run(const QStringList& arguments) {
   driver.setHighSpeed(HighSpeedAvailable(LogicalProcessorCount()) &&
                       ReadPlainSetting(settings, QStringLiteral("chkHighSpeed"),
                                        QStringLiteral("1")) == QLatin1String("1"));
+  driver.setOverlap(overlap.value_or(ReadPlainSetting(settings, QStringLiteral("chkOverlap"),
+                                                      QStringLiteral("1")) == QLatin1String("1")));
   // Made before the reporter's, so the numbers are there when its closing line is printed.
   QObject::connect(&driver, &cf::JobDriver::queueFinished, [](const cf::QueueSummary& summary) {
     RunOutput::Attach(QStringLiteral("done"), {{QStringLiteral("finished"), summary.finished},
@@ -224,7 +254,8 @@ int Run(const QStringList& arguments) {
 }  // namespace
 
 void RegisterRunCommand(CliCommands& commands) {
-  commands.Register(QStringLiteral("run"), QStringLiteral("run [--overwrite yes|no|cancel]"),
+  commands.Register(QStringLiteral("run"),
+                    QStringLiteral("run [--overwrite yes|no|cancel] [--overlap|--no-overlap]"),
                     QStringLiteral("upload every waiting job of the queue file (--json: an "
                                    "object a line for each event)"),
                     Run);

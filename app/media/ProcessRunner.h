@@ -30,9 +30,9 @@ struct RunResult {
   bool cancelled = false;  // the token ended the run (or was cancelled before it began)
 };
 
-// The ways the program starts outside programs. All of them run on the GUI thread and keep its
-// event loop turning while they wait, so windows repaint and Stop is heard. A bare program name is
-// found in the program folder first, then on PATH.
+// The ways the program starts outside programs. All of them keep the calling thread's event loop
+// turning while they wait (on the GUI thread: windows repaint and Stop is heard). A bare program
+// name is found in the program folder first, then on PATH.
 
 // Starts a command hidden, its output discarded, and waits for it or for the token. The exit code
 // is not reported: callers judge by the files made.

@@ -38,15 +38,21 @@ QString QueueSummary::Text() const {
 }
 
 JobDriver::~JobDriver() {
-  // A run still going when its owner goes must not report to it.
-  if (run_ != nullptr) run_->disconnect(this);
-  delete run_;
+  // Runs still going when their owner goes must not report to it.
+  for (JobRun* run : {run_, next_}) {
+    if (run == nullptr) continue;
+    run->disconnect(this);
+    delete run;
+  }
 }
 
 void JobDriver::SetRunning(bool running) {
   if (running_ == running) return;
   running_ = running;
-  if (running) summary_ = QueueSummary{};
+  if (running) {
+    summary_ = QueueSummary{};
+    stopAsked_ = false;
+  }
   emit runningChanged(running);
 }
 
@@ -60,28 +66,69 @@ void JobDriver::Start() {
     return;
   }
   SweepKeptWork();
-
-  run_ = new JobRun(next, queue_, control_, questions_, settings_, this);
-  connect(run_, &JobRun::jobChanged, this, &JobDriver::jobChanged);
-  connect(run_, &JobRun::phaseChanged, this, &JobDriver::phaseChanged);
-  connect(run_, &JobRun::progress, this, &JobDriver::progress);
-  connect(run_, &JobRun::statusChanged, this, &JobDriver::statusChanged);
-  connect(run_, &JobRun::infoChanged, this, &JobDriver::infoChanged);
-  connect(run_, &JobRun::outputChanged, this, &JobDriver::outputChanged);
-  connect(run_, &JobRun::finished, this, &JobDriver::OnRunFinished);
+  run_ = MakeRun(next);
   SetRunning(true);
   emit phaseChanged(run_->path(), run_->phase());
   run_->Begin();
 }
 
-void JobDriver::OnRunFinished(const Outcome& outcome) {
-  JobRun* run = run_;
-  run_ = nullptr;
-  lastWorkFolder_ = run->workFolder();
-  // The run may still be on the stack (this is its last signal).
-  run->disconnect(this);
-  run->deleteLater();
+JobRun* JobDriver::MakeRun(const QString& path) {
+  auto* run = new JobRun(path, queue_, control_, questions_, settings_, this);
+  if (overlap_) run->Hold(JobRun::Gate::BeforeUpload);
+  connect(run, &JobRun::jobChanged, this, &JobDriver::jobChanged);
+  // The front job speaks on the status line; the one beside it only through its row.
+  connect(run, &JobRun::phaseChanged, this, [this, run](const QString& path, JobRun::Phase phase) {
+    if (run == run_) {
+      emit phaseChanged(path, phase);
+    } else if (phase != JobRun::Phase::Done) {
+      emit nextJobChanged(path, phase, -1, false);
+    }
+  });
+  connect(run, &JobRun::progress, this,
+          [this, run](const QString& path, JobRun::Phase phase, qint64 done, qint64 total,
+                      qint64 bytes, qint64 bytesTotal) {
+            if (run == run_) {
+              emit progress(path, phase, done, total, bytes, bytesTotal);
+            } else if (phase == JobRun::Phase::Converting && total > 0) {
+              emit nextJobChanged(path, phase, static_cast<int>(done * 100 / total), false);
+            }
+          });
+  const auto fromFront = [this, run](void (JobDriver::*signal)(const QString&)) {
+    return [this, run, signal](const QString& text) {
+      if (run == run_) emit(this->*signal)(text);
+    };
+  };
+  connect(run, &JobRun::statusChanged, this, fromFront(&JobDriver::statusChanged));
+  connect(run, &JobRun::infoChanged, this, fromFront(&JobDriver::infoChanged));
+  connect(run, &JobRun::outputChanged, this, fromFront(&JobDriver::outputChanged));
+  connect(run, &JobRun::held, this,
+          [this, run](const QString&, JobRun::Gate gate) { OnHeld(run, gate); });
+  connect(run, &JobRun::firstAnswer, this, [this, run] {
+    if (run == next_ && run_ != nullptr) run_->Release(JobRun::Gate::BeforeUpload);
+  });
+  connect(run, &JobRun::finished, this,
+          [this, run](const Outcome& outcome) { OnRunFinished(run, outcome); });
+  return run;
+}
 
+void JobDriver::OnHeld(JobRun* run, JobRun::Gate gate) {
+  // The job beside waits for the front one to end; OnRunFinished releases it.
+  if (run == next_) emit nextJobChanged(run->path(), run->phase(), -1, true);
+  if (gate != JobRun::Gate::BeforeUpload || run != run_) return;
+  const QString path = queue_.NextWaiting();
+  if (next_ != nullptr || closing_ || path.isEmpty()) {
+    run_->Release(gate);
+    return;
+  }
+  // The front job's upload waits for the next job's first answer, so that answer never has to
+  // share the server with the upload.
+  next_ = MakeRun(path);
+  next_->Hold(JobRun::Gate::BeforeRecheck);
+  emit nextJobChanged(path, next_->phase(), -1, false);
+  next_->Begin();
+}
+
+void JobDriver::Count(const Outcome& outcome) {
   if (outcome.ok()) {
     ++summary_.finished;
   } else if (outcome.status == Outcome::Status::Stopped) {
@@ -90,17 +137,69 @@ void JobDriver::OnRunFinished(const Outcome& outcome) {
     ++summary_.failed;
   }
   summary_.last = outcome;
-  if (outcome.continuesQueue() && !closing_ && queue_.AnyInState(JobState::Waiting)) {
+}
+
+void JobDriver::OnRunFinished(JobRun* run, const Outcome& outcome) {
+  // The run may still be on the stack (this is its last signal).
+  run->disconnect(this);
+  run->deleteLater();
+  // A job beside that the driver sent back because the queue ended was not stopped by anyone.
+  if (run != dismissed_ || outcome.status != Outcome::Status::Stopped) Count(outcome);
+  if (run == next_) {
+    next_ = nullptr;
+    emit nextJobChanged(run->path(), JobRun::Phase::Done, -1, false);
+    if (run_ != nullptr) {
+      // It ended first (it failed or was stopped): the front job goes on alone.
+      run_->Release(JobRun::Gate::BeforeUpload);
+    } else {
+      EndQueue();
+    }
+    return;
+  }
+  run_ = nullptr;
+  lastWorkFolder_ = run->workFolder();
+  const bool goesOn = outcome.continuesQueue() && !closing_;
+  if (next_ != nullptr) {
+    if (!goesOn) {
+      // The queue ends with this job; the one beside goes back to "Waiting" and ends it.
+      if (!stopAsked_) dismissed_ = next_;
+      next_->Stop();
+      return;
+    }
+    // The job beside becomes the front one: it asks the server again, packs and uploads.
+    run_ = next_;
+    next_ = nullptr;
+    emit nextJobChanged(run_->path(), JobRun::Phase::Done, -1, false);
+    emit phaseChanged(run_->path(), run_->phase());
+    emit outputChanged(run_->outputText());
+    run_->Release(JobRun::Gate::BeforeRecheck);
+    return;
+  }
+  if (goesOn && queue_.AnyInState(JobState::Waiting)) {
     // Queued, so a long queue does not nest one job's handlers inside the previous one's.
     QMetaObject::invokeMethod(this, &JobDriver::Start, Qt::QueuedConnection);
     return;
   }
+  EndQueue();
+}
+
+void JobDriver::EndQueue() {
+  dismissed_ = nullptr;
   SetRunning(false);
   emit queueFinished(summary_);
 }
 
 void JobDriver::Stop() {
+  stopAsked_ = true;
+  // The job beside first: a front job held for it then ends without starting anything.
+  if (next_ != nullptr) next_->Stop();
   if (run_ != nullptr) run_->Stop();
+}
+
+void JobDriver::Pause() {
+  stopAsked_ = true;
+  if (next_ != nullptr) next_->Stop();
+  if (run_ != nullptr) run_->Pause();
 }
 
 bool JobDriver::Close() {

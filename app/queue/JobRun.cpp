@@ -1,6 +1,7 @@
 #include "app/queue/JobRun.h"
 
 #include "app/project/KqLibrary.h"
+#include "app/queue/BackgroundConversion.h"
 #include "app/queue/MediaStoreCheck.h"
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/ProjectSlides.h"
@@ -27,14 +28,9 @@ namespace cf {
 namespace {
 
 constexpr const char* kVersionRoute = "/mavo/getVersion/";
-constexpr double kBytesPerMegabyte = 1048576.0;
 
 // Kilobits per second from "800k" (the unit character dropped).
 qint64 Kbps(const QString& bitRate) { return bitRate.left(bitRate.size() - 1).toLongLong(); }
-
-qint64 Megabytes(qint64 bytes) {
-  return RoundHalfEven(static_cast<double>(bytes) / kBytesPerMegabyte);
-}
 
 }  // namespace
 
@@ -152,6 +148,10 @@ void JobRun::AskServer(int contentNumber) {
 void JobRun::OnVersionReply() {
   if (!awaitingReply_ || finished_) return;
   awaitingReply_ = false;
+  if (!answered_) {
+    answered_ = true;
+    emit firstAnswer(path_);
+  }
   // A stop pressed while the server was asked is heard once it has answered: the control takes
   // one request at a time.
   if (stop_.cancelled()) {
@@ -199,18 +199,23 @@ void JobRun::OnFirstVideoReply(const VersionReply& reply) {
     }
     kept_.MarkConverted(conversion);
   }
-  OnRecheckReply(reply);
+  // The server converts: its first answer is the only one.
+  PassGate(Gate::BeforeRecheck,
+           [this, overwrite = reply.overwrite()] { DecideOverwrite(overwrite); });
 }
 
 void JobRun::OnRecheckReply(const VersionReply& reply) {
   if (phase_ == Phase::Rechecking) {
-    const Outcome quota = reply.CheckQuota(Megabytes(GetFolderSize(workFolder_)));
+    const Outcome quota = reply.CheckFolderQuota(workFolder_);
     if (!quota.ok()) {
       Finish(quota);
       return;
     }
   }
-  const QString overwrite = reply.overwrite();
+  DecideOverwrite(reply.overwrite());
+}
+
+void JobRun::DecideOverwrite(const QString& overwrite) {
   if (overwrite == QLatin1String("1")) {
     const MsgAnswer answer = questions_.AskOverwrite(Res("msgOverwrite"));
     if (answer == MsgAnswer::No) {
@@ -229,23 +234,42 @@ void JobRun::OnRecheckReply(const VersionReply& reply) {
 void JobRun::Convert() {
   // A video converted from this source with these settings before is not converted again.
   const QString key = KeptWork::ConversionKey(work_, videoType_, sendSource_);
-  if (!kept_.ReuseConversion(key)) {
-    SetPhase(Phase::Converting);
-    ConversionSettings conversion;
-    conversion.mp4 = videoType_ == QLatin1String("mp4");
-    conversion.keepSource = sendSource_;
-    conversion.processors = settings_.processors;
-    conversion.highSpeed = settings_.highSpeed;
-    context_.outputText.clear();
-    VideoConverter converter(work_, conversion, context_,
-                             [this](JobTime which) { StampRow(which); });
-    const Outcome converted = converter.Run(path_, workFolder_);
-    if (!converted.ok()) {
-      Finish(converted);
-      return;
-    }
-    kept_.MarkConverted(key);
+  if (kept_.ReuseConversion(key)) {
+    PassGate(Gate::BeforeRecheck, [this] { AskAgain(); });
+    return;
   }
+  SetPhase(Phase::Converting);
+  ConversionSettings conversion;
+  conversion.mp4 = videoType_ == QLatin1String("mp4");
+  conversion.keepSource = sendSource_;
+  conversion.processors = settings_.processors;
+  conversion.highSpeed = settings_.highSpeed;
+  context_.outputText.clear();
+  conversion_ = new BackgroundConversion(work_, conversion, stop_, this);
+  connect(conversion_, &BackgroundConversion::stamped, this, &JobRun::StampRow);
+  connect(conversion_, &BackgroundConversion::outputChanged, this, [this](const QString& text) {
+    context_.outputText = text;
+    emit outputChanged(text);
+  });
+  connect(conversion_, &BackgroundConversion::progressChanged, &context_,
+          &RunContext::progressChanged);
+  connect(conversion_, &BackgroundConversion::finished, this,
+          [this, key](const Outcome& converted) { OnConverted(converted, key); });
+  conversion_->Start(path_, workFolder_);
+}
+
+void JobRun::OnConverted(const Outcome& converted, const QString& key) {
+  conversion_->deleteLater();
+  conversion_ = nullptr;
+  if (!converted.ok()) {
+    Finish(converted);
+    return;
+  }
+  kept_.MarkConverted(key);
+  PassGate(Gate::BeforeRecheck, [this] { AskAgain(); });
+}
+
+void JobRun::AskAgain() {
   if (work_.title.isEmpty()) {
     work_.title = QStringLiteral("Title, ") +
                   QLocale::system().toString(QDate::currentDate(), QLocale::ShortFormat);
@@ -254,70 +278,33 @@ void JobRun::Convert() {
   AskServer(-1);
 }
 
-void JobRun::OnProjectReply(const VersionReply& reply) {
-  const Outcome quota = reply.CheckQuota(Megabytes(GetFolderSize(workFolder_)));
-  if (!quota.ok()) {
-    Finish(quota);
-    return;
-  }
-  const QString overwrite = reply.overwrite();
-  if (overwrite == QLatin1String("1")) {
-    // A project keeps its content number in its folder; the server asking means the old content
-    // is gone or taken, so the project goes up as new content.
-    contentNumber_ = QStringLiteral("0");
-  } else if (overwrite == QLatin1String("2") || overwrite == QLatin1String("3")) {
-    Finish(VersionReply::RefuseTarget(overwrite));
-    return;
-  }
-  CheckStore();
-}
-
-void JobRun::CheckStore() {
-  SetPhase(Phase::CheckingStore);
-  library_ = std::make_shared<KqLibrary>();
-  if (!library_->Load(project_.version)) library_.reset();
-  const QString store = JoinPath(workFolder_, QLatin1String(ProjectSlides::kMediaStore));
-  if (!QFileInfo::exists(store)) {
-    MakeSlidesAndUpload();
-    return;
-  }
-  const QString failed = GetResString(QStringLiteral("frmCommon"), QStringLiteral("msgVerifyKqErr"),
-                                      QStringLiteral("Verify media.kq error!"));
-  // Without its library the store cannot be shown to be whole, and a damaged one must not go up.
-  if (!library_) {
-    Finish(Outcome::Fail(failed));
-    return;
-  }
-  emit statusChanged(GetResString(QStringLiteral("frmCommon"), QStringLiteral("msgVerifyWholeKq"),
-                                  QStringLiteral("Verifying whole \"media.kq\". Please wait.")));
-  storeCheck_ = new MediaStoreCheck(this);
-  connect(storeCheck_, &MediaStoreCheck::progress, this, [this](qint64 elapsedMs) {
-    emit progress(path_, Phase::CheckingStore, elapsedMs, 0, 0, 0);
-  });
-  connect(storeCheck_, &MediaStoreCheck::finished, this, [this, failed](bool whole) {
-    if (stop_.cancelled()) {
-      Finish(Outcome::Stop());
-    } else if (!whole) {
-      Finish(Outcome::Fail(failed));
-    } else {
-      MakeSlidesAndUpload();
-    }
-  });
-  storeCheck_->Start(library_, store);
-}
-
-void JobRun::MakeSlidesAndUpload() {
+void JobRun::PassGate(Gate gate, std::function<void()> next) {
   if (stop_.cancelled()) {
     Finish(Outcome::Stop());
     return;
   }
-  SetPhase(Phase::MakingSlides);
-  if (library_) {
-    ProjectSlides slides(workFolder_, project_, *library_, slideWidth_, slideHeight_,
-                         [this](const QString& text) { emit statusChanged(text); });
-    slides.Create();
+  if (!closed_[static_cast<int>(gate)]) {
+    next();
+    return;
   }
-  PackAndUpload(true);
+  waitingAt_ = gate;
+  resume_ = std::move(next);
+  emit held(path_, gate);
+}
+
+void JobRun::Release(Gate gate) {
+  closed_[static_cast<int>(gate)] = false;
+  if (!resume_ || waitingAt_ != gate) return;
+  // Queued: the caller is often the driver hearing another run's event, deep in its stack.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        if (!resume_ || finished_) return;
+        auto next = std::move(resume_);
+        resume_ = nullptr;
+        next();
+      },
+      Qt::QueuedConnection);
 }
 
 void JobRun::PackAndUpload(bool project) {
@@ -330,8 +317,10 @@ void JobRun::PackAndUpload(bool project) {
     Finish(packed);
     return;
   }
-  StampRow(JobTime::UploadBegin);
-  Finish(Upload());
+  PassGate(Gate::BeforeUpload, [this] {
+    StampRow(JobTime::UploadBegin);
+    Finish(Upload());
+  });
 }
 
 Outcome JobRun::Pack(bool project) {
@@ -397,6 +386,11 @@ Outcome JobRun::Upload() {
 void JobRun::Stop() {
   if (finished_) return;
   stop_.Cancel();
+  if (resume_) {
+    resume_ = nullptr;
+    Finish(Outcome::Stop());
+    return;
+  }
   // The check of a media store cannot be interrupted; the run stops waiting for it.
   if (phase_ == Phase::CheckingStore && storeCheck_ != nullptr) {
     storeCheck_->Abandon();

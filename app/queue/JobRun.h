@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -18,6 +19,7 @@ class UploadControl;
 
 namespace cf {
 
+class BackgroundConversion;
 class KqLibrary;
 class MediaStoreCheck;
 class UploadQueue;
@@ -44,6 +46,10 @@ struct RunSettings {
 // once, in Finish(Outcome), which alone sets the row and emits `finished`. What the run made stays
 // in the job's kept folder (see KeptWork), so a restart does not make it again. Stop is heard in
 // every phase; while slides are made it takes effect afterwards.
+//
+// A run can be held at two gates, so that the driver can prepare one job while another uploads
+// without two requests ever going to the server at once: before its second question to the
+// server (a project: before its local steps), and before its upload.
 class JobRun : public QObject {
   Q_OBJECT
 
@@ -62,6 +68,9 @@ class JobRun : public QObject {
   };
   Q_ENUM(Phase)
 
+  enum class Gate { BeforeRecheck, BeforeUpload };
+  Q_ENUM(Gate)
+
   JobRun(const QString& path, UploadQueue& queue, UploadControl& control, UserQuestions& questions,
          const RunSettings& settings, QObject* parent = nullptr);
   ~JobRun() override;
@@ -76,7 +85,14 @@ class JobRun : public QObject {
     Stop();
   }
 
+  // Closes a gate before Begin: the run waits there (emitting `held`) until it is released.
+  void Hold(Gate gate) { closed_[static_cast<int>(gate)] = true; }
+  // Opens a gate; a run waiting there goes on once the caller has returned.
+  void Release(Gate gate);
+
   Phase phase() const { return phase_; }
+  // What the output box shows of this run (its conversion's output and the upload's notes).
+  QString outputText() const { return context_.outputText; }
   QString path() const { return path_; }
   // The folder the job was prepared in (a video's kept work folder, a project's own).
   QString workFolder() const { return workFolder_; }
@@ -92,6 +108,10 @@ class JobRun : public QObject {
   // `bytesTotal` are what the server has acknowledged of the archive.
   void progress(const QString& path, cf::JobRun::Phase phase, qint64 done, qint64 total,
                 qint64 bytes, qint64 bytesTotal);
+  // The first question to the server was answered, or the run ended before an answer came.
+  void firstAnswer(const QString& path);
+  // The run waits at a closed gate.
+  void held(const QString& path, cf::JobRun::Gate gate);
   void finished(const cf::Outcome& outcome);
 
  private:
@@ -106,8 +126,13 @@ class JobRun : public QObject {
   void OnVersionReply();
   void OnFirstVideoReply(const VersionReply& reply);
   void OnRecheckReply(const VersionReply& reply);
+  void DecideOverwrite(const QString& overwrite);
   void OnProjectReply(const VersionReply& reply);
   void Convert();
+  void OnConverted(const Outcome& converted, const QString& key);
+  void AskAgain();
+  // Runs `next` at once when the gate is open, else when it is released.
+  void PassGate(Gate gate, std::function<void()> next);
   void CheckStore();
   void MakeSlidesAndUpload();
   void PackAndUpload(bool project);
@@ -129,6 +154,7 @@ class JobRun : public QObject {
   CProjectFile project_;
   std::shared_ptr<KqLibrary> library_;
   MediaStoreCheck* storeCheck_ = nullptr;
+  BackgroundConversion* conversion_ = nullptr;
 
   QString videoType_;
   bool sendSource_ = false;
@@ -138,6 +164,10 @@ class JobRun : public QObject {
   Phase phase_ = Phase::CheckingSource;
   bool awaitingReply_ = false;
   bool finished_ = false;
+  bool answered_ = false;  // the first question to the server has its answer
+  bool closed_[2] = {false, false};
+  Gate waitingAt_ = Gate::BeforeRecheck;
+  std::function<void()> resume_;  // what follows the gate the run waits at
   CancelToken stop_;
   CancelToken pause_;
   RunContext context_;

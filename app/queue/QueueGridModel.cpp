@@ -108,6 +108,10 @@ QVariant QueueGridModel::data(const QModelIndex& index, int role) const {
   switch (role) {
     case Qt::DisplayRole:
     case Qt::ToolTipRole:
+      if (index.column() == kColState - 1 && job->live == JobState::Transfering &&
+          m_activity.contains(job->path)) {
+        return m_activity.value(job->path);
+      }
       return text(index.row() + 1, index.column() + 1);
     case Qt::ForegroundRole:
       return QBrush(StateColor(StateText(job->live)));
@@ -172,6 +176,16 @@ QString QueueGridModel::text(int row, int column) const {
     default:
       return job->timeText(static_cast<JobTime>(column - kColCvtBeginTime));
   }
+}
+
+void QueueGridModel::setActivity(const QString& path, const QString& activity) {
+  if (activity.isEmpty()) {
+    if (m_activity.remove(path) == 0) return;
+  } else {
+    if (m_activity.value(path) == activity) return;
+    m_activity.insert(path, activity);
+  }
+  jobShown(path);
 }
 
 void QueueGridModel::jobShown(const QString& path) {

@@ -4,6 +4,7 @@
 
 #include <QAbstractTableModel>
 #include <QFont>
+#include <QHash>
 #include <QLatin1String>
 #include <QString>
 #include <QTime>
@@ -82,12 +83,16 @@ class QueueGridModel : public QAbstractTableModel {
 
   // What the grid shows in a cell; empty outside the grid. Rows and columns are 1-based here.
   QString text(int row, int column) const;
+  // What a running job is doing, shown in its state cell instead of the state; empty clears it.
+  // The stored state is not touched.
+  void setActivity(const QString& path, const QString& activity);
 
  private:
   void jobShown(const QString& path);
 
   UploadQueue& m_store;
   QStringList m_headers;
+  QHash<QString, QString> m_activity;
   QFont m_normalFont;
   QFont m_boldFont;
 };

@@ -2,17 +2,33 @@
 
 #include "app/queue/JobDriver.h"
 #include "app/queue/QueueCommands.h"
+#include "app/queue/QueueGridModel.h"
 #include "app/queue/UploadQueue.h"
+#include "app/services/SettingsStore.h"
+#include "app/services/modConfig.h"
+#include "app/services/modLanguage.h"
 #include "ui_frmUpload.h"
 
 #include <QAbstractButton>
 #include <QAbstractItemView>
+#include <QCheckBox>
 #include <QItemSelectionModel>
 #include <QLabel>
 
 #include <algorithm>
 
 namespace cf {
+
+namespace {
+
+const QString kOverlapKey = QStringLiteral("chkOverlap");
+
+QString Res(const char* key, const char* fallback) {
+  return GetResString(QStringLiteral("frmUpload"), QString::fromLatin1(key),
+                      QString::fromUtf8(fallback));
+}
+
+}  // namespace
 
 QueueRunControls::QueueRunControls(Ui::frmUpload& ui, UploadQueue& queue, JobDriver* driver,
                                    QObject* parent)
@@ -35,6 +51,32 @@ QueueRunControls::QueueRunControls(Ui::frmUpload& ui, UploadQueue& queue, JobDri
     infoLine->setText(summary.Text());
     infoLine->setVisible(true);
   });
+
+  QCheckBox* overlap = ui.chkOverlap;
+  const QString settings = QString::fromLatin1(kSettingsSection);
+  overlap->setChecked(ReadPlainSetting(settings, kOverlapKey, QStringLiteral("1")) ==
+                      QLatin1String("1"));
+  driver->setOverlap(overlap->isChecked());
+  connect(overlap, &QCheckBox::toggled, driver, [driver, settings](bool on) {
+    driver->setOverlap(on);
+    WritePlainSetting(settings, kOverlapKey, on ? QStringLiteral("1") : QStringLiteral("0"));
+  });
+  auto* model = qobject_cast<QueueGridModel*>(grid_->model());
+  if (model == nullptr) return;
+  connect(driver, &JobDriver::nextJobChanged, model,
+          [model](const QString& path, JobRun::Phase phase, int percent, bool ready) {
+            QString activity;
+            if (phase == JobRun::Phase::Done) {
+              activity.clear();
+            } else if (ready) {
+              activity = Res("msgNextReady", "Converted, uploads next");
+            } else if (percent >= 0) {
+              activity = Res("msgNextConverting", "Converting %1%").arg(percent);
+            } else {
+              activity = Res("msgNextPreparing", "Preparing");
+            }
+            model->setActivity(path, activity);
+          });
 }
 
 QList<int> SelectedGridRows(const QAbstractItemView& grid) {

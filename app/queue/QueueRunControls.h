@@ -18,7 +18,9 @@ class UploadQueue;
 // The window's controls for how a run ends and what comes after it:
 // - Retry, enabled while a failed row is selected, puts the selected failed rows back to
 //   "Waiting" (and Start may then be pressed);
-// - when the queue stops, the information line says "N uploaded, M failed, K stopped".
+// - when the queue stops, the information line says "N uploaded, M failed, K stopped";
+// - "Convert the next video while uploading" (a setting, on unless turned off) and the row of the
+//   job converted beside an upload, which shows what that job does.
 // The queue rows (1-based, in order) whose first cell is selected in the grid.
 QList<int> SelectedGridRows(const QAbstractItemView& grid);
 

@@ -84,7 +84,9 @@ int RunProgress::jobCount() const {
   int waiting = 0;
   for (int row = 1; row <= queue_.RowCount(); ++row) {
     const UploadJob* job = queue_.AtRow(row);
-    if (job->live == JobState::Waiting && job->path != path_) ++waiting;
+    // A running row other than the front one is the job converted beside its upload.
+    const bool ahead = job->live == JobState::Waiting || job->live == JobState::Transfering;
+    if (ahead && job->path != path_) ++waiting;
   }
   return started_ + waiting;
 }

@@ -1,6 +1,7 @@
 #include "app/queue/VersionReply.h"
 
 #include "app/services/XmlFile.h"
+#include "app/services/modGlobal.h"
 #include "app/services/modLanguage.h"
 
 #include <QStringList>
@@ -50,6 +51,11 @@ Outcome VersionReply::Accept(const QString& response) {
 
 QString VersionReply::Value(const char* path) const {
   return ValueByPath(doc_, QString::fromLatin1(path));
+}
+
+Outcome VersionReply::CheckFolderQuota(const QString& folder) const {
+  constexpr double kBytesPerMegabyte = 1048576.0;
+  return CheckQuota(RoundHalfEven(static_cast<double>(GetFolderSize(folder)) / kBytesPerMegabyte));
 }
 
 Outcome VersionReply::CheckQuota(qint64 required) const {

@@ -20,6 +20,8 @@ class VersionReply {
 
   // A failure when the reply's quota leaves no room for `required` megabytes, or is not numeric.
   Outcome CheckQuota(qint64 required) const;
+  // The same for a folder about to be sent, its size rounded to whole megabytes.
+  Outcome CheckFolderQuota(const QString& folder) const;
   // The overwrite rule: "2" and "3" refuse the target folder; "1" asks; anything else goes on.
   QString overwrite() const { return Value("overwrite"); }
   static Outcome RefuseTarget(const QString& overwrite);

@@ -20,7 +20,8 @@ struct ConversionSettings {
 };
 
 // Turns a job's source into what the upload package needs, inside the job's work folder, with
-// the outside tools of the program folder. Runs on the GUI thread; every wait keeps events
+// the outside tools of the program folder. Runs on the thread that calls it (a job's conversion
+// has a thread of its own, see BackgroundConversion); every wait keeps that thread's events
 // flowing, and the context's cancel token (cancelled by Stop) ends the running tool.
 class VideoConverter {
  public:
