@@ -1,5 +1,7 @@
 #include "app/queue/ProgramIdentity.h"
 #include "app/queue/QueueFile.h"
+#include "app/services/SettingsStore.h"
+#include "app/services/modConfig.h"
 #include "platform/desktop/SingleInstance.h"
 #include "tests/app/queue/DriverFixture.h"
 
@@ -128,6 +130,35 @@ TEST_F(RunCommand, JsonEventsCarryTheUploadsSpeedAndTimeLeft) {
   EXPECT_TRUE(finished) << output.toStdString();
   EXPECT_EQ(done.value(QStringLiteral("finished")).toInt(), 1) << output.toStdString();
   EXPECT_EQ(done.value(QStringLiteral("failed")).toInt(-1), 0) << output.toStdString();
+}
+
+// The next video is converted while one uploads when --overlap says so, whatever the window's
+// setting; without an option the setting decides. The job beside is reported on "next:" lines.
+TEST_F(RunCommand, OverlapFollowsTheOptionElseTheWindowsSetting) {
+  const QString settings = QString::fromLatin1(kSettingsSection);
+  WritePlainSetting(settings, QStringLiteral("chkOverlap"), QStringLiteral("0"));
+  ASSERT_TRUE(server_.ArmFault(QStringLiteral("path=/mavo/putFile,delay=800,always")));
+  for (const bool option : {true, false}) {
+    queue_.Clear();
+    const cf::UploadJob first = Queue(QStringLiteral("first %1.mp4").arg(option ? "a" : "b"), 0);
+    const cf::UploadJob second = Queue(QStringLiteral("second %1.mp4").arg(option ? "a" : "b"), 0);
+    ASSERT_TRUE(SaveQueue());
+    int exitCode = -1;
+    const QString output =
+        Run(option ? QStringList{QStringLiteral("--overlap")} : QStringList{}, &exitCode);
+    ASSERT_EQ(exitCode, 0) << output.toStdString();
+    EXPECT_TRUE(output.contains(QStringLiteral("summary: 2 uploaded, 0 failed, 0 stopped")))
+        << output.toStdString();
+    EXPECT_EQ(
+        output.contains(QStringLiteral("next: ") + second.path + QStringLiteral(": converting")),
+        option)
+        << output.toStdString();
+    EXPECT_FALSE(output.contains(QStringLiteral("next: ") + first.path)) << output.toStdString();
+  }
+  WritePlainSetting(settings, QStringLiteral("chkOverlap"), QStringLiteral("1"));
+  int exitCode = -1;
+  Run({QStringLiteral("--overlap"), QStringLiteral("--no-such-option")}, &exitCode);
+  EXPECT_EQ(exitCode, 2);
 }
 
 TEST_F(RunCommand, RefusesBadOptionsAndARunningWindow) {

@@ -106,35 +106,48 @@ class RewritingControl : public UploadControl {
   using Rewrite = std::function<QString(const QString& answer)>;
 
   explicit RewritingControl(UploadControl& inner) : inner_(inner) {
-    connect(&inner_, &UploadControl::OnGetVersionFinished, this,
-            [this] { emit OnGetVersionFinished(); });
-    connect(&inner_, &UploadControl::OnPutFileFinished, this, [this] { emit OnPutFileFinished(); });
-    connect(&inner_, &UploadControl::OnGetFolderFinished, this,
-            [this] { emit OnGetFolderFinished(); });
-    connect(&inner_, &UploadControl::OnPostFinished, this, [this] { emit OnPostFinished(); });
+    connect(&inner_, &UploadControl::OnGetVersionFinished, this, [this] {
+      busy_ = false;
+      emit OnGetVersionFinished();
+    });
+    connect(&inner_, &UploadControl::OnPutFileFinished, this, [this] {
+      busy_ = false;
+      emit OnPutFileFinished();
+    });
+    connect(&inner_, &UploadControl::OnGetFolderFinished, this, [this] {
+      busy_ = false;
+      emit OnGetFolderFinished();
+    });
+    connect(&inner_, &UploadControl::OnPostFinished, this, [this] {
+      busy_ = false;
+      emit OnPostFinished();
+    });
     connect(&inner_, &UploadControl::OnPutFileBlock, this, [this] { emit OnPutFileBlock(); });
   }
 
   void setVersionRewrite(Rewrite rewrite) { rewrite_ = std::move(rewrite); }
   QList<int> putFileContentNumbers() const { return putFileContentNumbers_; }
   QList<int> versionContentNumbers() const { return versionContentNumbers_; }
+  // Requests started while an earlier one had not been answered yet.
+  int overlappingRequests() const { return overlapping_; }
 
   bool GetFolder(const QString& url, const QString& account, const QString& password,
                  const QString& exParam) override {
     lastWasVersion_ = false;
-    return inner_.GetFolder(url, account, password, exParam);
+    return Send([&] { return inner_.GetFolder(url, account, password, exParam); });
   }
   bool PutFile(const QString& url, const QString& account, const QString& password, int folderID,
                int docID, const QString& path) override {
     lastWasVersion_ = false;
     putFileContentNumbers_.append(docID);
-    return inner_.PutFile(url, account, password, folderID, docID, path);
+    return Send([&] { return inner_.PutFile(url, account, password, folderID, docID, path); });
   }
   bool PutFileFrom(const QString& url, const QString& account, const QString& password,
                    int folderID, int docID, const QString& path, const Session& session) override {
     lastWasVersion_ = false;
     putFileContentNumbers_.append(docID);
-    return inner_.PutFileFrom(url, account, password, folderID, docID, path, session);
+    return Send(
+        [&] { return inner_.PutFileFrom(url, account, password, folderID, docID, path, session); });
   }
   void PausePutFile() override { inner_.PausePutFile(); }
   Session UploadSession() override { return inner_.UploadSession(); }
@@ -144,9 +157,13 @@ class RewritingControl : public UploadControl {
                    const QString& exParam) override {
     lastWasVersion_ = true;
     versionContentNumbers_.append(docID);
-    return inner_.GetVersion2(url, account, password, folderID, docID, version, exParam);
+    return Send([&] {
+      return inner_.GetVersion2(url, account, password, folderID, docID, version, exParam);
+    });
   }
-  bool Post(const QString& url, const QString& param) override { return inner_.Post(url, param); }
+  bool Post(const QString& url, const QString& param) override {
+    return Send([&] { return inner_.Post(url, param); });
+  }
   void CancelPutFile() override { inner_.CancelPutFile(); }
   int UploadingProgress() override { return inner_.UploadingProgress(); }
   QString Response() override {
@@ -155,8 +172,19 @@ class RewritingControl : public UploadControl {
   }
 
  private:
+  template <typename Request>
+  bool Send(const Request& request) {
+    if (busy_) ++overlapping_;
+    busy_ = true;  // before the call: a request may end inside it
+    const bool sent = request();
+    if (!sent) busy_ = false;
+    return sent;
+  }
+
   UploadControl& inner_;
   Rewrite rewrite_;
+  bool busy_ = false;
+  int overlapping_ = 0;
   bool lastWasVersion_ = false;
   QList<int> putFileContentNumbers_;
   QList<int> versionContentNumbers_;

@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
@@ -359,6 +360,53 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
 // A failed upload stops the queue; afterwards the buttons follow the queue and the selection: Start
 // for the waiting row, no Stop with nothing running, Edit and Remove for the failed row. Closing
 // leaves alone a file of the program folder the program did not make.
+// "Convert the next video while uploading" is on unless turned off, and remembered; while the
+// first job uploads, the second one's row says what it does, and says its state again after.
+TEST(MainWindowDriver, TheNextJobsRowShowsItsConversionBesideTheUpload) {
+  LinkedProgramFolder program;
+  KqServerProcess server;
+  ASSERT_TRUE(server.Start({QStringLiteral("--init-demo")})) << server.ErrorText().toStdString();
+  ASSERT_TRUE(server.ArmFault(QStringLiteral("path=/mavo/putFile,delay=1500,always")));
+  QTemporaryDir clips;
+  const MessageHandler previous =
+      SetMessageHandler([](const MessageRequest&) { return MsgAnswer::Ok; });
+  frmUpload window;
+  window.RunStartupTick();
+  ASSERT_NE(window.driver(), nullptr);
+  Ui::frmUpload& ui = window.form();
+  EXPECT_TRUE(ui.chkOverlap->isChecked());
+  QList<cf::UploadJob> jobs;
+  for (const char* name : {"first.mp4", "second.mp4"}) {
+    const QString clip = clips.filePath(QString::fromLatin1(name));
+    ASSERT_TRUE(TestClips::MakeVideo(clip, 2, QStringLiteral("320x240")));
+    jobs.append(ClipJob(clip, server.BaseUrl(), 0));
+    ASSERT_TRUE(window.queue().Add(jobs.last()));
+  }
+  cf::QueueGridModel& grid = window.grid();
+  const auto shownState = [&grid] { return grid.index(1, kColState - 1).data().toString(); };
+  QStringList shown;
+  QObject::connect(&grid, &QAbstractItemModel::dataChanged, [&] {
+    if (!shown.contains(shownState())) shown << shownState();
+  });
+  ui.cmdStartUpload->setEnabled(true);
+
+  QSignalSpy running(window.driver(), &cf::JobDriver::runningChanged);
+  QTest::mouseClick(ui.cmdStartUpload, Qt::LeftButton);
+  while (window.driver()->running()) ASSERT_TRUE(running.wait(60000));
+
+  for (const cf::UploadJob& job : jobs) {
+    EXPECT_EQ(cf::testing::Cell(window.grid(), job.path, kColState), cf::kStateFinished);
+  }
+  const QRegularExpression converting(QStringLiteral("^Converting \\d+%$"));
+  EXPECT_FALSE(shown.filter(converting).isEmpty())
+      << shown.join(QStringLiteral(", ")).toStdString();
+  EXPECT_EQ(shownState(), QStringLiteral("Finished"));
+
+  ui.chkOverlap->setChecked(false);
+  EXPECT_EQ(ReadPlainSetting("clipFerry", "chkOverlap", "?"), QStringLiteral("0"));
+  SetMessageHandler(previous);
+}
+
 TEST(MainWindowDriver, AfterAFailedUploadTheButtonsFollowTheQueue) {
   LinkedProgramFolder program;
   KqServerProcess server;
