@@ -5,6 +5,7 @@
 
 #include <QFile>
 #include <QLocale>
+#include <QMutex>
 #include <QSaveFile>
 
 QString RunLog::Header(const QDate& day) {
@@ -12,6 +13,9 @@ QString RunLog::Header(const QDate& day) {
 }
 
 bool RunLog::Append(const QString& folder, const QString& text, const QDate& today) {
+  // A conversion runs on a thread of its own; two appends must not both rewrite the file.
+  static QMutex mutex;
+  const QMutexLocker lock(&mutex);
   const QString path = JoinPath(folder, QString::fromLatin1(kFileName));
   const QString header = Header(today);
   QFile existing(path);
