@@ -16,7 +16,6 @@ namespace cf {
 namespace {
 
 constexpr const char* kSuffix = ".resume";
-constexpr qint64 kBlockBytes = 524288;
 constexpr qint64 kMaxRecordBytes = 4096;
 
 }  // namespace

@@ -10,6 +10,9 @@ namespace cf {
 // everything again. It names the archive by size, modification time and content hash, and the
 // target it was sent to, so it is never applied to another archive or another server.
 struct ResumeRecord {
+  // The size of the blocks `nextSeqno` counts: the upload sends the archive in blocks of this size.
+  static constexpr qint64 kBlockBytes = 524288;
+
   QString target;  // server address, account, folder and content number
   QString sessionId;
   int nextSeqno = 0;

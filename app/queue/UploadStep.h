@@ -2,6 +2,7 @@
 
 #include "app/media/ProcessRunner.h"
 #include "app/queue/Outcome.h"
+#include "app/queue/ResumeRecord.h"
 
 #include <QString>
 
@@ -53,7 +54,7 @@ class UploadStep {
   // A cancelled upload still ends with the control's completion event; no new request may start
   // before it, but a control that never answers must not hang the program.
   static constexpr int kCancelAnswerWaitMs = 120000;
-  static constexpr qint64 kBlockBytes = 524288;
+  static constexpr qint64 kBlockBytes = ResumeRecord::kBlockBytes;
 
   // Adds a note to the output box's text. A note that starts with a carriage return takes the
   // place of the last one, as on a terminal (a countdown).

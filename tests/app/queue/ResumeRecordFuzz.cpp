@@ -14,7 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ResumeRecord record;
   if (!ResumeRecord::Parse(text, &record)) return 0;
   if (record.sessionId.isEmpty() || record.nextSeqno <= 0 ||
-      record.nextSeqno * qint64{524288} >= record.archiveSize ||
+      record.nextSeqno * cf::ResumeRecord::kBlockBytes >= record.archiveSize ||
       record.archiveSha256.size() != 64) {
     std::abort();
   }
