@@ -360,6 +360,21 @@ TEST(MainWindowDriver, StartRunsTheQueueToFinishedThroughTheWindow) {
 // A failed upload stops the queue; afterwards the buttons follow the queue and the selection: Start
 // for the waiting row, no Stop with nothing running, Edit and Remove for the failed row. Closing
 // leaves alone a file of the program folder the program did not make.
+// Two short clips, "first.mp4" and "second.mp4", queued in the window for the server at `url`;
+// fewer when one could not be made or queued.
+QList<cf::UploadJob> QueueTwoClips(frmUpload& window, const QTemporaryDir& clips,
+                                   const QString& url, int cvtType) {
+  QList<cf::UploadJob> jobs;
+  for (const char* name : {"first.mp4", "second.mp4"}) {
+    const QString clip = clips.filePath(QString::fromLatin1(name));
+    if (!TestClips::MakeVideo(clip, 2, QStringLiteral("320x240"))) break;
+    const cf::UploadJob job = ClipJob(clip, url, cvtType);
+    if (!window.queue().Add(job)) break;
+    jobs.append(job);
+  }
+  return jobs;
+}
+
 // "Convert the next video while uploading" is on unless turned off, and remembered; while the
 // first job uploads, the second one's row says what it does, and says its state again after.
 TEST(MainWindowDriver, TheNextJobsRowShowsItsConversionBesideTheUpload) {
@@ -375,13 +390,8 @@ TEST(MainWindowDriver, TheNextJobsRowShowsItsConversionBesideTheUpload) {
   ASSERT_NE(window.driver(), nullptr);
   Ui::frmUpload& ui = window.form();
   EXPECT_TRUE(ui.chkOverlap->isChecked());
-  QList<cf::UploadJob> jobs;
-  for (const char* name : {"first.mp4", "second.mp4"}) {
-    const QString clip = clips.filePath(QString::fromLatin1(name));
-    ASSERT_TRUE(TestClips::MakeVideo(clip, 2, QStringLiteral("320x240")));
-    jobs.append(ClipJob(clip, server.BaseUrl(), 0));
-    ASSERT_TRUE(window.queue().Add(jobs.last()));
-  }
+  const QList<cf::UploadJob> jobs = QueueTwoClips(window, clips, server.BaseUrl(), 0);
+  ASSERT_EQ(jobs.size(), 2);
   cf::QueueGridModel& grid = window.grid();
   const auto shownState = [&grid] { return grid.index(1, kColState - 1).data().toString(); };
   QStringList shown;
@@ -420,13 +430,8 @@ TEST(MainWindowDriver, AfterAFailedUploadTheButtonsFollowTheQueue) {
   frmUpload window;
   window.RunStartupTick();
   ASSERT_NE(window.driver(), nullptr);
-  QList<cf::UploadJob> jobs;
-  for (const char* name : {"first.mp4", "second.mp4"}) {
-    const QString clip = clips.filePath(QString::fromLatin1(name));
-    ASSERT_TRUE(TestClips::MakeVideo(clip, 2, QStringLiteral("320x240")));
-    jobs.append(ClipJob(clip, server.BaseUrl(), 1));
-    ASSERT_TRUE(window.queue().Add(jobs.last()));
-  }
+  const QList<cf::UploadJob> jobs = QueueTwoClips(window, clips, server.BaseUrl(), 1);
+  ASSERT_EQ(jobs.size(), 2);
   Ui::frmUpload& ui = window.form();
   ui.cmdStartUpload->setEnabled(true);
   ui.gridQueue->selectRow(0);
