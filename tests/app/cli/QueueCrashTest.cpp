@@ -44,11 +44,12 @@ class XServer {
   }
   bool Start() {
     // The server picks a free display itself and writes its number to standard output; it takes
-    // over locks whose owner is gone, which a search of its own here would count as taken.
+    // over locks whose owner is gone, which a search of its own here would count as taken. It
+    // must not reset when its last client leaves: the window connecting then would be refused.
     process_.start(QStringLiteral("Xvfb"),
-                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
-                    QStringLiteral("0"), QStringLiteral("1280x800x24"), QStringLiteral("-nolisten"),
-                    QStringLiteral("tcp")});
+                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-noreset"),
+                    QStringLiteral("-screen"), QStringLiteral("0"), QStringLiteral("1280x800x24"),
+                    QStringLiteral("-nolisten"), QStringLiteral("tcp")});
     if (!process_.waitForStarted()) return false;
     QByteArray number;
     const bool announced = QTest::qWaitFor(
