@@ -46,7 +46,7 @@ fi
 
 kqserver=$program/kqserver
 work=$(mktemp -d /tmp/wan-bench.XXXXXX)
-# shellcheck source=wan_lib.sh
+# shellcheck source-path=SCRIPTDIR source=wan_lib.sh
 source "$(dirname "$(realpath "$0")")/wan_lib.sh"
 wan_setup
 
