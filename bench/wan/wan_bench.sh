@@ -44,34 +44,11 @@ if ! command -v curl >/dev/null || ! command -v zip >/dev/null; then
   exit 2
 fi
 
-ns_server=cfwan-s-$$
-ns_client=cfwan-c-$$
-server_ip=10.231.0.1
-client_ip=10.231.0.2
-port=8080
+kqserver=$program/kqserver
 work=$(mktemp -d /tmp/wan-bench.XXXXXX)
-line_pid=
-server_pid=
-
-stop_link() {
-  [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
-  server_pid=
-  [ -n "$line_pid" ] && kill "$line_pid" 2>/dev/null && wait "$line_pid" 2>/dev/null || true
-  line_pid=
-}
-cleanup() {
-  stop_link
-  ip netns del "$ns_server" 2>/dev/null || true
-  ip netns del "$ns_client" 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-ip netns add "$ns_server"
-ip netns add "$ns_client"
-ip -n "$ns_server" link set lo up
-ip -n "$ns_client" link set lo up
+# shellcheck source-path=SCRIPTDIR source=wan_lib.sh
+source "$(dirname "$(realpath "$0")")/wan_lib.sh"
+wan_setup
 
 # A stored zip of random bytes, like the upload packages, and an account whose one content
 # every upload replaces.
@@ -86,26 +63,6 @@ cat >"$work/seed.xml" <<'SEED'
 SEED
 mkdir -p "$work/home"
 
-start_link() {  # RATE_MBIT RTT_MS
-  local rate=$1 rtt=$2
-  "$delay_line" --ns-a "$ns_server" --dev-a wan0 --ns-b "$ns_client" --dev-b wan0 \
-    --delay-us $((rtt * 1000 / 2)) --rate-mbit "$rate" \
-    --queue-ms "$queue_ms" >"$work/line.out" 2>"$work/line.err" &
-  line_pid=$!
-  for _ in $(seq 100); do grep -q ready "$work/line.out" 2>/dev/null && break; sleep 0.05; done
-  grep -q ready "$work/line.out" || { cat "$work/line.err" >&2; exit 1; }
-  ip -n "$ns_server" addr add "$server_ip" peer "$client_ip" dev wan0
-  ip -n "$ns_client" addr add "$client_ip" peer "$server_ip" dev wan0
-  ip -n "$ns_server" link set wan0 up
-  ip -n "$ns_client" link set wan0 up
-  rm -rf "$work/data"
-  ip netns exec "$ns_server" "$program/kqserver" --listen "$server_ip:$port" --data "$work/data" \
-    --seed "$work/seed.xml" >"$work/server.out" 2>"$work/server.err" &
-  server_pid=$!
-  for _ in $(seq 100); do grep -q listening "$work/server.out" 2>/dev/null && break; sleep 0.05; done
-  grep -q listening "$work/server.out" || { cat "$work/server.err" >&2; exit 1; }
-}
-
 # Runs a command in the client namespace; prints its wall time in seconds, fails when it did.
 timed() {
   local start end
@@ -117,9 +74,6 @@ timed() {
   awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }'
 }
 
-median() { tr ' ' '\n' | grep . | sort -g | awk '{ v[NR] = $1 } END {
-  if (NR % 2) printf "%.3f", v[(NR + 1) / 2]; else printf "%.3f", (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-
 bytes=$(stat -c %s "$archive")
 url=http://$server_ip:$port
 echo "archive $bytes bytes; $runs runs per link; load average $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -129,7 +83,8 @@ IFS=, read -ra link_list <<<"$links"
 for link in "${link_list[@]}"; do
   rate=${link%/*}
   rtt=${link#*/}
-  start_link "$rate" "$rtt"
+  wan_start_line "$rate" "$rtt"
+  wan_start_server "$work/data" --seed "$work/seed.xml"
   curl_times='' bare_times='' mavo_times=''
   for _ in $(seq "$runs"); do
     # No "Expect: 100-continue": curl would wait for an interim answer the server never sends.
@@ -148,11 +103,10 @@ for link in "${link_list[@]}"; do
     r = n * 8 / 1e6
     printf "| %s | %.2f s, %.1f Mbit/s | %.2f s, %.1f Mbit/s, %.2f | %.2f s, %.1f Mbit/s, %.2f |\n",
       l, c, r / c, b, r / b, c / b, m, r / m, c / m }')$'\n'
-  stop_link
+  wan_stop_server
+  wan_stop_line
   # Tail drops at the bottleneck tell a queue that is too short for the bursts.
   sed "s|^|$label: |" "$work/line.err" >&2
-  ip -n "$ns_server" link del wan0 2>/dev/null || true
-  ip -n "$ns_client" link del wan0 2>/dev/null || true
 done
 echo
 echo "| link | curl, one post to /sink | bare_putfile, ratio to curl | mavo putfile, ratio to curl |"
