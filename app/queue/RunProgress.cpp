@@ -67,7 +67,11 @@ void RunProgress::OnProgress(const QString&, JobRun::Phase phase, qint64 done, q
     const int percent = static_cast<int>(fraction * 100);
     // Without the archive's size in the event, the percent gives it.
     if (percent > 0 && bytes > 0) {
-      figures_.percent = percent;
+      // The event's percent counts what was sent, the bytes what the server took; the line's
+      // percent must agree with its byte figures.
+      figures_.percent = bytesTotal > 0
+                             ? static_cast<int>(std::min(bytes, bytesTotal) * 100 / bytesTotal)
+                             : percent;
       figures_.bytes = bytes;
       figures_.total = bytesTotal > 0 ? bytesTotal : percent >= 100 ? bytes : bytes * 100 / percent;
       rate_.Add(clock_(), bytes);

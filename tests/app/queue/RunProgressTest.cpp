@@ -189,6 +189,12 @@ TEST_F(RunProgressTest, TheUploadsStatusLineGetsItsFigures) {
   EXPECT_EQ(progress_.figures().bytesPerSecond, 0);
   EXPECT_EQ(progress_.StatusText(status + QStringLiteral(" 10%")),
             status + QStringLiteral(" 10% (1 of 10 MB)"));
+
+  // Half of the archive is sent, a quarter acknowledged: the line's percent follows the bytes.
+  progress_.OnProgress(paths_[1], JobRun::Phase::Uploading, 50, 100, 1 * kMiB, 4 * kMiB);
+  EXPECT_EQ(progress_.figures().percent, 25);
+  EXPECT_EQ(progress_.StatusText(status + QStringLiteral(" 50%")),
+            status + QStringLiteral(" 25% (1.0 of 4.0 MB)"));
 }
 
 }  // namespace
